@@ -1,0 +1,16 @@
+# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 posix-thread GCC.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(BM_MINGW x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${BM_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${BM_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${BM_MINGW}-windres)
+set(CMAKE_AR ${BM_MINGW}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${BM_MINGW}-gcc-ranlib-posix CACHE FILEPATH "")
+set(CMAKE_FIND_ROOT_PATH /usr/${BM_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Test programs run under Wine through our wrapper (private prefix, Chinese locale, Xvfb).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
