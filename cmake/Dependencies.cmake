@@ -7,7 +7,7 @@ set(BM_RAPIDJSON_INCLUDE ${BRINEMARCH_DEPS_DIR}/rapidjson-include CACHE PATH "Fo
 set(BM_ARIA2_DIR ${BRINEMARCH_DEPS_DIR}/aria2-1.36.0 CACHE PATH "Folder holding aria2c.exe")
 set(BM_GTEST_SOURCE /usr/src/googletest CACHE PATH "Debian's GoogleTest sources")
 
-foreach(need ${BM_YYJSON_DIR}/src/yyjson.c ${BM_RAPIDJSON_INCLUDE}/rapidjson/document.h ${BM_ARIA2_DIR}/aria2c.exe ${BM_GTEST_SOURCE}/CMakeLists.txt)
+foreach(need ${BM_YYJSON_DIR}/src/yyjson.c ${BM_RAPIDJSON_INCLUDE}/rapidjson/document.h ${BM_GTEST_SOURCE}/CMakeLists.txt)
   if(NOT EXISTS ${need})
     message(FATAL_ERROR "Missing ${need}: run scripts/setup.sh first (as root).")
   endif()
@@ -27,6 +27,9 @@ add_subdirectory(${BM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_
 
 # The engine and its settings live beside the program.
 file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-configure_file(${BM_ARIA2_DIR}/aria2c.exe ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe COPYONLY)
+# Copied at build time, so a build configured before the setup finished still gets it.
+add_custom_target(engine_binary ALL
+  COMMAND sh -c "[ ! -f '${BM_ARIA2_DIR}/aria2c.exe' ] || cmp -s '${BM_ARIA2_DIR}/aria2c.exe' '${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe' || cp '${BM_ARIA2_DIR}/aria2c.exe' '${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe'"
+  COMMENT "Placing the engine aria2c.exe beside the programs")
 configure_file(${CMAKE_SOURCE_DIR}/resources/aria2.conf ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2.conf COPYONLY)
 set(BM_ENGINE_EXE ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe)
