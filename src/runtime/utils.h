@@ -1,0 +1,25 @@
+// Program, file and process utilities over Win32. Stateless; any thread may call them, but
+// WaitWithMessages dispatches the calling thread's window messages.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "runtime/text.h"
+
+// Folder of the module's file with its trailing backslash; false (and out empty) on failure.
+bool ModuleDirectory(HMODULE module, CWString& out);
+// The current user's desktop folder ending with a backslash; "" on failure.
+CWString DesktopDirectory();
+CWString CombinePath(CWTextRef base, CWTextRef relative);
+// True when the folder exists afterwards; creates missing parents.
+bool CreateDirectories(CWTextRef path);
+// True when the file or folder exists.
+bool FileExists(CWTextRef path);
+// False only when the clipboard cannot be opened.
+bool CopyTextToClipboard(CWTextRef text);
+// Starts a program (not waited for). showMode < 0 leaves the window state to the program.
+bool RunProgram(CWTextRef commandLine, int showMode);
+// Waits while dispatching the calling thread's messages, sent ones included.
+void WaitWithMessages(uint32_t milliseconds);
