@@ -1,0 +1,92 @@
+"""File contents served by the emulator.
+
+Generated contents are deterministic and cheap: every file owns a seeded 1 MiB
+block, and block i of the file is that block rotated by a per-block offset, so
+no two 1 MiB blocks of a file are equal (a piece written at the wrong 1 MiB
+offset is caught) while serving needs no copying: each chunk is a memoryview
+slice of the doubled block.
+"""
+
+import collections
+import hashlib
+import random
+import threading
+
+BLOCK = 1 << 20
+# Odd, so the rotations of 2**20 consecutive blocks are all different.
+_ROTATION_STEP = 0x9E3B
+
+_cache_lock = threading.Lock()
+_cache = collections.OrderedDict()
+_CACHE_FILES = 48
+
+
+def _doubled_block(key):
+    with _cache_lock:
+        block = _cache.get(key)
+        if block is not None:
+            _cache.move_to_end(key)
+            return block
+    seed = int.from_bytes(hashlib.sha256(b"block:" + key).digest(), "big")
+    one = random.Random(seed).randbytes(BLOCK)
+    block = memoryview(one + one)
+    with _cache_lock:
+        _cache[key] = block
+        while len(_cache) > _CACHE_FILES:
+            _cache.popitem(last=False)
+    return block
+
+
+class GeneratedContent:
+    """size bytes derived from key (bytes); the same key always gives the same bytes."""
+
+    def __init__(self, key, size):
+        self.key = key
+        self.size = size
+        self._first_rotation = int.from_bytes(hashlib.sha256(b"rot:" + key).digest()[:4], "big") % BLOCK
+
+    def chunks(self, start, end):
+        """Yields memoryviews covering [start, end), none longer than one block."""
+        end = min(end, self.size)
+        if start >= end:
+            return
+        doubled = _doubled_block(self.key)
+        pos = start
+        while pos < end:
+            index = pos >> 20
+            inner = pos & (BLOCK - 1)
+            rotation = (self._first_rotation + index * _ROTATION_STEP) % BLOCK
+            take = min(BLOCK - inner, end - pos)
+            yield doubled[rotation + inner:rotation + inner + take]
+            pos += take
+
+    def read(self, start, length):
+        return b"".join(bytes(c) for c in self.chunks(start, start + length))
+
+    def sha256(self):
+        digest = hashlib.sha256()
+        for chunk in self.chunks(0, self.size):
+            digest.update(chunk)
+        return digest.hexdigest()
+
+
+class BytesContent:
+    """Contents held in memory, e.g. an installer read from disk."""
+
+    def __init__(self, data):
+        self.data = memoryview(bytes(data))
+        self.size = len(data)
+
+    def chunks(self, start, end):
+        end = min(end, self.size)
+        pos = start
+        while pos < end:
+            take = min(BLOCK, end - pos)
+            yield self.data[pos:pos + take]
+            pos += take
+
+    def read(self, start, length):
+        return bytes(self.data[start:start + length])
+
+    def sha256(self):
+        return hashlib.sha256(self.data).hexdigest()

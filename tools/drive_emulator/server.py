@@ -1,0 +1,568 @@
+"""HTTP(S) serving: routing, cookie checks, byte ranges, faults, request log, control."""
+
+import base64
+import collections
+import email.utils
+import gzip
+import http.server
+import json
+import select
+import socket
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+import feishu
+import lanzou
+import tree as treemod
+
+LIST_FAULTS = ("500", "invalid_json", "expired", "hang")
+STREAM_FAULT_KEYS = ("status", "drop_after", "throttle", "delay_ms")
+_LAST_MODIFIED = email.utils.formatdate(1712000000, usegmt=True)
+
+
+def cookie_pairs(values):
+    """Sorted name=value pairs of cookie header values (or of configured lines)."""
+    pairs = []
+    for value in values:
+        for part in value.split(";"):
+            part = part.strip()
+            if part:
+                name, _, val = part.partition("=")
+                pairs.append((name.strip(), val.strip()))
+    return sorted(pairs)
+
+
+def line_pairs(line):
+    """Pairs of a configured header line such as "Cookie: a=b; c=d" or "cookie:a=b"."""
+    name, colon, rest = line.partition(":")
+    return cookie_pairs([rest if colon and name.strip().lower() == "cookie" else line])
+
+
+class RequestLog:
+    """Every request as one JSON object: kept in memory for /__requests and
+    written as one line to the log file, if any."""
+
+    def __init__(self, path=None, keep=20000):
+        self._lock = threading.Lock()
+        self._entries = collections.deque(maxlen=keep)
+        self._seq = 0
+        self._file = open(path, "a", encoding="utf-8", buffering=1) if path else None
+
+    def add(self, entry):
+        with self._lock:
+            self._seq += 1
+            entry["seq"] = self._seq
+            self._entries.append(entry)
+            if self._file:
+                self._file.write(json.dumps(entry, ensure_ascii=False) + "\n")
+
+    def since(self, seq):
+        with self._lock:
+            return self._seq, [e for e in self._entries if e["seq"] > seq]
+
+    def close(self):
+        if self._file:
+            self._file.close()
+
+
+class State:
+    """What every connection shares: the tree, accepted cookies, faults, ports."""
+
+    def __init__(self, spec, seed, base_dir, cookies, compress, log, verbose=False, startup_faults=None):
+        self.lock = threading.Lock()
+        self.stop = threading.Event()
+        self.seed = seed
+        self.base_dir = base_dir
+        self.log = log
+        self.verbose = verbose
+        self.ports = {"http": None, "tls": None}
+        self._initial = (spec, dict(cookies), compress, dict(startup_faults or {}))
+        self.reset()
+
+    def reset(self):
+        """Back to the state the server started with, command-line faults included."""
+        spec, cookies, compress, faults = self._initial
+        self.set_tree(spec)
+        self.cookies = dict(cookies)
+        self.compress = compress
+        self.faults = {"list": None, "stream": None, "lanzou": None}
+        for kind, fault in faults.items():
+            self.set_fault(kind, fault)
+
+    def set_tree(self, spec):
+        tree = treemod.Tree(spec, self.seed, self.base_dir)
+        site = lanzou.Site(tree)
+        with self.lock:
+            self.tree, self.site = tree, site
+
+    def set_fault(self, kind, fault):
+        if fault is not None:
+            if not isinstance(fault, dict):
+                raise ValueError("%s fault must be an object or null" % kind)
+            fault = dict(fault)
+            if kind == "list" and fault.get("mode") not in LIST_FAULTS:
+                raise ValueError("list fault mode must be one of %s" % ", ".join(LIST_FAULTS))
+            if kind == "lanzou" and fault.get("mode") not in lanzou.FAULT_MODES:
+                raise ValueError("lanzou fault mode must be one of %s" % ", ".join(lanzou.FAULT_MODES))
+            if kind == "stream" and not any(fault.get(k) for k in STREAM_FAULT_KEYS):
+                raise ValueError("stream fault needs one of %s" % ", ".join(STREAM_FAULT_KEYS))
+            for key in ("times",) + STREAM_FAULT_KEYS:
+                if key in fault and fault[key] is not None:
+                    fault[key] = int(fault[key])
+        with self.lock:
+            self.faults[kind] = fault
+
+    def take_fault(self, kind, token=None, mode=None):
+        """The fault to apply to this request, counting down its "times"."""
+        with self.lock:
+            fault = self.faults[kind]
+            if fault is None:
+                return None
+            if fault.get("token") and fault["token"] != token:
+                return None
+            if mode is not None and fault.get("mode") != mode:
+                return None
+            if fault.get("times") is not None:
+                fault["times"] -= 1
+                if fault["times"] <= 0:
+                    self.faults[kind] = None
+            return dict(fault)
+
+    def apply_control(self, command):
+        """Applies a control object (the body of POST /__control)."""
+        if not isinstance(command, dict):
+            raise ValueError("control body must be a JSON object")
+        if command.get("reset"):
+            self.reset()
+        if "preset" in command or "tree" in command:
+            self.set_tree(control_tree(command))
+        for kind in ("list", "stream", "lanzou"):
+            if kind in command:
+                self.set_fault(kind, command[kind])
+        if "cookies" in command:
+            cookies = command["cookies"]
+            with self.lock:
+                for kind in ("list", "download"):
+                    if kind in cookies:
+                        self.cookies[kind] = str(cookies[kind])
+        if "gzip" in command:
+            self.compress = bool(command["gzip"])
+
+    def describe(self):
+        with self.lock:
+            return {"ports": self.ports, "faults": self.faults, "gzip": self.compress,
+                    "root": self.tree.root.token if self.tree.root else None,
+                    "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
+
+
+def control_tree(command):
+    if "tree" in command:
+        return command["tree"]
+    options = command.get("options", {})
+    name = command["preset"]
+    if name == "demo":
+        return treemod.demo(float(options.get("part_size_mib", 4)), options.get("installer"))
+    if name == "bench":
+        return treemod.bench(int(options.get("files", 12)), float(options.get("file_size_mib", 64)))
+    if name == "faults":
+        return treemod.faults()
+    raise ValueError("unknown preset %r" % name)
+
+
+def parse_range(header, size):
+    """(start, end_exclusive) for a single byte range, None to send everything,
+    or "unsatisfiable"."""
+    if not header or size == 0:
+        return None
+    unit, _, spec = header.partition("=")
+    if unit.strip().lower() != "bytes" or "," in spec:
+        return None
+    first, dash, last = spec.strip().partition("-")
+    if not dash:
+        return None
+    try:
+        if first == "":
+            length = int(last)
+            if length <= 0:
+                return "unsatisfiable"
+            return max(0, size - length), size
+        start = int(first)
+        end = int(last) + 1 if last else size
+    except ValueError:
+        return None
+    if start < 0 or (last and end <= start):
+        return None
+    if start >= size:
+        return "unsatisfiable"
+    return start, min(end, size)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "BrinemarchDrive/1.0"
+    sys_version = ""
+    # Idle keep-alive connections are dropped after this long.
+    timeout = 300
+
+    def setup(self):
+        super().setup()
+        try:
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError:
+            pass
+
+    def version_string(self):
+        return self.server_version
+
+    @property
+    def state(self):
+        return self.server.state
+
+    def log_message(self, fmt, *args):
+        if self.state.verbose:
+            sys.stderr.write("[%s] %s\n" % (self.server.kind, fmt % args))
+
+    def do_GET(self):
+        self._dispatch()
+
+    def do_HEAD(self):
+        self._dispatch()
+
+    def do_POST(self):
+        self._dispatch()
+
+    def do_PUT(self):
+        self._dispatch()
+
+    def do_DELETE(self):
+        self._dispatch()
+
+    # -- plumbing -------------------------------------------------------
+
+    def _read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            parts = []
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline().strip():
+                        pass
+                    return b"".join(parts)
+                parts.append(self.rfile.read(size))
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def _origin(self):
+        scheme = "https" if self.server.kind == "tls" else "http"
+        host = self.headers.get("Host") or "%s:%d" % (self.server.server_address[0], self.server.server_address[1])
+        return "%s://%s" % (scheme, host)
+
+    def _send(self, status, body=b"", content_type="text/plain; charset=utf-8", headers=(), compress=False):
+        if compress and body and self.state.compress and "gzip" in self.headers.get("Accept-Encoding", "").lower():
+            body = gzip.compress(body, 6)
+            headers = list(headers) + [("Content-Encoding", "gzip"), ("Vary", "Accept-Encoding")]
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        if self.close_connection:
+            self.send_header("Connection", "close")
+        self._headers_buffer.append(b"\r\n")
+        if self.command != "HEAD":
+            self._headers_buffer.append(body)
+        # Head and a small body in one write: no Nagle stall on keep-alive.
+        self.wfile.write(b"".join(self._headers_buffer))
+        self._headers_buffer = []
+
+    def _send_json(self, status, obj, compress=False):
+        self._send(status, json.dumps(obj, ensure_ascii=False).encode("utf-8"), "application/json; charset=utf-8",
+                   compress=compress)
+
+    def _dispatch(self):
+        target = self.path
+        path, _, query = target.partition("?")
+        body = self._read_body() if self.command in ("POST", "PUT") else b""
+        if not path.startswith("/__"):
+            entry = {"time": round(time.time(), 3), "port": self.server.kind, "client": self.client_address[0],
+                     "method": self.command, "target": target, "path": path, "query": query,
+                     "version": self.request_version, "headers": [[k, v] for k, v in self.headers.items()]}
+            try:
+                entry["body"] = body.decode("utf-8")
+            except UnicodeDecodeError:
+                entry["body_b64"] = base64.b64encode(body).decode("ascii")
+            self.state.log.add(entry)
+        try:
+            self._route(path, query, body)
+        except (ConnectionError, ssl.SSLError, socket.timeout):
+            self.close_connection = True
+
+    def _route(self, path, query, body):
+        method = self.command
+        tree, site = self.state.tree, self.state.site
+        if path == "/__control":
+            return self._control(body)
+        if path == "/__requests":
+            since = int(urllib.parse.parse_qs(query).get("since", ["0"])[0])
+            last, entries = self.state.log.since(since)
+            return self._send_json(200, {"last": last, "requests": entries})
+        if method == "POST":
+            form = dict(urllib.parse.parse_qsl(body.decode("utf-8", "replace"), keep_blank_values=True))
+            if path == lanzou.LIST_PATH:
+                return self._lanzou_list(tree, form)
+            if path == lanzou.AJAX_PATH:
+                return self._lanzou_ajax(site, form)
+            return self._send(404, b"not found\n")
+        if method not in ("GET", "HEAD"):
+            return self._send(405, b"method not allowed\n", headers=[("Allow", "GET, HEAD, POST")])
+        if path == "/ipecho":
+            ip = self.client_address[0]
+            page = ('<!DOCTYPE html><html><head><meta charset="utf-8"><title>IP</title></head><body>'
+                    '<p>Your address: <span data-ip="%s">%s</span></p></body></html>' % (ip, ip))
+            return self._send(200, page.encode(), "text/html; charset=utf-8")
+        if path == feishu.LIST_PATH:
+            return self._listing(tree, query)
+        if path.startswith(feishu.STREAM_PREFIX):
+            return self._feishu_stream(tree, path[len(feishu.STREAM_PREFIX):])
+        if path.startswith(lanzou.DOWNLOAD_PREFIX):
+            item = tree.lanzou_files.get(path[len(lanzou.DOWNLOAD_PREFIX):])
+            if item is None:
+                return self._send(404, b"not found\n")
+            return self._stream(item.content, item.name, item.id)
+        if path == lanzou.LINK_PREFIX and query:
+            return self._lanzou_link(site, "?" + query)
+        if path.startswith("/drive/folder/"):
+            folder = tree.folders.get(path[len("/drive/folder/"):])
+            if folder is None:
+                return self._send(404, feishu.page("Not found", "no such folder"), "text/html; charset=utf-8")
+            return self._send(200, feishu.page(folder.name, "shared folder"), "text/html; charset=utf-8")
+        if path.startswith("/file/"):
+            node = tree.files.get(path[len("/file/"):])
+            if node is None:
+                return self._send(404, feishu.page("Not found", "no such file"), "text/html; charset=utf-8")
+            return self._send(200, feishu.page(node.name, "shared file"), "text/html; charset=utf-8")
+        if path == lanzou.FRAME_PATH:
+            return self._lanzou_frame(site, query)
+        name = path[1:]
+        if name and "/" not in name:
+            return self._lanzou_page(tree, site, name)
+        return self._send(404, b"not found\n")
+
+    def _control(self, body):
+        if self.command == "POST":
+            try:
+                self.state.apply_control(json.loads(body.decode("utf-8") or "{}"))
+            except (ValueError, KeyError, TypeError) as e:
+                return self._send_json(400, {"error": str(e)})
+        return self._send_json(200, self.state.describe())
+
+    # -- Feishu ---------------------------------------------------------
+
+    def _cookie_ok(self, kind):
+        return cookie_pairs(self.headers.get_all("Cookie") or []) == line_pairs(self.state.cookies[kind])
+
+    def _listing(self, tree, query):
+        if not query.startswith(feishu.LIST_QUERY_PREFIX):
+            return self._send(200, feishu.encode(feishu.BAD_PARAMS), "application/json; charset=utf-8")
+        token = query[len(feishu.LIST_QUERY_PREFIX):]
+        if token not in tree.folders:
+            token = urllib.parse.unquote(token)
+        if not self._cookie_ok("list"):
+            return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
+        fault = self.state.take_fault("list", token)
+        mode = fault and fault["mode"]
+        if mode == "hang":
+            return self._hang()
+        if mode == "500":
+            return self._send(500, b"<html><body><h1>500 Internal Server Error</h1></body></html>",
+                              "text/html; charset=utf-8")
+        if mode == "invalid_json":
+            return self._send(200, b'{"code":0,"msg":"Success","data":{"node_list":["', "application/json; charset=utf-8")
+        if mode == "expired":
+            return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
+        answer = feishu.listing(tree, token, feishu.PAGE_LENGTH, self._origin())
+        self._send(200, feishu.encode(answer), "application/json; charset=utf-8", compress=True)
+
+    def _hang(self):
+        """Never answers: holds the connection until the client leaves or the server stops."""
+        self.close_connection = True
+        plain = not isinstance(self.connection, ssl.SSLSocket)
+        while not self.state.stop.is_set():
+            if plain:
+                readable, _, _ = select.select([self.connection], [], [], 0.2)
+                if readable:
+                    try:
+                        if not self.connection.recv(1, socket.MSG_PEEK):
+                            return
+                    except OSError:
+                        return
+                    self.state.stop.wait(0.2)
+            else:
+                self.state.stop.wait(0.2)
+
+    def _feishu_stream(self, tree, token):
+        if not self._cookie_ok("download"):
+            return self._send_json(403, {"code": 403, "msg": "forbidden: no valid session"})
+        node = tree.files.get(token)
+        if node is None:
+            return self._send_json(404, {"code": 1002, "msg": "file not found"})
+        self._stream(node.content, node.name, token, node.throttle_bps, node.throttle_after)
+
+    # -- byte streams ---------------------------------------------------
+
+    def _stream(self, data, name, token, throttle_bps=0, throttle_after=0):
+        fault = self.state.take_fault("stream", token) or {}
+        if fault.get("delay_ms"):
+            if self.state.stop.wait(fault["delay_ms"] / 1000.0):
+                return
+        if fault.get("status"):
+            return self._send(fault["status"], b"stream fault\n")
+        size = data.size
+        wanted = parse_range(self.headers.get("Range"), size)
+        if wanted == "unsatisfiable":
+            return self._send(416, b"", headers=[("Content-Range", "bytes */%d" % size)])
+        start, end = wanted if wanted else (0, size)
+        ascii_name = "".join(c if 32 < ord(c) < 127 and c not in '"\\;' else "_" for c in name)
+        self.send_response(206 if wanted else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(end - start))
+        self.send_header("Accept-Ranges", "bytes")
+        if wanted:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        self.send_header("Content-Disposition", "attachment; filename=\"%s\"; filename*=UTF-8''%s"
+                         % (ascii_name, urllib.parse.quote(name, safe="")))
+        self.send_header("Last-Modified", _LAST_MODIFIED)
+        self.send_header("ETag", '"%s-%d"' % (token, size))
+        if self.close_connection:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        drop_after = fault.get("drop_after")
+        if fault.get("throttle"):
+            bps, free = fault["throttle"], 0
+        else:
+            bps, free = throttle_bps, throttle_after
+        limit = end - start if drop_after is None else min(end - start, drop_after)
+        if not bps:
+            sent = 0
+            for chunk in data.chunks(start, start + limit):
+                self.wfile.write(chunk)
+                sent += len(chunk)
+        else:
+            self._paced(data, start, start + limit, bps, free)
+        if limit < end - start:
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def _paced(self, data, start, end, bps, free):
+        piece = max(512, min(65536, bps // 20))
+        began = time.monotonic()
+        sent = 0
+        for chunk in data.chunks(start, end):
+            for at in range(0, len(chunk), piece):
+                if sent >= free:
+                    due = began + (sent - free) / float(bps)
+                    delay = due - time.monotonic()
+                    if delay > 0 and self.state.stop.wait(delay):
+                        return
+                    if sent == free:
+                        began = time.monotonic()
+                part = chunk[at:at + piece]
+                self.wfile.write(part)
+                sent += len(part)
+
+    # -- Lanzou ---------------------------------------------------------
+
+    def _html(self, page):
+        self._send(200, page, "text/html; charset=utf-8", compress=True)
+
+    def _lanzou_page(self, tree, site, name):
+        folder = tree.lanzou_folders.get(name)
+        if folder is not None:
+            return self._html(lanzou.folder_page(folder))
+        item = tree.lanzou_files.get(name)
+        if item is None:
+            return self._send(404, feishu.page("文件取消分享了", "来晚啦...文件取消分享了"), "text/html; charset=utf-8")
+        if self.state.take_fault("lanzou", mode="page_short"):
+            return self._html(b"<html>gone</html>")
+        two = bool(self.state.take_fault("lanzou", mode="page_two_tokens"))
+        self._html(lanzou.file_page(site, item, extra_token=two))
+
+    def _lanzou_frame(self, site, query):
+        item = site.by_page_token.get(query)
+        if item is None:
+            return self._send(404, feishu.page("文件取消分享了", "来晚啦...文件取消分享了"), "text/html; charset=utf-8")
+        if self.state.take_fault("lanzou", mode="frame_short"):
+            return self._html(b"<html></html>")
+        two = bool(self.state.take_fault("lanzou", mode="frame_two_tokens"))
+        self._html(lanzou.frame_page(site, item, extra_token=two))
+
+    def _lanzou_list(self, tree, form):
+        if self.state.take_fault("lanzou", mode="list_invalid_json"):
+            return self._send(200, b"<html><body>502 Bad Gateway</body></html>", "text/html; charset=utf-8")
+        self._send(200, lanzou.encode(lanzou.list_answer(tree, form)), "application/json", compress=True)
+
+    def _lanzou_ajax(self, site, form):
+        if self.state.take_fault("lanzou", mode="ajax_short"):
+            return self._send(200, b'{"zt":0}', "application/json")
+        self._send(200, lanzou.encode(lanzou.ajax_answer(site, form, self._origin())), "application/json")
+
+    def _lanzou_link(self, site, link):
+        item = site.by_link.get(link)
+        if item is None:
+            return self._send(404, b"not found\n")
+        if self.state.take_fault("lanzou", mode="no_location"):
+            return self._html(b"<html><body>ok</body></html>")
+        if self.state.take_fault("lanzou", mode="short_location"):
+            location = "http://127.0.0.1/x"
+        else:
+            host = self.server.server_address[0]
+            location = "http://%s:%d%s%s" % (host, self.state.ports["http"], lanzou.DOWNLOAD_PREFIX, item.id)
+        self._send(302, b"", "text/html; charset=utf-8", headers=[("Location", location)])
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 128
+    allow_reuse_address = True
+
+    def __init__(self, address, state, kind, ssl_context=None):
+        if ":" in address[0]:
+            self.address_family = socket.AF_INET6
+        self.state = state
+        self.kind = kind
+        self.ssl_context = ssl_context
+        super().__init__(address, Handler)
+
+    def finish_request(self, request, client_address):
+        if self.ssl_context is None:
+            return super().finish_request(request, client_address)
+        # The handshake runs here, on the connection's own thread, so a slow
+        # client cannot hold up accepting others.
+        try:
+            request.settimeout(30)
+            secure = self.ssl_context.wrap_socket(request, server_side=True)
+        except (OSError, ssl.SSLError):
+            return
+        try:
+            secure.settimeout(None)
+            self.RequestHandlerClass(secure, client_address, self)
+        finally:
+            try:
+                secure.close()
+            except OSError:
+                pass
+
+    def handle_error(self, request, client_address):
+        kind = sys.exc_info()[0]
+        if kind is not None and issubclass(kind, (ConnectionError, ssl.SSLError, socket.timeout)):
+            return
+        super().handle_error(request, client_address)
