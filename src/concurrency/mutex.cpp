@@ -1,0 +1,13 @@
+#include "concurrency/mutex.h"
+
+rg_HuChiSuoLei::rg_HuChiSuoLei() : CKelRefObject(new CMMutex) {}
+
+void rg_HuChiSuoLei::Lock() const { static_cast<CMMutex*>(Inner())->Lock(); }
+
+void rg_HuChiSuoLei::Unlock() const { static_cast<CMMutex*>(Inner())->Unlock(); }
+
+CMMutex* rg_HuChiSuoLei::ShareLock() const {
+  CMMutex* lock = static_cast<CMMutex*>(Inner());
+  lock->AddRef();
+  return lock;
+}
