@@ -602,12 +602,12 @@ class CommandLineTest(unittest.TestCase):
         try:
             with open(os.path.join(directory, "payload.bin"), "wb") as f:
                 f.write(b"installer bytes")
-            spec = {"feishu": {"name": "r", "children": [{"name": "setup.exe", "path": "payload.bin"},
+            layout = {"feishu": {"name": "r", "children": [{"name": "setup.exe", "path": "payload.bin"},
                                                          {"name": "big.bin", "size_mib": 1.5}]},
                     "lanzou": {"folders": [{"id": "bX", "files": [{"name": "l.zip", "size": 10}]}]}}
             path = os.path.join(directory, "tree.json")
             with open(path, "w") as f:
-                json.dump(spec, f)
+                json.dump(layout, f)
             out = json.loads(subprocess.run([sys.executable, EMULATOR, "--tree", path, "--manifest"],
                                             check=True, capture_output=True).stdout)
             self.assertEqual([(f["name"], f["size"]) for f in out["files"]],

@@ -9,7 +9,9 @@ slice of the doubled block.
 
 import collections
 import hashlib
+import os
 import random
+import tempfile
 import threading
 
 BLOCK = 1 << 20
@@ -21,17 +23,41 @@ _cache = collections.OrderedDict()
 _CACHE_FILES = 48
 
 
-def _doubled_block(key):
+class _Block:
+    """A file's doubled block, in memory and, on first use, in an anonymous
+    in-memory file that sendfile can serve without copying through Python.
+    Evicting it from the cache never closes a file in use: the holder's
+    reference keeps it open."""
+
+    def __init__(self, key):
+        seed = int.from_bytes(hashlib.sha256(b"block:" + key).digest(), "big")
+        one = random.Random(seed).randbytes(BLOCK)
+        self.view = memoryview(one + one)
+        self._file = None
+        self._lock = threading.Lock()
+
+    def file(self):
+        with self._lock:
+            if self._file is None:
+                if hasattr(os, "memfd_create"):
+                    f = os.fdopen(os.memfd_create("drive-block", os.MFD_CLOEXEC), "w+b")
+                else:
+                    f = tempfile.TemporaryFile()
+                f.write(self.view)
+                f.flush()
+                self._file = f
+            return self._file
+
+
+def _block(key):
     with _cache_lock:
         block = _cache.get(key)
         if block is not None:
             _cache.move_to_end(key)
             return block
-    seed = int.from_bytes(hashlib.sha256(b"block:" + key).digest(), "big")
-    one = random.Random(seed).randbytes(BLOCK)
-    block = memoryview(one + one)
+    block = _Block(key)
     with _cache_lock:
-        _cache[key] = block
+        block = _cache.setdefault(key, block)
         while len(_cache) > _CACHE_FILES:
             _cache.popitem(last=False)
     return block
@@ -45,20 +71,34 @@ class GeneratedContent:
         self.size = size
         self._first_rotation = int.from_bytes(hashlib.sha256(b"rot:" + key).digest()[:4], "big") % BLOCK
 
-    def chunks(self, start, end):
-        """Yields memoryviews covering [start, end), none longer than one block."""
+    def _spans(self, start, end):
+        """(offset in the doubled block, length) pieces covering [start, end)."""
         end = min(end, self.size)
-        if start >= end:
-            return
-        doubled = _doubled_block(self.key)
         pos = start
         while pos < end:
             index = pos >> 20
             inner = pos & (BLOCK - 1)
             rotation = (self._first_rotation + index * _ROTATION_STEP) % BLOCK
             take = min(BLOCK - inner, end - pos)
-            yield doubled[rotation + inner:rotation + inner + take]
+            yield rotation + inner, take
             pos += take
+
+    def chunks(self, start, end):
+        """Yields memoryviews covering [start, end), none longer than one block."""
+        if start >= min(end, self.size):
+            return
+        view = _block(self.key).view
+        for offset, take in self._spans(start, end):
+            yield view[offset:offset + take]
+
+    def file_spans(self, start, end):
+        """(file, offset, length) pieces covering [start, end), for sendfile."""
+        if start >= min(end, self.size):
+            return
+        block = _block(self.key)
+        f = block.file()
+        for offset, take in self._spans(start, end):
+            yield f, offset, take
 
     def read(self, start, length):
         return b"".join(bytes(c) for c in self.chunks(start, start + length))

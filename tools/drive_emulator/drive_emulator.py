@@ -69,7 +69,7 @@ def parse_args(argv):
     return p.parse_args(argv)
 
 
-def tree_spec(args):
+def tree_layout(args):
     if args.tree:
         with open(args.tree, encoding="utf-8") as f:
             return json.load(f), os.path.dirname(os.path.abspath(args.tree))
@@ -126,12 +126,12 @@ def main(argv=None):
         sys.stderr.write("drive_emulator: only loopback addresses may be bound, not %s\n" % args.host)
         return 2
     try:
-        spec, base_dir = tree_spec(args)
+        layout, base_dir = tree_layout(args)
         if args.manifest:
-            sys.stdout.write(manifest(treemod.Tree(spec, args.seed, base_dir), args.manifest))
+            sys.stdout.write(manifest(treemod.Tree(layout, args.seed, base_dir), args.manifest))
             return 0
         log = server.RequestLog(args.log)
-        state = server.State(spec, args.seed, base_dir,
+        state = server.State(layout, args.seed, base_dir,
                              {"list": args.list_cookie, "download": args.download_cookie},
                              not args.no_gzip, log, args.verbose, startup_faults(args))
     except (OSError, ValueError, KeyError) as e:

@@ -71,7 +71,7 @@ class RequestLog:
 class State:
     """What every connection shares: the tree, accepted cookies, faults, ports."""
 
-    def __init__(self, spec, seed, base_dir, cookies, compress, log, verbose=False, startup_faults=None):
+    def __init__(self, layout, seed, base_dir, cookies, compress, log, verbose=False, startup_faults=None):
         self.lock = threading.Lock()
         self.stop = threading.Event()
         self.seed = seed
@@ -79,21 +79,21 @@ class State:
         self.log = log
         self.verbose = verbose
         self.ports = {"http": None, "tls": None}
-        self._initial = (spec, dict(cookies), compress, dict(startup_faults or {}))
+        self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
 
     def reset(self):
         """Back to the state the server started with, command-line faults included."""
-        spec, cookies, compress, faults = self._initial
-        self.set_tree(spec)
+        layout, cookies, compress, faults = self._initial
+        self.set_tree(layout)
         self.cookies = dict(cookies)
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
 
-    def set_tree(self, spec):
-        tree = treemod.Tree(spec, self.seed, self.base_dir)
+    def set_tree(self, layout):
+        tree = treemod.Tree(layout, self.seed, self.base_dir)
         site = lanzou.Site(tree)
         with self.lock:
             self.tree, self.site = tree, site
@@ -177,10 +177,10 @@ def parse_range(header, size):
     or "unsatisfiable"."""
     if not header or size == 0:
         return None
-    unit, _, spec = header.partition("=")
-    if unit.strip().lower() != "bytes" or "," in spec:
+    unit, _, ranges = header.partition("=")
+    if unit.strip().lower() != "bytes" or "," in ranges:
         return None
-    first, dash, last = spec.strip().partition("-")
+    first, dash, last = ranges.strip().partition("-")
     if not dash:
         return None
     try:
@@ -448,11 +448,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             bps, free = throttle_bps, throttle_after
         limit = end - start if drop_after is None else min(end - start, drop_after)
-        if not bps:
-            sent = 0
+        if not bps and hasattr(data, "file_spans") and not isinstance(self.connection, ssl.SSLSocket):
+            # Large plain streams go by sendfile: no copy through Python and
+            # the interpreter lock is free while the kernel sends.
+            for f, offset, length in data.file_spans(start, start + limit):
+                self.connection.sendfile(f, offset, length)
+        elif not bps:
             for chunk in data.chunks(start, start + limit):
                 self.wfile.write(chunk)
-                sent += len(chunk)
         else:
             self._paced(data, start, start + limit, bps, free)
         if limit < end - start:
@@ -463,18 +466,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
 
     def _paced(self, data, start, end, bps, free):
+        """Sends the first `free` bytes at full speed, the rest at `bps`."""
+        free_end = min(end, start + free)
+        for chunk in data.chunks(start, free_end):
+            self.wfile.write(chunk)
         piece = max(512, min(65536, bps // 20))
         began = time.monotonic()
         sent = 0
-        for chunk in data.chunks(start, end):
+        for chunk in data.chunks(free_end, end):
             for at in range(0, len(chunk), piece):
-                if sent >= free:
-                    due = began + (sent - free) / float(bps)
-                    delay = due - time.monotonic()
-                    if delay > 0 and self.state.stop.wait(delay):
-                        return
-                    if sent == free:
-                        began = time.monotonic()
+                delay = began + sent / float(bps) - time.monotonic()
+                if delay > 0 and self.state.stop.wait(delay):
+                    return
                 part = chunk[at:at + piece]
                 self.wfile.write(part)
                 sent += len(part)

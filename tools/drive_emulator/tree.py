@@ -90,9 +90,9 @@ class TreeError(ValueError):
     pass
 
 
-def _content_of(spec, seed, key, base_dir):
-    if "path" in spec:
-        path = spec["path"]
+def _content_of(layout, seed, key, base_dir):
+    if "path" in layout:
+        path = layout["path"]
         if base_dir and not os.path.isabs(path):
             path = os.path.join(base_dir, path)
         try:
@@ -100,14 +100,14 @@ def _content_of(spec, seed, key, base_dir):
                 return content.BytesContent(f.read())
         except OSError as e:
             raise TreeError("cannot read %s: %s" % (path, e))
-    if "text" in spec:
-        return content.BytesContent(str(spec["text"]).encode("utf-8"))
-    if "size_mib" in spec:
-        size = int(float(spec["size_mib"]) * content.BLOCK)
+    if "text" in layout:
+        return content.BytesContent(str(layout["text"]).encode("utf-8"))
+    if "size_mib" in layout:
+        size = int(float(layout["size_mib"]) * content.BLOCK)
     else:
-        size = int(spec.get("size", 0))
+        size = int(layout.get("size", 0))
     if size < 0:
-        raise TreeError("negative size for %r" % spec.get("name"))
+        raise TreeError("negative size for %r" % layout.get("name"))
     return content.GeneratedContent(("%s|%s" % (seed, key)).encode(), size)
 
 
@@ -117,33 +117,33 @@ def _extension(name):
 
 
 class Tree:
-    def __init__(self, spec, seed=1, base_dir=None):
-        if "feishu" not in spec and "lanzou" not in spec:
-            spec = {"feishu": spec}
+    def __init__(self, layout, seed=1, base_dir=None):
+        if "feishu" not in layout and "lanzou" not in layout:
+            layout = {"feishu": layout}
         self.seed = seed
         self.folders = {}
         self.files = {}
         self.nodes = {}
         self.root = None
-        if spec.get("feishu") is not None:
-            self.root = self._build_folder(spec["feishu"], "", None, base_dir)
+        if layout.get("feishu") is not None:
+            self.root = self._build_folder(layout["feishu"], "", None, base_dir)
             self._resolve_links(self.root)
         self.lanzou_folders = {}
         self.lanzou_files = {}
         self.lanzou_by_fid = {}
-        self._build_lanzou(spec.get("lanzou") or {"folders": []}, base_dir)
+        self._build_lanzou(layout.get("lanzou") or {"folders": []}, base_dir)
 
-    def _build_folder(self, spec, path, parent, base_dir):
-        if not isinstance(spec, dict) or not isinstance(spec.get("children", []), list):
-            raise TreeError("folder must be an object with a children list: %r" % (spec,))
-        name = str(spec.get("name", ""))
-        token = spec.get("token") or (defaults.SHARE_TOKEN if parent is None else derive_token(self.seed, "folder:" + path))
+    def _build_folder(self, layout, path, parent, base_dir):
+        if not isinstance(layout, dict) or not isinstance(layout.get("children", []), list):
+            raise TreeError("folder must be an object with a children list: %r" % (layout,))
+        name = str(layout.get("name", ""))
+        token = layout.get("token") or (defaults.SHARE_TOKEN if parent is None else derive_token(self.seed, "folder:" + path))
         if token in self.nodes:
             raise TreeError("token used twice: %s" % token)
         folder = FolderNode(name, token)
         self.folders[token] = folder
         self.nodes[token] = folder
-        for index, child in enumerate(spec.get("children", [])):
+        for index, child in enumerate(layout.get("children", [])):
             if not isinstance(child, dict) or "name" not in child:
                 raise TreeError("node without a name in %r" % name)
             child_path = "%s/%d:%s" % (path, index, child["name"])
@@ -176,16 +176,16 @@ class Tree:
             elif node.kind == "folder":
                 self._resolve_links(node)
 
-    def _build_lanzou(self, spec, base_dir):
-        for number, fspec in enumerate(spec.get("folders", [])):
-            folder_id = str(fspec["id"])
-            fid = int(fspec.get("fid", 8841201 + number))
-            folder = LanzouFolder(folder_id, fid, str(fspec.get("password", "")), self.seed)
+    def _build_lanzou(self, layout, base_dir):
+        for number, flayout in enumerate(layout.get("folders", [])):
+            folder_id = str(flayout["id"])
+            fid = int(flayout.get("fid", 8841201 + number))
+            folder = LanzouFolder(folder_id, fid, str(flayout.get("password", "")), self.seed)
             if folder_id in self.lanzou_folders or fid in self.lanzou_by_fid:
                 raise TreeError("lanzou folder used twice: %s" % folder_id)
             self.lanzou_folders[folder_id] = folder
             self.lanzou_by_fid[fid] = folder
-            for index, f in enumerate(fspec.get("files", [])):
+            for index, f in enumerate(flayout.get("files", [])):
                 file_id = str(f.get("id") or "i" + derive_token(self.seed, "lanzou:%s/%d" % (folder_id, index), 10))
                 if file_id in self.lanzou_files or file_id in self.lanzou_folders:
                     raise TreeError("lanzou id used twice: %s" % file_id)
