@@ -327,9 +327,13 @@ class DriveEmulatorTest(unittest.TestCase):
         status, _, data = self.client.request("GET", target, header_line(LIST_COOKIE))
         self.assertNotIn("node_list", json.loads(data)["data"])
 
-    def test_listing_is_gzipped_when_asked(self):
+    def test_listing_is_gzipped_only_when_switched_on(self):
         target = LIST_PATH + LIST_QUERY.replace("jxfswjj", defaults.SHARE_TOKEN)
         headers = dict(header_line(LIST_COOKIE), **{"Accept-Encoding": "gzip, deflate"})
+        status, hdrs, data = self.client.request("GET", target, headers)
+        self.assertNotIn("Content-Encoding", dict(hdrs))
+        self.assertIn("node_list", json.loads(data)["data"])
+        self.client.control({"gzip": True})
         status, hdrs, data = self.client.request("GET", target, headers)
         self.assertEqual(dict(hdrs).get("Content-Encoding"), "gzip")
         self.assertIn("node_list", json.loads(gzip.decompress(data))["data"])

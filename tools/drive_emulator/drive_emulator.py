@@ -61,7 +61,9 @@ def parse_args(argv):
     g.add_argument("--lanzou-fault", choices=server.lanzou.FAULT_MODES, help="how a Lanzou step fails")
     g.add_argument("--lanzou-fault-times", type=int, help="only for this many requests")
     g = p.add_argument_group("other")
-    g.add_argument("--no-gzip", action="store_true", help="never compress listings and pages")
+    # Off by default: Wine's WinHTTP cannot decompress (the option fails with 12009).
+    g.add_argument("--gzip", action="store_true",
+                   help="compress listings and pages for clients that accept gzip")
     g.add_argument("--log", help="append one JSON line per request to this file")
     g.add_argument("--verbose", action="store_true", help="print each request to stderr")
     g.add_argument("--write-defaults", nargs="?", const=os.path.join(HERE, "defaults.json"),
@@ -133,7 +135,7 @@ def main(argv=None):
         log = server.RequestLog(args.log)
         state = server.State(layout, args.seed, base_dir,
                              {"list": args.list_cookie, "download": args.download_cookie},
-                             not args.no_gzip, log, args.verbose, startup_faults(args))
+                             args.gzip, log, args.verbose, startup_faults(args))
     except (OSError, ValueError, KeyError) as e:
         sys.stderr.write("drive_emulator: %s\n" % e)
         return 2
