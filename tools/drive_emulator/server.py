@@ -16,6 +16,7 @@ import urllib.parse
 
 import feishu
 import lanzou
+import scripted
 import tree as treemod
 
 LIST_FAULTS = ("500", "invalid_json", "expired", "hang")
@@ -79,6 +80,7 @@ class State:
         self.log = log
         self.verbose = verbose
         self.ports = {"http": None, "tls": None}
+        self.pages = scripted.Pages()
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
 
@@ -89,6 +91,7 @@ class State:
         self.cookies = dict(cookies)
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
+        self.pages.clear()
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
 
@@ -150,6 +153,8 @@ class State:
                         self.cookies[kind] = str(cookies[kind])
         if "gzip" in command:
             self.compress = bool(command["gzip"])
+        if "pages" in command:
+            self.pages.update(command["pages"])
 
     def describe(self):
         with self.lock:
@@ -310,6 +315,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             since = int(urllib.parse.parse_qs(query).get("since", ["0"])[0])
             last, entries = self.state.log.since(since)
             return self._send_json(200, {"last": last, "requests": entries})
+        page = self.state.pages.find(path, query)
+        if page is not None:
+            return self._send(page.status, page.body, page.content_type, headers=page.headers)
         if method == "POST":
             form = dict(urllib.parse.parse_qsl(body.decode("utf-8", "replace"), keep_blank_values=True))
             if path == lanzou.LIST_PATH:
