@@ -44,6 +44,7 @@ class CKWnd_Container : public CWnd {
 
  protected:
   virtual const wchar_t* ClassName() const;
+  void PreSubclassWindow() override;  // stores the toolkit mark
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
   IContainerEventListener* Listener() const { return listener_; }
 

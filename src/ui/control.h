@@ -31,6 +31,7 @@ constexpr LONG_PTR kKelWindowMark = 0x12D12AB;
 constexpr UINT kKelMsgPreTranslate = 0x9FFF;
 
 class CKelWinControl;
+class CKWnd_Window;
 
 struct KelCreateParams {
   HWND parent = nullptr;                    // null: a top-level window
@@ -127,6 +128,7 @@ class CKelWinControl : public CKelRefObject, public IBaseEventListener {
   virtual void ConnectListener(bool connect);
 
  private:
+  CKWnd_Window* genericWindow_ = nullptr;  // set by the generic control only
   bool listening_ = true;
 };
 

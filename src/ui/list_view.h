@@ -170,7 +170,6 @@ class rg_ChaoJiLieBiaoKuang : public CKelWinControl, public IListViewEventListen
   EventBinding<rg_ChaoJiLieBiaoKuangBiaoXiangTianChong*> onRowContents;
 
  protected:
-  void ComputeStyles(KelCreateParams& params) override;
   bool CreatePlatformWindow(const KelCreateParams& params) override;
   void ConnectListener(bool connect) override;
 };

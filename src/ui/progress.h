@@ -25,6 +25,7 @@ class rg_process_bar : public CKelWinControl {
   KEL_DECLARE_CLASS(rg_process_bar, CKelWinControl)
 
   rg_process_bar();
+  ~rg_process_bar() override;
 
   // Each sends PBM_SETRANGE32 keeping the other bound.
   void SetMinimum(int value);

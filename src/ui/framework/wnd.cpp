@@ -113,7 +113,7 @@ void CWnd::DestroyWindow() {
 
 LRESULT CALLBACK CWnd::StaticWindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
   CWnd* object = FromHandle(window);
-  if (!object) return DefWindowProcW(window, msg, wp, lp);
+  if (!object) return ::DefWindowProcW(window, msg, wp, lp);
   if (msg == WM_NCDESTROY) {
     LRESULT result = object->WindowProc(msg, wp, lp);
     object->Detach();
@@ -132,7 +132,7 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CWnd::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   HWND window = hwnd_.Get();
   if (superProc_) return CallWindowProcW(superProc_, window, msg, wp, lp);
-  return DefWindowProcW(window, msg, wp, lp);
+  return ::DefWindowProcW(window, msg, wp, lp);
 }
 
 bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
@@ -166,28 +166,28 @@ bool CWnd::ReflectChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
 
 LRESULT CWnd::SendMessage(UINT msg, WPARAM wp, LPARAM lp) const {
   HWND window = hwnd_.Get();
-  return window ? SendMessageW(window, msg, wp, lp) : 0;
+  return window ? ::SendMessageW(window, msg, wp, lp) : 0;
 }
 
 bool CWnd::PostMessage(UINT msg, WPARAM wp, LPARAM lp) const {
   HWND window = hwnd_.Get();
-  return window && PostMessageW(window, msg, wp, lp);
+  return window && ::PostMessageW(window, msg, wp, lp);
 }
 
 void CWnd::SetWindowText(CWTextRef text) const {
   if (!hwnd_.Get()) return;
   CWString copy(text);  // zero-terminated
-  SetWindowTextW(hwnd_.Get(), copy.GetText());
+  ::SetWindowTextW(hwnd_.Get(), copy.GetText());
 }
 
 CWString CWnd::GetWindowText() const {
   CWString text;
   HWND window = hwnd_.Get();
   if (!window) return text;
-  int n = GetWindowTextLengthW(window);
+  int n = ::GetWindowTextLengthW(window);
   if (n <= 0) return text;
   wchar_t* buffer = text.GetBufferSetLength(n);
-  int got = GetWindowTextW(window, buffer, n + 1);
+  int got = ::GetWindowTextW(window, buffer, n + 1);
   text.ReleaseBuffer(got > 0 ? got : 0);
   return text;
 }
