@@ -192,13 +192,13 @@ class EventBinding {
 
   void Unbind() { Bind(nullptr, nullptr, 0); }
 
-  bool IsBound() {
+  bool IsBound() const {
     CKelSpinLockGuard guard(lock);
     return holder != nullptr && handler != nullptr;
   }
 
   // The current handler with a reference on its holder.
-  Call Take() {
+  Call Take() const {
     Call call;
     CKelSpinLockGuard guard(lock);
     call.handler_ = handler;
@@ -209,7 +209,7 @@ class EventBinding {
   }
 
   // Raises the event: the handler's result, or 0 when it was not called.
-  int32_t Fire(CKelObject* sender, Args... args) {
+  int32_t Fire(CKelObject* sender, Args... args) const {
     return Take().Invoke(sender, std::forward<Args>(args)...);
   }
 
@@ -237,7 +237,7 @@ class EventBinding {
     }
   }
 
-  CKelSpinLock lock;  // held only to read or change the three fields below
+  mutable CKelSpinLock lock;  // held only to read or change the three fields below
   Handler handler = nullptr;
   CKelEventObjectPointer* holder = nullptr;  // one reference of its own
   int32_t extra = 0;

@@ -12,8 +12,9 @@
 //   of the pool included.
 // - Handlers run on the workers, several at a time, outside every lock of the pool; they must
 //   guard what they share themselves.
-// After Stop has returned no further handler call of that pool starts (a task that races with
-// Stop is dropped and its parameter object deleted); tasks that were already running finish.
+// Once Stop has returned, the workers no longer touch the pool object: a task taken later
+// (one that raced with Stop) is dropped and its parameter object deleted. Tasks that had
+// already reached their handler finish, possibly after Stop's time limit.
 #pragma once
 
 #include <windows.h>
