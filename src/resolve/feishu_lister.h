@@ -1,0 +1,28 @@
+// Lists a shared folder of the Feishu drive through its web interface: one GET per folder,
+// sub-folders descended depth first in the drive's order. Stateless: every call builds its
+// own HTTP object and lists, so any thread may call it (the resolver's workers do).
+#pragma once
+
+#include <cstdint>
+
+#include "resolve/drive_endpoints.h"
+#include "runtime/arrays.h"
+#include "runtime/text.h"
+
+// Folders below this many levels under the share are not listed.
+inline constexpr int kFeishuMaxFolderDepth = 32;
+
+// Fills names, pageUrls and (when makeDownloadUrls is not 0) downloadUrls with one entry per
+// file and returns the number of names. The folder token is the text after the last "/" of
+// shareAddress. With keepFolderNames, a file found in a sub-folder is named with that folder's
+// name (the innermost one only) and a backslash in front; prefix goes in front of every name
+// found in this folder. Failures give fewer entries, never an error: whatever was gathered
+// before a failure is kept. A folder met a second time (a listing that leads back to itself
+// or an ancestor) is skipped. The three lists are replaced when the call ends.
+int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
+                         rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
+                         const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built());
+
+// The download-stream address of a file: the stream endpoint followed by the text after the
+// last "/" of its page address.
+CWString MakeFeishuDownloadUrl(const CWString& pageUrl, const DriveEndpoints& endpoints = DriveEndpoints::Built());

@@ -1,0 +1,225 @@
+// The Feishu lister against the drive emulator: order, names, addresses, the exact requests,
+// failures and listings that would never end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emulator_test.h"
+#include "resolve/feishu_lister.h"
+#include "text_support.h"
+
+namespace {
+
+const std::wstring kListTarget =
+    L"/space/api/explorer/v3/children/list/?thumbnail_width=1028&thumbnail_height=1028&thumbnail_policy=4"
+    L"&obj_type=0&obj_type=2&obj_type=22&obj_type=44&obj_type=3&obj_type=30&obj_type=8&obj_type=11&obj_type=12"
+    L"&length=50&asc=1&rank=5&token=";
+const std::wstring kStreamPath = L"/space/api/box/stream/download/all/";
+const std::wstring kAgent =
+    L"Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/94.0.4606.71 "
+    L"Safari/537.36 Core/1.94.209.400 QQBrowser/12.0.5442.400";
+
+// a, then folder s holding c (and folder t holding d), then b.
+const std::wstring kNestedTree = LR"({"name":"root","token":"RootTok","children":[
+  {"name":"a.bin","token":"fa","size":1},
+  {"name":"s","token":"Fs","children":[
+    {"name":"c.bin","token":"fc","size":1},
+    {"name":"t","token":"Ft","children":[{"name":"d.bin","token":"fd","size":1}]}]},
+  {"name":"b.bin","token":"fb","size":1}]})";
+
+class FeishuListerTest : public EmulatorTest {
+ protected:
+  void UseTree(const std::wstring& tree) { ASSERT_TRUE(emulator.Control(L"{\"tree\":" + tree + L"}")); }
+
+  std::wstring Share(const std::wstring& token) const { return emulator.HttpOrigin() + L"/drive/folder/" + token; }
+  std::wstring Page(const std::wstring& token) const { return emulator.HttpOrigin() + L"/file/" + token; }
+  std::wstring Stream(const std::wstring& token) const { return emulator.HttpOrigin() + kStreamPath + token; }
+
+  int32_t List(const std::wstring& share, int32_t makeDownloadUrls = 1, int32_t keepFolderNames = 0,
+               const std::wstring& prefix = L"") {
+    return ListFeishuFolder(CWString(share), makeDownloadUrls, names, pageUrls, downloadUrls, keepFolderNames,
+                            CWString(prefix), endpoints);
+  }
+
+  // Every listing request carries exactly the default lines, the cookie line and the agent line.
+  void ExpectListingHeaders(const LoggedRequest& request) {
+    EXPECT_EQ(request.method, L"GET");
+    EXPECT_EQ(request.Header(L"Accept"), L"*/*");
+    EXPECT_EQ(request.Header(L"Accept-Language"), L"zh-CN,zh;q=0.9,en;q=0.8,en-GB;q=0.7,en-US;q=0.6,zh-TW;q=0.5");
+    EXPECT_EQ(request.Header(L"User-Agent"), kAgent);
+    const std::wstring cookieLine = DriveEndpoints::Built().listCookie.ToStdString();
+    EXPECT_EQ(L"Cookie: " + request.Header(L"Cookie"), cookieLine);
+    for (const std::wstring& name : request.HeaderNames()) {
+      if (name == L"accept-encoding") {
+        // Sent only where WinHTTP inflates answers itself.
+        EXPECT_EQ(request.Header(name), L"gzip, deflate");
+        continue;
+      }
+      EXPECT_TRUE(name == L"accept" || name == L"accept-language" || name == L"user-agent" || name == L"cookie" ||
+                  name == L"host" || name == L"connection")
+          << "unexpected header " << std::string(name.begin(), name.end());
+    }
+    EXPECT_TRUE(request.body.empty());
+  }
+
+  rg_WenBenShuZuLei names, pageUrls, downloadUrls;
+};
+
+TEST_F(FeishuListerTest, SubFolderFilesComeAtTheSubFoldersPlace) {
+  UseTree(kNestedTree);
+  EXPECT_EQ(List(Share(L"RootTok")), 4);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"c.bin", L"d.bin", L"b.bin"}));
+  EXPECT_EQ(Items(pageUrls), (std::vector<std::wstring>{Page(L"fa"), Page(L"fc"), Page(L"fd"), Page(L"fb")}));
+  EXPECT_EQ(Items(downloadUrls),
+            (std::vector<std::wstring>{Stream(L"fa"), Stream(L"fc"), Stream(L"fd"), Stream(L"fb")}));
+
+  // One request per folder, depth first.
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].target, kListTarget + L"RootTok");
+  EXPECT_EQ(requests[1].target, kListTarget + L"Fs");
+  EXPECT_EQ(requests[2].target, kListTarget + L"Ft");
+  for (const auto& request : requests) ExpectListingHeaders(request);
+}
+
+TEST_F(FeishuListerTest, KeepFolderNamesPutsOnlyTheInnermostFolderInFront) {
+  UseTree(kNestedTree);
+  EXPECT_EQ(List(Share(L"RootTok"), 1, 1), 4);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"s\\c.bin", L"t\\d.bin", L"b.bin"}));
+}
+
+TEST_F(FeishuListerTest, PrefixGoesInFrontOfTheTopLevelNames) {
+  UseTree(kNestedTree);
+  EXPECT_EQ(List(Share(L"RootTok"), 1, 0, L"top"), 4);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"top\\a.bin", L"c.bin", L"d.bin", L"top\\b.bin"}));
+}
+
+TEST_F(FeishuListerTest, WithoutDownloadUrlsThatListStaysEmpty) {
+  UseTree(kNestedTree);
+  downloadUrls.Add(L"previous");
+  EXPECT_EQ(List(Share(L"RootTok"), 0), 4);
+  EXPECT_EQ(names.Count(), 4);
+  EXPECT_EQ(pageUrls.Count(), 4);
+  EXPECT_EQ(downloadUrls.Count(), 0);
+}
+
+TEST_F(FeishuListerTest, AnySubtypeMarksAFileEvenNullOrEmpty) {
+  UseTree(LR"({"name":"root","token":"RootTok","children":[
+    {"name":"null.dat","token":"fn","size":1,"subtype":null},
+    {"name":"empty.dat","token":"fe","size":1,"subtype":""},
+    {"name":"pdf.dat","token":"fp","size":1,"subtype":"pdf"}]})");
+  EXPECT_EQ(List(Share(L"RootTok")), 3);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"null.dat", L"empty.dat", L"pdf.dat"}));
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
+TEST_F(FeishuListerTest, MissingMembersReadAsEmptyTexts) {
+  UseTree(LR"({"name":"root","token":"RootTok","children":[
+    {"name":"no-url.bin","token":"fu","size":1,"omit":["url"]},
+    {"name":"no-name.bin","token":"fm","size":1,"omit":["name"]}]})");
+  EXPECT_EQ(List(Share(L"RootTok"), 1, 0, L"p"), 2);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"p\\no-url.bin", L"p\\"}));
+  EXPECT_EQ(Items(pageUrls), (std::vector<std::wstring>{L"", Page(L"fm")}));
+  EXPECT_EQ(Items(downloadUrls), (std::vector<std::wstring>{emulator.HttpOrigin() + kStreamPath, Stream(L"fm")}));
+}
+
+TEST_F(FeishuListerTest, TokenKeepsAQueryAfterIt) {
+  UseTree(kNestedTree);
+  EXPECT_EQ(List(Share(L"RootTok?from=home")), 0);
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, kListTarget + L"RootTok?from=home");
+}
+
+TEST_F(FeishuListerTest, SlashAtTheEndGivesAnEmptyToken) {
+  UseTree(kNestedTree);
+  names.Add(L"previous");
+  EXPECT_EQ(List(Share(L"RootTok/")), 0);
+  EXPECT_EQ(names.Count(), 0);
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, kListTarget);
+}
+
+TEST_F(FeishuListerTest, ExpiredSessionGivesNothing) {
+  UseTree(kNestedTree);
+  ASSERT_TRUE(emulator.Control(LR"({"cookies":{"list":"Cookie: bm_session=expired"}})"));
+  EXPECT_EQ(List(Share(L"RootTok")), 0);
+  EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
+}
+
+TEST_F(FeishuListerTest, ServerErrorAndInvalidJsonGiveNothing) {
+  UseTree(kNestedTree);
+  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"500"}})"));
+  EXPECT_EQ(List(Share(L"RootTok")), 0);
+  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"invalid_json"}})"));
+  EXPECT_EQ(List(Share(L"RootTok")), 0);
+  EXPECT_EQ(names.Count(), 0);
+}
+
+TEST_F(FeishuListerTest, FailingSubFolderKeepsWhatWasGathered) {
+  UseTree(kNestedTree);
+  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"500","token":"Fs"}})"));
+  EXPECT_EQ(List(Share(L"RootTok")), 2);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"b.bin"}));
+  EXPECT_EQ(Items(downloadUrls), (std::vector<std::wstring>{Stream(L"fa"), Stream(L"fb")}));
+}
+
+TEST_F(FeishuListerTest, MoreThanFiftyChildrenGiveTheFirstFifty) {
+  std::wstring children;
+  for (int i = 1; i <= 60; ++i) {
+    if (i > 1) children += L",";
+    children += L"{\"name\":\"f" + std::to_wstring(i) + L".bin\",\"size\":1}";
+  }
+  UseTree(L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[" + children + L"]}");
+  EXPECT_EQ(List(Share(L"RootTok")), 50);
+  EXPECT_EQ(Std(names.Get(0)), L"f1.bin");
+  EXPECT_EQ(Std(names.Get(49)), L"f50.bin");
+  EXPECT_EQ(Requests().size(), 1u);
+}
+
+TEST_F(FeishuListerTest, FoldersLeadingBackAreListedOnce) {
+  UseTree(LR"({"name":"root","token":"RootTok","children":[
+    {"name":"loop","token":"Fl","children":[
+      {"name":"itself","link":"."},
+      {"name":"to-root","link":"/"},
+      {"name":"inside.txt","token":"fi","text":"x"}]},
+    {"name":"top.txt","token":"ft","text":"y"}]})");
+  EXPECT_EQ(List(Share(L"RootTok")), 2);
+  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"inside.txt", L"top.txt"}));
+  EXPECT_EQ(Requests().size(), 2u);
+}
+
+TEST_F(FeishuListerTest, AbsurdNestingEndsAtTheDepthLimit) {
+  // 40 folders, one inside the other, each holding one file.
+  std::wstring tree = L"{\"name\":\"f40.bin\",\"size\":1}";
+  for (int level = 39; level >= 0; --level) {
+    tree = L"{\"name\":\"level" + std::to_wstring(level) + L"\",\"children\":[{\"name\":\"f" +
+           std::to_wstring(level) + L".bin\",\"size\":1}," + tree + L"]}";
+  }
+  tree.insert(1, L"\"token\":\"RootTok\",");
+  UseTree(tree);
+  EXPECT_EQ(List(Share(L"RootTok")), kFeishuMaxFolderDepth + 1);
+  EXPECT_EQ(Std(names.Get(0)), L"f0.bin");
+  EXPECT_EQ(Std(names.Get(kFeishuMaxFolderDepth)), L"f" + std::to_wstring(kFeishuMaxFolderDepth) + L".bin");
+  EXPECT_EQ(Requests().size(), static_cast<size_t>(kFeishuMaxFolderDepth + 1));
+}
+
+TEST(FeishuDownloadUrl, TakesTheLastSegmentOfThePage) {
+  DriveEndpoints endpoints = DriveEndpoints::Built();
+  endpoints.downloadOrigin = CWString(L"https://dl.example");
+  EXPECT_EQ(Std(MakeFeishuDownloadUrl(CWString(L"https://x.example/file/AbC"), endpoints)),
+            L"https://dl.example/space/api/box/stream/download/all/AbC");
+  EXPECT_EQ(Std(MakeFeishuDownloadUrl(CWString(L"https://x.example/file/AbC?from=1"), endpoints)),
+            L"https://dl.example/space/api/box/stream/download/all/AbC?from=1");
+  EXPECT_EQ(Std(MakeFeishuDownloadUrl(CWString(L"AbC"), endpoints)),
+            L"https://dl.example/space/api/box/stream/download/all/");
+}
+
+TEST(FeishuDownloadUrl, BuiltEndpointsComeFromTheBuild) {
+  EXPECT_EQ(Std(MakeFeishuDownloadUrl(CWString(L"https://x.example/file/Z9"))),
+            Std(DriveEndpoints::Built().downloadOrigin) + L"/space/api/box/stream/download/all/Z9");
+}
+
+}  // namespace
