@@ -41,23 +41,6 @@ TEST(Mutex, CopiesShareTheLockAndSerialiseThreads) {
   EXPECT_EQ(counter, int64_t{kThreads} * kRounds);
 }
 
-TEST(Mutex, ACopyWaitsForTheHolderOfTheOriginal) {
-  rg_HuChiSuoLei mutex;
-  rg_HuChiSuoLei copy;
-  copy = mutex;
-  mutex.Lock();
-  TestEvent locked;
-  TestThread other([&] {
-    copy.Lock();
-    locked.Set();
-    copy.Unlock();
-  });
-  // Whatever the timing, the other thread cannot get in while we hold the lock.
-  EXPECT_FALSE(locked.Wait(100));
-  mutex.Unlock();
-  EXPECT_TRUE(locked.Wait());
-}
-
 TEST(Mutex, SeparateMutexesDoNotBlockEachOther) {
   rg_HuChiSuoLei first;
   rg_HuChiSuoLei second;
