@@ -1,0 +1,466 @@
+#include "engine/engine.h"
+
+#include <cwchar>
+#include <utility>
+#include <vector>
+
+#include "build_config.h"
+#include "engine/display_texts.h"
+#include "engine/engine_process.h"
+#include "engine/public_address.h"
+#include "engine/rpc_requests.h"
+#include "engine/safe_names.h"
+#include "net/http.h"
+#include "runtime/convert.h"
+#include "runtime/mem.h"
+#include "runtime/utils.h"
+
+namespace {
+
+constexpr const wchar_t* kEngineExe = L"aria2c.exe";
+
+// Shown for a task that ended without the engine naming an error code.
+constexpr const wchar_t* kRemovedText = L"任务已被移除";
+constexpr const wchar_t* kUnknownTaskText = L"下载器中没有该任务";
+constexpr const wchar_t* kEngineGoneText = L"下载器已退出";
+
+CWString WithBackslash(const CWString& folder) {
+  if (folder.IsEmpty() || folder.View().ends_with(L'\\')) return folder;
+  return folder + L"\\";
+}
+
+CWString ProgramFolder() {
+  CWString folder;
+  ModuleDirectory(nullptr, folder);
+  return folder;
+}
+
+CWString DecimalText(int32_t value) {
+  CWString text;
+  text.AppendInteger(value);
+  return text;
+}
+
+double NumberOf(const CWString& text) { return _wtof(text.GetText()); }
+
+CWString MapStatus(const CWString& status) {
+  if (status == L"active") return CWString(L"下载");
+  if (status == L"paused") return CWString(L"暂停");
+  if (status == L"waiting") return CWString(L"开始中");
+  if (status == L"complete") return CWString(L"完成");
+  if (status == L"removed") return CWString(L"无项目");
+  return status;
+}
+
+// A task has ended once it completed or a failure was described.
+bool HasEnded(const TaskTexts& texts) { return texts.statusText == L"完成" || texts.failureText.Length() >= 3; }
+
+// Replaces one element of a text list (the list type has no setter).
+void SetListEntry(rg_WenBenShuZuLei& list, int64_t index, CWTextRef text) {
+  rg_WenBenShuZuLei rebuilt;
+  for (int64_t i = 0; i < list.Count(); ++i) rebuilt.Add(i == index ? text : CWTextRef(list.GetText(i)));
+  list = std::move(rebuilt);
+}
+
+void DeleteIfExists(const CWString& path) {
+  if (FileExists(path)) DeleteFileW(path.GetText());
+}
+
+}  // namespace
+
+rg_n1666::rg_n1666() : publicAddressUrl(BRINEMARCH_IPECHO_URL) {
+  workerPool.onTask.Bind<&rg_n1666::PollTasks>(events);
+  workerPool.onObjectTask.Bind<&rg_n1666::LaunchTask>(events);
+  workerPool.Create(1, 0, 0, 0);
+}
+
+rg_n1666::~rg_n1666() {
+  // First tell the worker's loops to end, so that detaching (which waits for the handler in
+  // progress) does not wait for a poller that only stops when told.
+  stopping = 1;
+  pollerRunning = 0;
+  events.Detach();
+  WaitWithMessages(1);
+  Shutdown();
+  taskStatus.Unbind();
+  taskFinished.Unbind();
+}
+
+// -- Engine process ---------------------------------------------------------------------------
+
+int32_t rg_n1666::Start(const CWString& engineDir, const CWString& secret, const CWString& peerAgent,
+                        const CWString& peerIdPrefix) {
+  launchResult = 0;
+  readyTimeoutSeconds = kReadyTimeoutSeconds;
+  const CWString dir = engineDir.IsEmpty() ? ProgramFolder() : WithBackslash(engineDir);
+  // An empty session file: the engine never resumes downloads of an earlier run.
+  CKelMem().WriteToFile(dir + L"aria2.session");
+  if (!FileExists(dir + kEngineExe) || !FileExists(dir + L"aria2.conf")) return 0;
+
+  rg_n2038 settings;
+  settings.engineDir = dir;
+  settings.rpcPortText = DecimalText(kBaseRpcPort);
+  settings.listenPortText = DecimalText(kBaseListenPort);
+  settings.dhtPortText = DecimalText(kBaseDhtPort);
+  settings.secret = secret;
+  settings.peerAgent = peerAgent;
+  settings.peerIdPrefix = peerIdPrefix;
+  settings.showEngineWindow = 0;
+  rpcPortNumber = kBaseRpcPort;
+  listenPortNumber = kBaseListenPort;
+  dhtPortNumber = kBaseDhtPort;
+  if (!workerPool.IsRunning()) return 0;
+  workerPool.PostObjectTask(0, settings, 0);
+
+  const ULONGLONG began = GetTickCount64();
+  while (launchResult == 0 && GetTickCount64() - began < kStartWaitMs) WaitWithMessages(1);
+  return launchResult;
+}
+
+int32_t rg_n1666::LaunchTask(int32_t, CKelObject* settings, int64_t) {
+  if (settings && settings->IsKindOf(rg_n2038::StaticClassInfo())) RunLaunch(*static_cast<rg_n2038*>(settings));
+  return 0;
+}
+
+void rg_n1666::RunLaunch(const rg_n2038& settings) {
+  launchResult = LaunchEngine(settings.engineDir, settings.rpcPortText, settings.listenPortText,
+                              settings.dhtPortText, settings.secret, settings.showEngineWindow);
+  for (int32_t shift = 1; shift <= 2 && launchResult == 0 && stopping == 0; ++shift) {
+    Shutdown();
+    launchResult = LaunchEngine(settings.engineDir, DecimalText(rpcPortNumber + shift),
+                                DecimalText(listenPortNumber + shift), DecimalText(dhtPortNumber + shift),
+                                settings.secret, settings.showEngineWindow);
+  }
+}
+
+CWString rg_n1666::EngineCommandLine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
+                                     const CWString& dhtPort, const CWString& secret, const CWString& address,
+                                     DWORD processId) {
+  CWString dhtPath = dir + L"dht.dat";
+  CWString dht6Path = dir + L"dht6.dat";
+  dhtPath.ReplaceAll(L"\\", L"/", false);
+  dht6Path.ReplaceAll(L"\\", L"/", false);
+  // The third item keeps its "#": it is an item of the command line, not an engine option.
+  CWString commandLine;
+  commandLine.Format(
+      L"\"%saria2c.exe\" --conf-path=\"%saria2.conf\" #--save-session=\"%saria2.session\" "
+      L"--input-file=\"%saria2.session\" --rpc-listen-port=%s --listen-port=%s --dht-listen-port=%s "
+      L"--enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=%s --enable-dht=true "
+      L"--enable-dht6=true --dht-file-path=\"%s\" --dht-file-path6=\"%s\" --bt-external-ip=%s "
+      L"--stop-with-process=%d",
+      dir.GetText(), dir.GetText(), dir.GetText(), dir.GetText(), rpcPortValue.GetText(), listenPort.GetText(),
+      dhtPort.GetText(), secret.GetText(), dhtPath.GetText(), dht6Path.GetText(), address.GetText(),
+      static_cast<int>(processId));
+  return commandLine;
+}
+
+int32_t rg_n1666::LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
+                               const CWString& dhtPort, const CWString& secret, int32_t showWindow) {
+  ready = 0;
+  const int64_t leftover = FindProcessId(kEngineExe);
+  if (leftover > 0) EndProcess(static_cast<DWORD>(leftover));
+  const CWString folder = dir.IsEmpty() ? ProgramFolder() : WithBackslash(dir);
+  if (!FileExists(folder + kEngineExe)) return 0;
+
+  SetRpcPort(rpcPortValue);
+  rpcSecret = secret;
+  const CWString address = LookUpPublicAddress(publicAddressUrl);
+  RunProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address, GetCurrentProcessId()),
+             showWindow != 0 ? 1 : 0);
+  const int64_t engine = FindProcessId(kEngineExe);
+  if (engine == 0) return 0;
+  if (engine > 0) WatchEngineProcess(static_cast<DWORD>(engine));
+
+  const ULONGLONG began = GetTickCount64();
+  while (ready == 0 && stopping == 0) {
+    if (!ReadResult(PostRpc(getVersionRequest, kRequestTimeoutMs), L"/result/version").IsEmpty()) {
+      ready = 1;
+      break;
+    }
+    if (GetTickCount64() - began >= static_cast<ULONGLONG>(readyTimeoutSeconds) * 1000) break;
+    WaitWithMessages(1);
+  }
+  return ready;
+}
+
+void rg_n1666::SetMaxConcurrent() {
+  if (ready == 1) PostRpc(MakeMaxConcurrentRequest(L"99"), kRequestTimeoutMs);
+}
+
+void rg_n1666::Shutdown() {
+  PostRpc(shutdownRequest, kShutdownTimeoutMs);
+  ready = 0;
+  WaitWithMessages(10);
+  CMMutexGuard guard(tableLock);
+  taskIds.Clear();
+  taskRows.Clear();
+  taskPaths.Clear();
+}
+
+void rg_n1666::WatchEngineProcess(DWORD processId) {
+  UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  std::lock_guard<std::mutex> guard(processLock);
+  engineProcess = std::move(process);
+}
+
+bool rg_n1666::EngineAlive() const {
+  {
+    std::lock_guard<std::mutex> guard(processLock);
+    if (engineProcess) return WaitForSingleObject(engineProcess.Get(), 0) == WAIT_TIMEOUT;
+  }
+  return FindProcessId(kEngineExe) > 0;
+}
+
+// -- Requests ---------------------------------------------------------------------------------
+
+CWString rg_n1666::RpcPort() const {
+  std::lock_guard<std::mutex> guard(portLock);
+  return rpcPort;
+}
+
+void rg_n1666::SetRpcPort(const CWString& port) {
+  std::lock_guard<std::mutex> guard(portLock);
+  rpcPort = port;
+}
+
+CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
+  const CWString port = RpcPort();
+  // No launch has named a port yet: there is no engine to talk to.
+  if (port.IsEmpty()) return CWString();
+  const CWString url = L"http://127.0.0.1:" + port + L"/jsonrpc?tm=" + UnixMillisText();
+  rg_WangYeFangWenXiangYingLei_n response;
+  CWString cookies;
+  CWString headers;
+  const CKelMem body = SharedHttpObject().SendRequest(url, http_method::kPost, request, CKelMem(), CWString(),
+                                                      CWString(), 0, cookies, headers, CWString(), CWString(),
+                                                      CWString(), timeoutMs, 1, NoAcceptEncoding(), response);
+  return Utf8ToText(body, false);
+}
+
+// -- Downloads --------------------------------------------------------------------------------
+
+// Files around one download, by what the folder held before the add:
+//   nothing of that name          -> nothing to do
+//   the name, no name.aria2        -> the name moved to name.bak (an older .bak deleted first)
+//   the name and name.aria2        -> the same, then name.aria2 deleted
+//   the name, name.aria2, name.bak -> an interrupted run: the name and name.aria2 deleted,
+//                                     name.bak (the file from before that run) kept
+// When the task completes name.bak is deleted; when it fails the partial file is deleted and
+// name.bak moved back.
+CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
+                          const CWString& header, const CWString& userAgent, int32_t row) {
+  const CWString folder = WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir);
+  if (ready == 0) return CWString(kEngineNotReadyText);
+  CMMutexGuard guard(tableLock);
+  CWString safeName = SafeRelativeName(name);
+  if (safeName.IsEmpty()) safeName = L"test.rar";
+  const CWString path = folder + safeName;
+
+  CWString scheme = url.Left(4);
+  scheme.ToLowerAscii();
+  if (!(scheme == L"http")) {
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"链接有误"),
+                    CWString(), CWString(L"网址有误"), row);
+    return CWString();
+  }
+
+  const CWString backup = path + L".bak";
+  const CWString control = path + L".aria2";
+  lastAddFoundControlFile = FileExists(control) ? 1 : 0;
+  const bool interruptedRun = lastAddFoundControlFile == 1 && FileExists(backup);
+  bool movedAside = false;
+  if (interruptedRun) {
+    DeleteIfExists(path);
+  } else if (FileExists(path)) {
+    DeleteIfExists(backup);
+    movedAside = MoveFileW(path.GetText(), backup.GetText()) != FALSE;
+  }
+  DeleteIfExists(control);
+  WaitWithMessages(20);
+  // The engine would resume into (and a failure would delete) whatever still has the name.
+  if (FileExists(path)) {
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"无法备份"),
+                    CWString(), CWString(L"同名文件无法移开"), row);
+    return CWString();
+  }
+
+  CWString engineName = safeName;
+  engineName.ReplaceAll(L"\\", L"/", false);
+  const CWString request = MakeAddUriRequest(url, JsonFolder(folder), engineName, referer, header, userAgent);
+  const CWString id = ReadResult(PostRpc(request, kRequestTimeoutMs), L"/result");
+  if (id.IsEmpty()) {
+    // Nothing will download: the file from before goes back under its name.
+    if (movedAside) MoveFileW(backup.GetText(), path.GetText());
+    return id;
+  }
+  taskIds.Add(id);
+  taskRows.Add(row);
+  taskPaths.Add(path);
+  StartPollerLocked();
+  return id;
+}
+
+bool rg_n1666::StartPollerLocked() {
+  if (pollerRunning != 0) return true;
+  if (!workerPool.IsRunning()) return false;
+  pollerRunning = 1;
+  WaitWithMessages(1);
+  workerPool.PostTask(0, 0, 0);
+  return true;
+}
+
+bool rg_n1666::EnsurePoller() {
+  CMMutexGuard guard(tableLock);
+  return StartPollerLocked();
+}
+
+CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
+  texts = TaskTexts();
+  if (ready == 0) return CWString(kEngineNotReadyText);
+  CWString id = taskId;
+  {
+    RpcReply first(PostRpc(MakeTellStatusRequest(id), kRequestTimeoutMs));
+    if (!first.Parsed()) return CWString();
+    const CWString followedBy = first.Text(L"/result/followedBy");
+    if (!followedBy.IsEmpty()) id = followedBy;
+  }
+  RpcReply reply(PostRpc(MakeTellStatusRequest(id), kRequestTimeoutMs));
+  if (!reply.Parsed()) return CWString();
+  texts.reply = reply.HasResult() ? TaskTexts::kResult : TaskTexts::kErrorReply;
+
+  const CWString status = reply.Text(L"/result/status");
+  texts.statusText = MapStatus(status);
+  if (status == L"error") {
+    texts.failureText = ErrorDescription(reply.Text(L"/result/errorCode"));
+    if (lastAddFoundControlFile == 1) texts.failureText.Append(L"|配置错误");
+  }
+  const CWString total = reply.Text(L"/result/totalLength");
+  const CWString completed = reply.Text(L"/result/completedLength");
+  const CWString speed = reply.Text(L"/result/downloadSpeed");
+  const double totalBytes = NumberOf(total);
+  const double completedBytes = NumberOf(completed);
+  const double bytesPerSecond = NumberOf(speed);
+  if (!total.IsEmpty()) texts.sizeText = FormatSize(totalBytes);
+  if (!completed.IsEmpty()) texts.completedText = FormatSize(completedBytes);
+  if (!speed.IsEmpty()) texts.speedText = FormatSize(bytesPerSecond) + L"/S";
+  if (totalBytes > 0) texts.percentText = FormatPercent(completedBytes, totalBytes);
+  texts.remainingText = FormatRemaining(totalBytes, completedBytes, bytesPerSecond);
+  texts.filePath = reply.Text(L"/result/files/0/path");
+  return id;
+}
+
+int32_t rg_n1666::PendingCount() const {
+  CMMutexGuard guard(tableLock);
+  int32_t open = 0;
+  for (int64_t i = 0; i < taskIds.Count(); ++i) {
+    if (*taskIds.GetText(i) != 0) ++open;
+  }
+  return open;
+}
+
+int32_t rg_n1666::RowOf(const CWString& taskId) const {
+  CMMutexGuard guard(tableLock);
+  for (int64_t i = 0; i < taskIds.Count(); ++i) {
+    if (taskId.View() == taskIds.GetText(i)) return taskRows.Get(i);
+  }
+  return 0;
+}
+
+void rg_n1666::RaiseTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
+                               const CWString& completedText, const CWString& speedText,
+                               const CWString& percentText, const CWString& statusText,
+                               const CWString& remainingText, const CWString& failureText, int32_t row) {
+  taskStatus.Fire(this, taskId, filePath, sizeText, completedText, speedText, percentText, statusText,
+                  remainingText, failureText, row);
+}
+
+int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
+  while (pollerRunning != 0) {
+    std::vector<OpenTask> open;
+    {
+      CMMutexGuard guard(tableLock);
+      for (int64_t i = 0; i < taskIds.Count(); ++i) {
+        if (*taskIds.GetText(i) != 0) open.push_back({i, taskIds.Get(i), taskRows.Get(i), taskPaths.Get(i)});
+      }
+      // Decided under the lock, so an add either sees the poller running or starts a new one.
+      if (open.empty()) {
+        pollerRunning = 0;
+        return 0;
+      }
+    }
+    // Newest first.
+    for (auto task = open.rbegin(); task != open.rend(); ++task) {
+      if (pollerRunning == 0) return 0;
+      TaskTexts texts;
+      TellStatus(task->id, texts);
+      if (texts.reply == TaskTexts::kNoReply && ready != 0 && !EngineAlive()) {
+        ready = 0;
+        FailOpenTasks(CWString(kEngineGoneText));
+        return 0;
+      }
+      // Ended without an error code, or the engine no longer knows the task: it will not
+      // come back, so it fails instead of staying open for ever.
+      if (!HasEnded(texts)) {
+        if (texts.statusText == L"无项目") {
+          texts.failureText = kRemovedText;
+        } else if (texts.reply == TaskTexts::kErrorReply) {
+          texts.failureText = kUnknownTaskText;
+        }
+      }
+      const int32_t row = RowOf(task->id);
+      RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText,
+                      texts.percentText, texts.statusText, texts.remainingText, texts.failureText, row);
+      if (HasEnded(texts)) FinishTask({task->index, task->id, row, task->path}, std::move(texts));
+    }
+    if (pollerRunning == 0) return 0;
+    WaitWithMessages(1);
+  }
+  return 0;
+}
+
+void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
+  // The table may have been cleared (and refilled) since the pass took its copy.
+  if (index < taskIds.Count() && id.View() == taskIds.GetText(index)) SetListEntry(taskIds, index, L"");
+}
+
+void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
+  RaiseTaskStatus(task.id, texts.filePath, texts.sizeText, texts.completedText, CWString(L"0"), texts.percentText,
+                  texts.statusText, texts.remainingText, texts.failureText, task.row);
+  taskFinished.Fire(this, task.id, texts.filePath, texts.sizeText, texts.completedText, texts.percentText,
+                    texts.statusText, texts.failureText, task.row);
+  const bool complete = texts.statusText == L"完成";
+  {
+    CMMutexGuard guard(tableLock);
+    EmptyEntryLocked(task.index, task.id);
+    if (complete) ++completedCount;
+  }
+  // The path is the one the add prepared, never a path the engine reports.
+  const CWString backup = task.path + L".bak";
+  if (complete) {
+    DeleteIfExists(backup);
+  } else {
+    DeleteIfExists(task.path);
+    if (FileExists(backup)) MoveFileW(backup.GetText(), task.path.GetText());
+  }
+}
+
+void rg_n1666::FailOpenTasks(const CWString& failureText) {
+  std::vector<OpenTask> open;
+  {
+    CMMutexGuard guard(tableLock);
+    for (int64_t i = 0; i < taskIds.Count(); ++i) {
+      if (*taskIds.GetText(i) != 0) open.push_back({i, taskIds.Get(i), taskRows.Get(i), taskPaths.Get(i)});
+    }
+  }
+  for (auto task = open.rbegin(); task != open.rend(); ++task) {
+    TaskTexts texts;
+    texts.statusText = L"error";
+    texts.failureText = failureText;
+    texts.remainingText = L"0:0:0";
+    RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText,
+                    texts.percentText, texts.statusText, texts.remainingText, texts.failureText, task->row);
+    FinishTask(*task, std::move(texts));
+  }
+  CMMutexGuard guard(tableLock);
+  pollerRunning = 0;
+}

@@ -1,0 +1,184 @@
+// The download engine object: it owns the engine process (aria2c.exe driven over JSON-RPC on
+// the loopback address), a one-thread worker pool on which launches and the status poller
+// run, and the task table of the downloads it handed to the engine.
+//
+// Threads:
+// - Start, SetMaxConcurrent, AddUri, PendingCount, EnsurePoller and destruction belong to the
+//   user-interface thread; their waits dispatch that thread's window messages.
+// - LaunchTask, RunLaunch, LaunchEngine, PollTasks and TellStatus run on the worker (tests
+//   may call them on their own thread while no worker task runs).
+// - Shutdown, PostRpc, RowOf and the readers of the flags may be called from either.
+// - taskStatus and taskFinished are raised on the worker, with no lock of the engine held
+//   (AddUri raises taskStatus on the caller's thread for an address it refuses).
+// The task table is read and written only under tableLock. AddUri holds it for its whole
+// run, so the poller waits for an add in progress.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "concurrency/event_binding.h"
+#include "concurrency/mutex.h"
+#include "concurrency/thread_pool.h"
+#include "engine/launch_settings.h"
+#include "runtime/arrays.h"
+#include "runtime/object.h"
+#include "runtime/text.h"
+#include "runtime/win_handles.h"
+
+// What AddUri and TellStatus answer while no engine is ready.
+inline constexpr const wchar_t* kEngineNotReadyText = L"下载器还未初始化完毕！";
+
+// The display texts of one task, made from one tellStatus reply.
+struct TaskTexts {
+  // How the engine answered the status query.
+  enum Reply : int32_t { kNoReply = 0, kResult = 1, kErrorReply = 2 };
+
+  CWString filePath;       // as the engine reports it ("/" separators)
+  CWString sizeText;
+  CWString completedText;
+  CWString speedText;      // size per second, "…/S"
+  CWString percentText;    // only when the total length is known
+  CWString statusText;     // "下载", "暂停", "开始中", "完成", "error", "无项目" or the engine's word
+  CWString remainingText;  // "h:m:s"
+  CWString failureText;    // the error description of a failed task
+  int32_t reply = kNoReply;
+};
+
+class rg_n1666 : public CKelObject {
+  KEL_DECLARE_CLASS(rg_n1666, CKelObject)
+
+  // Arguments: taskId, filePath, sizeText, completedText, speedText, percentText, statusText,
+  // remainingText, failureText, row.
+  using TaskStatusEvent = EventBinding<const CWString&, const CWString&, const CWString&, const CWString&,
+                                       const CWString&, const CWString&, const CWString&, const CWString&,
+                                       const CWString&, int32_t>;
+  // Arguments: taskId, filePath, sizeText, completedText, percentText, statusText, failureText, row.
+  using TaskFinishedEvent = EventBinding<const CWString&, const CWString&, const CWString&, const CWString&,
+                                         const CWString&, const CWString&, const CWString&, int32_t>;
+
+  static constexpr int32_t kBaseRpcPort = 7022;
+  static constexpr int32_t kBaseListenPort = 7055;
+  static constexpr int32_t kBaseDhtPort = 7033;
+  static constexpr int32_t kRequestTimeoutMs = 5000;
+  static constexpr int32_t kShutdownTimeoutMs = 100;
+  static constexpr uint32_t kStartWaitMs = 12000;
+  static constexpr int32_t kReadyTimeoutSeconds = 12;
+
+  // Starts the one-thread worker pool and binds the poller and the launch to it.
+  rg_n1666();
+  // Stops the poller and any launch in progress, shuts the engine down, stops the pool.
+  ~rg_n1666() override;
+  // An engine owns a process and a thread: it is not a value to copy.
+  rg_n1666(const rg_n1666&) = delete;
+  rg_n1666& operator=(const rg_n1666&) = delete;
+
+  // -- Engine process -----------------------------------------------------------------------
+
+  // Prepares engineDir ("" for the program's folder), posts the launch to the worker and waits
+  // up to 12000 ms for its result: launchResult (1 ready, 0 not). 0 at once when aria2c.exe or
+  // aria2.conf is missing there. A slower launch may still succeed after this returned 0.
+  int32_t Start(const CWString& engineDir, const CWString& secret, const CWString& peerAgent,
+                const CWString& peerIdPrefix);
+  // Object-task handler of workerPool; settings is an rg_n2038.
+  int32_t LaunchTask(int32_t kind, CKelObject* settings, int64_t value2);
+  // Up to three launch attempts, the ports one higher each time; sets launchResult.
+  void RunLaunch(const rg_n2038& settings);
+  // One attempt: ends a leftover engine, starts aria2c.exe from dir and waits up to
+  // readyTimeoutSeconds for it to answer getVersion. 1 ready, 0 not.
+  int32_t LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
+                       const CWString& dhtPort, const CWString& secret, int32_t showWindow);
+  // The engine's command line for one attempt (the template filled in order).
+  static CWString EngineCommandLine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
+                                    const CWString& dhtPort, const CWString& secret, const CWString& address,
+                                    DWORD processId);
+  // Asks a ready engine to run up to 99 downloads at once.
+  void SetMaxConcurrent();
+  // Asks the engine to end (100 ms), marks it not ready and empties the task table.
+  void Shutdown();
+  // The process the poller checks when the engine stops answering (the launch sets it).
+  void WatchEngineProcess(DWORD processId);
+  // False once the watched engine process has ended (without one: whether any aria2c.exe runs).
+  bool EngineAlive() const;
+
+  // -- Requests -----------------------------------------------------------------------------
+
+  // POSTs request to the engine's RPC port; the reply text, "" when the exchange failed.
+  CWString PostRpc(const CWString& request, int32_t timeoutMs) const;
+  // The RPC port the requests go to (written by the launch, read by both threads).
+  CWString RpcPort() const;
+  void SetRpcPort(const CWString& port);
+
+  // -- Downloads ----------------------------------------------------------------------------
+
+  // Hands one file to the engine. The existing file of that name is moved aside to name.bak
+  // first (see the backup rules in engine.cpp). Result: the task id; "" when the engine did
+  // not accept the file, the address is not an HTTP address or the existing file could not be
+  // moved aside; kEngineNotReadyText when no engine is ready.
+  CWString AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
+                  const CWString& header, const CWString& userAgent, int32_t row);
+  // The display texts of one task. Result: the task id queried (a followedBy id when the
+  // engine named one), "" when a reply could not be read, kEngineNotReadyText when not ready.
+  CWString TellStatus(const CWString& taskId, TaskTexts& texts);
+  // Plain-task handler of workerPool: polls every open task until none is open.
+  int32_t PollTasks(int32_t kind, int64_t value1, int64_t value2);
+  // Open tasks (entries of taskIds that are not "").
+  int32_t PendingCount() const;
+  // The row of the first entry equal to taskId; 0 when there is none.
+  int32_t RowOf(const CWString& taskId) const;
+  void RaiseTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
+                       const CWString& completedText, const CWString& speedText, const CWString& percentText,
+                       const CWString& statusText, const CWString& remainingText, const CWString& failureText,
+                       int32_t row);
+  // Makes sure a poller runs while tasks are open. False when none can be started (the pool is
+  // not running); then nobody will poll the open tasks.
+  bool EnsurePoller();
+  // Tasks that ended complete since construction.
+  int32_t CompletedTaskCount() const { return completedCount.load(); }
+
+  CWString rpcSecret;               // the secret the running engine was given
+  rg_XianChengChiLei2_n workerPool;  // one worker thread
+  rg_HuChiSuoLei tableLock;          // guards the task table
+  rg_WenBenShuZuLei taskIds;         // engine task ids; "" once a task has ended
+  rg_ZhengShuShuZuLei taskRows;      // list row of each entry, same index
+  rg_WenBenShuZuLei taskPaths;       // the path each task writes, as the add prepared it
+  std::atomic<int32_t> pollerRunning{0};  // 1 while a poller task is posted or running
+  std::atomic<int32_t> launchResult{0};   // latest launch attempt: 1 ready, 0 not
+  std::atomic<int32_t> ready{0};          // 1 while an engine answers
+  int32_t readyTimeoutSeconds = 0;        // readiness wait of one launch attempt
+  std::atomic<int32_t> lastAddFoundControlFile{0};
+  int32_t rpcPortNumber = 0;
+  int32_t listenPortNumber = 0;
+  int32_t dhtPortNumber = 0;
+  // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
+  CWString publicAddressUrl;
+  TaskStatusEvent taskStatus;
+  TaskFinishedEvent taskFinished;
+
+ private:
+  struct OpenTask {
+    int64_t index;
+    CWString id;
+    int32_t row;
+    CWString path;
+  };
+
+  // Starts a poller unless one runs; the caller holds tableLock.
+  bool StartPollerLocked();
+  // Ends one task: the last updates, its table entry emptied, its backup settled.
+  void FinishTask(const OpenTask& task, TaskTexts texts);
+  // Ends every open task as failed with failureText and stops the poller.
+  void FailOpenTasks(const CWString& failureText);
+  void EmptyEntryLocked(int64_t index, const CWString& id);
+
+  mutable std::mutex portLock;  // guards rpcPort
+  CWString rpcPort;
+  mutable std::mutex processLock;  // guards engineProcess
+  UniqueHandle engineProcess;
+  std::atomic<int32_t> stopping{0};  // set by destruction: launches and the poller end early
+  std::atomic<int32_t> completedCount{0};
+  EventTarget<rg_n1666> events{this};
+};

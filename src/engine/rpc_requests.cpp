@@ -1,0 +1,199 @@
+#include "engine/rpc_requests.h"
+
+#include <initializer_list>
+
+// "572" is the RPC secret the engine is started with; it is part of every text.
+const CWConstString getVersionRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:572\"],\"id\":1}");
+const CWConstString shutdownRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:572\"],\"id\":1}");
+const CWConstString addUriRequest(
+    L"{\r\n"
+    L"\t\"jsonrpc\": \"2.0\",\r\n"
+    L"\t\"method\": \"aria2.addUri\",\r\n"
+    L"\t\"params\": [\"token:572\", [\"下载链接\"], {\r\n"
+    L"\t\t\"dir\": \"保存目录\",\r\n"
+    L"\t\t\"out\":\"文件名\",\r\n"
+    L"\t\t\"referer\": \"引用页面\",\r\n"
+    L"\t\t\"header\": \"头信息\",\r\n"
+    L"\t\t\"user-agent\": \"用户代理\",\r\n"
+    L"\t\t\"split\": \"下载线程\",\r\n"
+    L"\t\t\"continue\": \"断点续传\",\r\n"
+    L"\t\t\"file-allocation\": \"分配模式\",\r\n"
+    L"\t\t\"max-tries\": \"0\"\r\n"
+    L"\t}],\r\n"
+    L"\t\"id\": 1\r\n"
+    L"}");
+const CWConstString tellStatusRequest(
+    L"{\r\n"
+    L"\t\"jsonrpc\": \"2.0\",\r\n"
+    L"\t\"method\": \"aria2.tellStatus\",\r\n"
+    L"\t\"id\": 1,\r\n"
+    L"\t\"params\": [\r\n"
+    L"\t\t\"token:572\",\r\n"
+    L"\t\t\"查询任务\", [\r\n"
+    L"\t\t\t\"gid\",\r\n"
+    L"\t\t\t\"status\",\r\n"
+    L"\t\t\t\"errorCode\",\r\n"
+    L"\t\t\t\"totalLength\",\r\n"
+    L"\t\t\t\"completedLength\",\r\n"
+    L"\t\t\t\"connections\",\r\n"
+    L"\t\t\t\"numSeeders\",\r\n"
+    L"\t\t\t\"downloadSpeed\",\r\n"
+    L"\t\t\t\"uploadSpeed\",\r\n"
+    L"                        \"followedBy\",\r\n"
+    L"                        \"dir\",\r\n"
+    L"                        \"files\",\r\n"
+    L"                        \"bittorrent\"\r\n"
+    L"\t\t]\r\n"
+    L"\t]\r\n"
+    L"}");
+const CWConstString maxConcurrentRequest(
+    L"{\r\n"
+    L"    \"jsonrpc\":\"2.0\",\r\n"
+    L"    \"method\":\"aria2.changeGlobalOption\",\r\n"
+    L"    \"id\":1,\r\n"
+    L"    \"params\":[\r\n"
+    L"        \"token:572\",\r\n"
+    L"        {\r\n"
+    L"            \"max-concurrent-downloads\":\"最大同时下载数\"\r\n"
+    L"        }\r\n"
+    L"    ]\r\n"
+    L"}");
+
+namespace {
+
+struct Placeholder {
+  CWTextRef word;
+  CWTextRef value;
+};
+
+bool MatchesAt(const wchar_t* text, int64_t length, int64_t at, CWTextRef word) {
+  if (word.Length() == 0 || at + word.Length() > length) return false;
+  for (int64_t i = 0; i < word.Length(); ++i) {
+    if (text[at + i] != word.Chars()[i]) return false;
+  }
+  return true;
+}
+
+// One left-to-right scan: every placeholder word is replaced by its value, and values are
+// never scanned again.
+CWString Fill(const CWString& request, std::initializer_list<Placeholder> placeholders) {
+  CWString out;
+  const wchar_t* text = request.GetText();
+  const int64_t length = request.Length();
+  int64_t copiedUpTo = 0;
+  int64_t at = 0;
+  while (at < length) {
+    const Placeholder* found = nullptr;
+    for (const Placeholder& p : placeholders) {
+      if (MatchesAt(text, length, at, p.word)) {
+        found = &p;
+        break;
+      }
+    }
+    if (!found) {
+      ++at;
+      continue;
+    }
+    out.Append(CWTextRef(text + copiedUpTo, at - copiedUpTo));
+    out.Append(found->value);
+    at += found->word.Length();
+    copiedUpTo = at;
+  }
+  out.Append(CWTextRef(text + copiedUpTo, length - copiedUpTo));
+  return out;
+}
+
+void AppendEscaped(CWString& out, wchar_t unit) {
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
+  switch (unit) {
+    case L'"':
+      out.Append(L"\\\"");
+      return;
+    case L'\\':
+      out.Append(L"\\\\");
+      return;
+    case L'\n':
+      out.Append(L"\\n");
+      return;
+    case L'\r':
+      out.Append(L"\\r");
+      return;
+    case L'\t':
+      out.Append(L"\\t");
+      return;
+    default:
+      break;
+  }
+  if (unit < 0x20) {
+    out.Append(L"\\u00");
+    out.AppendChar(kHex[unit >> 4]);
+    out.AppendChar(kHex[unit & 15]);
+    return;
+  }
+  out.AppendChar(unit);
+}
+
+}  // namespace
+
+CWString JsonEscape(CWTextRef value) {
+  CWString out;
+  for (int64_t i = 0; i < value.Length(); ++i) AppendEscaped(out, value.Chars()[i]);
+  return out;
+}
+
+CWString JsonFolder(CWTextRef folder) {
+  CWString out;
+  for (int64_t i = 0; i < folder.Length(); ++i) {
+    const wchar_t unit = folder.Chars()[i];
+    if (unit == L'\\') {
+      out.Append(L"\\/");
+    } else {
+      AppendEscaped(out, unit);
+    }
+  }
+  // "D:\" would become "D:", which names the drive's current folder rather than its root.
+  const bool driveRoot = out.Length() == 4 && out[1] == L':';
+  if (!driveRoot && out.Length() >= 2 && out.View().ends_with(L"\\/")) out.SetLength(out.Length() - 2);
+  return out;
+}
+
+CWString MakeAddUriRequest(CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
+                           CWTextRef header, CWTextRef userAgent) {
+  const CWString escapedUrl = JsonEscape(url);
+  const CWString escapedName = JsonEscape(name);
+  const CWString escapedReferer = JsonEscape(referer);
+  const CWString escapedHeader = JsonEscape(header);
+  const CWString escapedAgent = JsonEscape(userAgent);
+  return Fill(addUriRequest, {{L"下载链接", escapedUrl},
+                              {L"保存目录", jsonFolder},
+                              {L"文件名", escapedName},
+                              {L"引用页面", escapedReferer},
+                              {L"头信息", escapedHeader},
+                              {L"用户代理", escapedAgent},
+                              {L"下载线程", L"32"},
+                              {L"断点续传", L"true"},
+                              {L"分配模式", L"prealloc"}});
+}
+
+CWString MakeTellStatusRequest(CWTextRef taskId) {
+  const CWString escaped = JsonEscape(taskId);
+  return Fill(tellStatusRequest, {{L"查询任务", escaped}});
+}
+
+CWString MakeMaxConcurrentRequest(CWTextRef count) {
+  const CWString escaped = JsonEscape(count);
+  return Fill(maxConcurrentRequest, {{L"最大同时下载数", escaped}});
+}
+
+RpcReply::RpcReply(const CWString& reply) : parsed_(json_.Parse(reply)) {}
+
+bool RpcReply::HasResult() { return parsed_ && json_.HasPath(L"/result"); }
+
+CWString RpcReply::Text(const CWString& path) {
+  if (!HasResult() || !json_.HasPath(path)) return CWString();
+  return json_.GetText(path);
+}
+
+CWString ReadResult(const CWString& reply, const CWString& path) { return RpcReply(reply).Text(path); }

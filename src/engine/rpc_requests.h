@@ -1,0 +1,53 @@
+// The JSON-RPC request texts the engine is driven with, how values go into them, and how a
+// reply is read back by path. The texts are process-wide constants; the functions are pure
+// and any thread may call them.
+#pragma once
+
+#include <cstdint>
+
+#include "json/json_tx.h"
+#include "runtime/text.h"
+
+extern const CWConstString getVersionRequest;
+extern const CWConstString shutdownRequest;
+extern const CWConstString addUriRequest;
+extern const CWConstString tellStatusRequest;
+extern const CWConstString maxConcurrentRequest;
+
+// What a JSON string holds between its quotes for value: quotes, backslashes and control
+// characters escaped, everything else as it is.
+CWString JsonEscape(CWTextRef value);
+// The save folder as the addUri request carries it: every backslash followed by "/", the
+// closing separator dropped (except after a drive, whose root needs it). The folder
+// D:\Games\Fold\ reads D:\/Games\/Fold, which the engine sees as D:/Games/Fold.
+// folder ends with a backslash.
+CWString JsonFolder(CWTextRef folder);
+
+// The addUri request for one download. jsonFolder comes from JsonFolder; the other values are
+// escaped here. Each placeholder is filled once, so a value that happens to contain another
+// placeholder word is not touched.
+CWString MakeAddUriRequest(CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
+                           CWTextRef header, CWTextRef userAgent);
+CWString MakeTellStatusRequest(CWTextRef taskId);
+CWString MakeMaxConcurrentRequest(CWTextRef count);
+
+// One engine reply, parsed once and read by JSON Pointer paths below "/result".
+class RpcReply {
+ public:
+  explicit RpcReply(const CWString& reply);
+
+  // The reply was JSON.
+  bool Parsed() const { return parsed_; }
+  // The reply carries a result (an error reply does not).
+  bool HasResult();
+  // The string at path when "/result" and path both exist; "" otherwise (numbers, arrays and
+  // objects read "" too).
+  CWString Text(const CWString& path);
+
+ private:
+  rg_JSONLei_TX json_;
+  bool parsed_;
+};
+
+// The string at path of one reply (see RpcReply::Text); "" when the reply is not JSON.
+CWString ReadResult(const CWString& reply, const CWString& path);

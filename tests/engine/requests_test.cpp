@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/public_address.h"
+#include "engine/rpc_requests.h"
+#include "engine/safe_names.h"
+
+namespace {
+
+std::wstring Std(const CWString& text) { return text.ToStdString(); }
+
+size_t Count(const std::wstring& text, const std::wstring& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::wstring::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+TEST(Requests, TellStatusForSixteenHexDigits) {
+  const std::wstring id = L"2089b05ecca3d829";
+  const std::wstring tab = L"\t";
+  const std::wstring nl = L"\r\n";
+  const std::wstring deep(24, L' ');
+  const std::wstring expected =
+      L"{" + nl + tab + L"\"jsonrpc\": \"2.0\"," + nl + tab + L"\"method\": \"aria2.tellStatus\"," + nl + tab +
+      L"\"id\": 1," + nl + tab + L"\"params\": [" + nl + tab + tab + L"\"token:572\"," + nl + tab + tab + L"\"" + id +
+      L"\", [" + nl + tab + tab + tab + L"\"gid\"," + nl + tab + tab + tab + L"\"status\"," + nl + tab + tab + tab +
+      L"\"errorCode\"," + nl + tab + tab + tab + L"\"totalLength\"," + nl + tab + tab + tab +
+      L"\"completedLength\"," + nl + tab + tab + tab + L"\"connections\"," + nl + tab + tab + tab +
+      L"\"numSeeders\"," + nl + tab + tab + tab + L"\"downloadSpeed\"," + nl + tab + tab + tab +
+      L"\"uploadSpeed\"," + nl + deep + L"\"followedBy\"," + nl + deep + L"\"dir\"," + nl + deep + L"\"files\"," +
+      nl + deep + L"\"bittorrent\"" + nl + tab + tab + L"]" + nl + tab + L"]" + nl + L"}";
+  EXPECT_EQ(Std(MakeTellStatusRequest(id.c_str())), expected);
+}
+
+TEST(Requests, EveryLineEndIsCrLf) {
+  const std::wstring text = Std(MakeAddUriRequest(L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));
+  EXPECT_EQ(Count(text, L"\n"), Count(text, L"\r\n"));
+  EXPECT_EQ(Count(text, L"\r\n"), 15u);
+}
+
+TEST(Requests, AddUriFillsEveryPlaceholderInPlace) {
+  const std::wstring text = Std(MakeAddUriRequest(L"https://drive.example/x?a=1&b=2", L"D:\\/Games\\/Fold", L"a.rar",
+                                                  L"http://ref/", L"cookie:s=1; t=2", L"Agent/1"));
+  EXPECT_NE(text.find(L"\"params\": [\"token:572\", [\"https://drive.example/x?a=1&b=2\"], {\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"dir\": \"D:\\/Games\\/Fold\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"out\":\"a.rar\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"referer\": \"http://ref/\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"header\": \"cookie:s=1; t=2\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"user-agent\": \"Agent/1\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"split\": \"32\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"continue\": \"true\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"file-allocation\": \"prealloc\",\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\t\t\"max-tries\": \"0\"\r\n\t}],\r\n\t\"id\": 1\r\n}"), std::wstring::npos);
+}
+
+TEST(Requests, ValuesAreNotScannedForLaterPlaceholders) {
+  // A name holding the words of later placeholders stays as it is.
+  const std::wstring text = Std(MakeAddUriRequest(L"http://h/f", L"D:", L"下载线程用户代理.txt", L"", L"H", L"U"));
+  EXPECT_NE(text.find(L"\"out\":\"下载线程用户代理.txt\""), std::wstring::npos);
+  EXPECT_NE(text.find(L"\"split\": \"32\""), std::wstring::npos);
+}
+
+TEST(Requests, ValuesCannotBreakOutOfTheirString) {
+  const std::wstring text =
+      Std(MakeAddUriRequest(L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows", L"", L"line1\r\nline2", L""));
+  EXPECT_NE(text.find(L"\"out\":\"a\\\", \\\"dir\\\": \\\"C:\\\\\\\\Windows\""), std::wstring::npos);
+  EXPECT_NE(text.find(L"[\"http://h/\\\"x\"]"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\"header\": \"line1\\r\\nline2\""), std::wstring::npos);
+}
+
+TEST(Requests, MaxConcurrentAndFixedTexts) {
+  EXPECT_EQ(Std(MakeMaxConcurrentRequest(L"99")),
+            L"{\r\n    \"jsonrpc\":\"2.0\",\r\n    \"method\":\"aria2.changeGlobalOption\",\r\n    \"id\":1,\r\n"
+            L"    \"params\":[\r\n        \"token:572\",\r\n        {\r\n"
+            L"            \"max-concurrent-downloads\":\"99\"\r\n        }\r\n    ]\r\n}");
+  EXPECT_EQ(Std(getVersionRequest),
+            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:572\"],\"id\":1}");
+  EXPECT_EQ(Std(shutdownRequest),
+            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:572\"],\"id\":1}");
+}
+
+TEST(JsonFolder, BackslashesFollowedBySlashWithoutClosingSeparator) {
+  EXPECT_EQ(Std(JsonFolder(L"D:\\Games\\Fold\\")), L"D:\\/Games\\/Fold");
+  const std::wstring deep = Std(JsonFolder(L"C:\\a b\\中文\\c\\"));
+  EXPECT_EQ(deep, L"C:\\/a b\\/中文\\/c");
+  for (size_t i = 0; i < deep.size(); ++i) {
+    if (deep[i] == L'\\') {
+      EXPECT_EQ(deep[i + 1], L'/');
+    }
+  }
+}
+
+TEST(JsonFolder, DriveRootKeepsItsSeparator) { EXPECT_EQ(Std(JsonFolder(L"D:\\")), L"D:\\/"); }
+
+TEST(ReadResult, StringResultAndPaths) {
+  EXPECT_EQ(Std(ReadResult(CWString(L"{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":\"2089b05ecca3d829\"}"), L"/result")),
+            L"2089b05ecca3d829");
+  const CWString status(
+      L"{\"id\":1,\"result\":{\"status\":\"active\",\"totalLength\":\"100\",\"files\":[{\"path\":\"C:/d/a.rar\"}]}}");
+  EXPECT_EQ(Std(ReadResult(status, L"/result/status")), L"active");
+  EXPECT_EQ(Std(ReadResult(status, L"/result/files/0/path")), L"C:/d/a.rar");
+  EXPECT_EQ(Std(ReadResult(status, L"/result/files/00/path")), L"");
+  EXPECT_EQ(Std(ReadResult(status, L"/result")), L"");
+  EXPECT_EQ(Std(ReadResult(status, L"/result/missing")), L"");
+}
+
+TEST(ReadResult, ErrorRepliesNumbersAndNonJsonReadEmpty) {
+  const CWString error(L"{\"jsonrpc\":\"2.0\",\"id\":1,\"error\":{\"code\":1,\"message\":\"GID not found\"}}");
+  EXPECT_EQ(Std(ReadResult(error, L"/result")), L"");
+  EXPECT_EQ(Std(ReadResult(error, L"/error/message")), L"");
+  EXPECT_EQ(Std(ReadResult(CWString(L"{\"result\":{\"version\":136}}"), L"/result/version")), L"");
+  EXPECT_EQ(Std(ReadResult(CWString(L""), L"/result")), L"");
+  EXPECT_EQ(Std(ReadResult(CWString(L"<html>502</html>"), L"/result")), L"");
+}
+
+TEST(RpcReply, TellsErrorRepliesFromMissingOnes) {
+  RpcReply error(CWString(L"{\"id\":1,\"error\":{\"code\":1}}"));
+  EXPECT_TRUE(error.Parsed());
+  EXPECT_FALSE(error.HasResult());
+  RpcReply none{CWString()};
+  EXPECT_FALSE(none.Parsed());
+}
+
+TEST(SafeRelativeName, PlainNamesAndSubFoldersStay) {
+  EXPECT_EQ(Std(SafeRelativeName(L"Brinemarch.part1.exe")), L"Brinemarch.part1.exe");
+  EXPECT_EQ(Std(SafeRelativeName(L"资料\\补丁\\p.rar")), L"资料\\补丁\\p.rar");
+  EXPECT_EQ(Std(SafeRelativeName(L"a/b.rar")), L"a\\b.rar");
+  EXPECT_EQ(Std(SafeRelativeName(L"..rar")), L"..rar");
+}
+
+TEST(SafeRelativeName, NothingLeadsOutOfTheFolder) {
+  EXPECT_EQ(Std(SafeRelativeName(L"..\\..\\Windows\\x.dll")), L"_\\_\\Windows\\x.dll");
+  EXPECT_EQ(Std(SafeRelativeName(L"C:\\Windows\\x.dll")), L"C_\\Windows\\x.dll");
+  EXPECT_EQ(Std(SafeRelativeName(L"\\\\server\\share\\x")), L"server\\share\\x");
+  EXPECT_EQ(Std(SafeRelativeName(L"/etc/passwd")), L"etc\\passwd");
+  EXPECT_EQ(Std(SafeRelativeName(L"a\\.\\b")), L"a\\b");
+  EXPECT_EQ(Std(SafeRelativeName(L"a\\.. \\b")), L"a\\_\\b");
+  EXPECT_EQ(Std(SafeRelativeName(L"a\\...\\b")), L"a\\_\\b");
+  EXPECT_EQ(Std(SafeRelativeName(L"x.rar:stream")), L"x.rar_stream");
+  EXPECT_EQ(Std(SafeRelativeName(L"a<b>|?*\"\t.rar")), L"a_b______.rar");
+}
+
+TEST(SafeRelativeName, ReservedDeviceNamesAndTrailingDots) {
+  EXPECT_EQ(Std(SafeRelativeName(L"CON")), L"_CON");
+  EXPECT_EQ(Std(SafeRelativeName(L"nul.txt")), L"_nul.txt");
+  EXPECT_EQ(Std(SafeRelativeName(L"sub\\com1.rar")), L"sub\\_com1.rar");
+  EXPECT_EQ(Std(SafeRelativeName(L"LPT9 .x")), L"_LPT9 .x");
+  EXPECT_EQ(Std(SafeRelativeName(L"COM10")), L"COM10");
+  EXPECT_EQ(Std(SafeRelativeName(L"console.log")), L"console.log");
+  EXPECT_EQ(Std(SafeRelativeName(L"a.rar. . ")), L"a.rar");
+  EXPECT_EQ(Std(SafeRelativeName(L"")), L"");
+  EXPECT_EQ(Std(SafeRelativeName(L"\\.\\")), L"");
+}
+
+TEST(PublicAddress, ValueOfTheSpan) {
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<p>You: <span data-ip=\"203.0.113.7\">203.0.113.7</span></p>"))),
+            L"203.0.113.7");
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<SPAN DATA-IP=\"198.51.100.2\">x</SPAN>"))), L"198.51.100.2");
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"2001:db8::1\">"))), L"2001:db8::1");
+}
+
+TEST(PublicAddress, MissingMarkersOrOtherValuesGiveNothing) {
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<html>no address here</html>"))), L"");
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"203.0.113.7"))), L"");
+  // The value goes onto the engine's command line: nothing but an address passes.
+  EXPECT_EQ(Std(PublicAddressFromPage(
+                CWString(L"<span data-ip=\"1.2.3.4 --on-download-complete=C:\\x.exe\">"))),
+            L"");
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"\">"))), L"");
+}
+
+}  // namespace
