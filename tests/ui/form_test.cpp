@@ -280,3 +280,16 @@ TEST(Form, DetachedTargetsAreNotCalled) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Form, IconFallsBackToGroupIconOneHundred) {
+  TestForm form;
+  EXPECT_FALSE(form.SetIconResource(501));  // not in this program
+  ASSERT_TRUE(form.CreateTopLevel());
+  EXPECT_NE(SendMessageW(form.GetHwnd(), WM_GETICON, ICON_SMALL, 0), 0);
+  EXPECT_NE(SendMessageW(form.GetHwnd(), WM_GETICON, ICON_BIG, 0), 0);
+  EXPECT_TRUE(form.SetIconResource(100));
+}
+
+}  // namespace
