@@ -186,3 +186,15 @@ void CKelMem::DebugText(CWString& out, int64_t limit) const {
     }
   }
 }
+
+bool CKelMemStream::RawRead(void* to, size_t n) {
+  if (static_cast<uint64_t>(bytes_.Size() - readPosition_) < n) return false;
+  memcpy(to, bytes_.Data() + readPosition_, n);
+  readPosition_ += static_cast<int64_t>(n);
+  return true;
+}
+
+bool CKelMemStream::RawWrite(const void* from, size_t n) {
+  bytes_.AppendBytes(from, static_cast<int64_t>(n));
+  return true;
+}

@@ -59,3 +59,19 @@ class CKelMem : public CKelObject {
   int64_t size_ = 0;
   int64_t growStep_ = kDefaultGrowStep;
 };
+
+// A binary stream over a byte set: writes append, reads go forward from the start.
+class CKelMemStream : public CKelStream {
+ public:
+  explicit CKelMemStream(CKelMem& bytes) : bytes_(bytes) {}
+
+  int64_t ReadPosition() const { return readPosition_; }
+
+ protected:
+  bool RawRead(void* to, size_t n) override;
+  bool RawWrite(const void* from, size_t n) override;
+
+ private:
+  CKelMem& bytes_;
+  int64_t readPosition_ = 0;
+};

@@ -140,8 +140,10 @@ bool CopyInto(T& self, const CKelObject& other) {
   if constexpr (std::is_copy_assignable_v<T>) {
     if (&other == &self) return true;
     if (!other.IsKindOf(T::StaticClassInfo())) return false;
+    const T* source = dynamic_cast<const T*>(&other);
+    if (!source) return false;
     self.BeforeChange();
-    self = static_cast<const T&>(other);
+    self = *source;
     return true;
   } else {
     return false;

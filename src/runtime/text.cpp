@@ -45,9 +45,13 @@ int64_t FindIn(const wchar_t* s, int64_t len, CWTextRef sub, int64_t start, bool
   return -1;
 }
 
-// Formatting never follows the thread's C locale: numbers always use a dot.
+// Formatting never follows the thread's C locale: numbers always use a dot. msvcrt writes
+// three exponent digits ("1E+020") unless told otherwise; the process-wide switch is set once.
 _locale_t ClassicLocale() {
-  static const _locale_t locale = _create_locale(LC_ALL, "C");
+  static const _locale_t locale = [] {
+    _set_output_format(_TWO_DIGIT_EXPONENT);
+    return _create_locale(LC_ALL, "C");
+  }();
   return locale;
 }
 

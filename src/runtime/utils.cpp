@@ -11,11 +11,11 @@ namespace {
 
 bool EndsWithBackslash(const CWString& s) { return s.Length() > 0 && s[s.Length() - 1] == L'\\'; }
 
-// One trailing backslash goes, except the one of a drive root ("C:\").
+// One trailing backslash goes, except the one of a drive root ("C:\") or of "\" itself.
 CWString WithoutTrailingBackslash(CWTextRef path) {
   CWString s(path);
   const int64_t len = s.Length();
-  if (len > 0 && s[len - 1] == L'\\' && !(len >= 2 && s[len - 2] == L':')) s.SetLength(len - 1);
+  if (len > 1 && s[len - 1] == L'\\' && s[len - 2] != L':') s.SetLength(len - 1);
   return s;
 }
 
