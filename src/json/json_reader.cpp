@@ -1,0 +1,121 @@
+#include "json/json_reader.h"
+
+#include "json/utf8_buffer.h"
+#include "json/yy_text.h"
+
+rg_JSONDuiXiangLei_n::rg_JSONDuiXiangLei_n(const rg_JSONDuiXiangLei_n& other) : CKelObject(other) {
+  CopyReader(other);
+}
+
+rg_JSONDuiXiangLei_n& rg_JSONDuiXiangLei_n::operator=(const rg_JSONDuiXiangLei_n& other) {
+  if (this != &other) {
+    CKelObject::operator=(other);
+    CopyReader(other);
+  }
+  return *this;
+}
+
+void rg_JSONDuiXiangLei_n::CopyReader(const rg_JSONDuiXiangLei_n& other) {
+  const bool ownRoot = other.root.valueDocument != nullptr &&
+                       other.root.valueDocument == other.document.OwnDocument();
+  document = other.document;
+  readErrorCode = other.readErrorCode;
+  readErrorMessage = other.readErrorMessage;
+  if (ownRoot) {
+    SetRoot(document.valueDocument, document.value);
+  } else {
+    SetRoot(other.root.valueDocument, other.root.value);
+  }
+}
+
+void rg_JSONDuiXiangLei_n::SetRoot(yyjson_mut_doc* viewedDocument, yyjson_mut_val* value) {
+  root.Attach(viewedDocument, value);
+  cursorIndex_ = -1;
+  cursorValue_ = nullptr;
+}
+
+bool rg_JSONDuiXiangLei_n::TakeParse(bool parsed) {
+  readErrorCode = document.readErrorCode;
+  readErrorMessage = document.readErrorMessage;
+  SetRoot(document.valueDocument, document.value);
+  return parsed;
+}
+
+bool rg_JSONDuiXiangLei_n::Parse(CWTextRef text) {
+  if (text.IsEmpty()) return ParseUtf8(nullptr, 0);
+  Utf8Buffer utf8(text);
+  if (!utf8.IsValid()) {
+    document.Clear();
+    document.readErrorCode = static_cast<int>(YYJSON_READ_ERROR_MEMORY_ALLOCATION);
+    document.readErrorMessage = L"memory allocation failed";
+    return TakeParse(false);
+  }
+  return TakeParse(document.ReadInPlace(utf8.Data(), utf8.Size()));
+}
+
+bool rg_JSONDuiXiangLei_n::Parse(const CKelMem& utf8) {
+  auto size = static_cast<size_t>(utf8.Size());
+  const auto* bytes = reinterpret_cast<const char*>(utf8.Data());
+  if (size > 0 && bytes[size - 1] == 0) --size;
+  return ParseUtf8(bytes, size);
+}
+
+bool rg_JSONDuiXiangLei_n::ParseUtf8(const char* utf8, size_t size) {
+  if (!utf8 || size == 0) {
+    document.Clear();
+    document.readErrorCode = static_cast<int>(YYJSON_READ_ERROR_INVALID_PARAMETER);
+    document.readErrorMessage = L"input data is NULL";
+    return TakeParse(false);
+  }
+  return TakeParse(document.Read(utf8, size));
+}
+
+CWString rg_JSONDuiXiangLei_n::GetText(CWTextRef path) const { return YyValueText(YyResolve(Root(), path)); }
+
+bool rg_JSONDuiXiangLei_n::HasPath(CWTextRef path) const { return YyResolve(Root(), path) != nullptr; }
+
+int64_t rg_JSONDuiXiangLei_n::GetCount(CWTextRef path) const {
+  yyjson_mut_val* value = YyResolve(Root(), path);
+  if (yyjson_mut_is_arr(value) || yyjson_mut_is_obj(value)) {
+    return static_cast<int64_t>(yyjson_mut_get_len(value));
+  }
+  return 0;
+}
+
+bool rg_JSONDuiXiangLei_n::GetArray(CWTextRef path, rg_JSONShuZuLei_n& view) const {
+  if (&view == this) return false;
+  yyjson_mut_val* value = YyResolve(Root(), path);
+  view.document.Clear();
+  view.readErrorCode = 0;
+  view.readErrorMessage.Clear();
+  if (!yyjson_mut_is_arr(value)) {
+    view.SetRoot(nullptr, nullptr);
+    return false;
+  }
+  view.SetRoot(root.valueDocument, value);
+  return true;
+}
+
+yyjson_mut_val* rg_JSONDuiXiangLei_n::ElementAt(int64_t index) const {
+  yyjson_mut_val* array = Root();
+  if (!yyjson_mut_is_arr(array) || index < 0 || static_cast<uint64_t>(index) >= yyjson_mut_get_len(array)) {
+    return nullptr;
+  }
+  // Elements form a ring: the array holds its last element, whose successor is the first.
+  if (cursorIndex_ < 0 || index < cursorIndex_) {
+    cursorIndex_ = 0;
+    cursorValue_ = yyjson_mut_arr_get_first(array);
+  }
+  while (cursorIndex_ < index) {
+    cursorValue_ = cursorValue_->next;
+    ++cursorIndex_;
+  }
+  return cursorValue_;
+}
+
+CWString rg_JSONShuZuLei_n::GetTextAt(int64_t index) const { return YyValueText(ElementAt(index)); }
+
+int64_t rg_JSONShuZuLei_n::Count() const {
+  yyjson_mut_val* array = Root();
+  return yyjson_mut_is_arr(array) ? static_cast<int64_t>(yyjson_mut_get_len(array)) : 0;
+}
