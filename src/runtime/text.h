@@ -75,7 +75,8 @@ class CWString : public CKelObject {
   void AppendInt64(int64_t value);
   void AppendFloat(float value);
   void AppendDouble(double value);
-  // printf-style with a wide format ("%s" takes a wide string).
+  // printf-style with a wide format ("%s" takes a wide string), independent of the thread's
+  // locale; exponents have two digits at least ("1E+20").
   void Format(const wchar_t* format, ...);
   void AppendFormat(const wchar_t* format, ...);
   void FormatV(const wchar_t* format, va_list args);
