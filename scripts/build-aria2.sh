@@ -34,8 +34,10 @@ if ! ./configure --host=x86_64-w64-mingw32 --prefix="$work/inst" \
   echo "setup: configuring aria2 for MinGW failed" >&2
   exit 1
 fi
-if ! make -j"$(nproc)" > "$work/make.log" 2>&1; then
-  tail -n 40 "$work/make.log" >&2
+# Only what aria2c.exe needs: gnulib, the bundled wslay and the program (no docs, no po).
+if ! { make -j"$(nproc)" -C lib && make -j"$(nproc)" -C deps && make -j"$(nproc)" -C src; } > "$work/make.log" 2>&1; then
+  cp "$work/make.log" "$cache/aria2-make.log" 2>/dev/null || true
+  grep -E -m 20 'error|Error' "$work/make.log" >&2 || tail -n 40 "$work/make.log" >&2
   echo "setup: building aria2 failed" >&2
   exit 1
 fi

@@ -38,10 +38,14 @@ bm_wine_ready() {
   flock 9
   if [ -n "${BM_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then :; else bm_start_display || { flock -u 9; return 1; }; fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1 < /dev/null
     wineserver -w
   fi
-  setsid wineserver -p 120 >/dev/null 2>&1 < /dev/null || true
+  # Wine's own background processes (services, the desktop) are started by the first
+  # program of a server's life and inherit its output; start them here, with output
+  # to /dev/null, or they hold ctest's pipe open after the test has ended.
+  setsid wineserver -p 600 >/dev/null 2>&1 < /dev/null || true
+  setsid wine cmd.exe /c exit >/dev/null 2>&1 < /dev/null || true
   flock -u 9
   exec 9>&-
 }
