@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "../runtime/test_print.h"
 #include "json/json_builder.h"
 
 namespace {

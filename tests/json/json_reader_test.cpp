@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "../runtime/test_print.h"
 #include "json/json_reader.h"
 #include "runtime/convert.h"
 

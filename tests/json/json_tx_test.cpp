@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "../runtime/test_print.h"
 #include "json/json_tx.h"
 
 namespace {
