@@ -16,7 +16,7 @@ set +e
 rc=$?
 set -e
 . "$here/wine-env.sh" "$build"
-wineserver -k 2>/dev/null || true
+bm_wine_stop
 end=$(date +%s)
 printf 'times: setup %ss, build %ss, tests %ss\n' $((setup_done - start)) $((build_done - setup_done)) $((end - build_done))
 exit $rc

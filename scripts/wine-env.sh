@@ -49,3 +49,13 @@ bm_wine_ready() {
   flock -u 9
   exec 9>&-
 }
+
+# Ends the build's wineserver (and every Wine process of the prefix) and its display.
+bm_wine_stop() {
+  wineserver -k 2>/dev/null || true
+  local n pid
+  if [ -f "$bm_build/xvfb.display" ] && read -r n pid < "$bm_build/xvfb.display"; then
+    kill "$pid" 2>/dev/null || true
+    rm -f "$bm_build/xvfb.display"
+  fi
+}
