@@ -1,0 +1,288 @@
+// bm_driver.exe: uses a running BrinemarchDownloader.exe the way a player would, for the main
+// job, the end-to-end test and the benchmarks. It finds the main window by its title, waits
+// until it is ready, presses "开始下载", follows the run and then presses "安装游戏" (or, after
+// a failed run, confirms the message box and closes the window). It reports each state as a
+// line on stdout ("STATE ready ...") so a script can take screenshots, and with --step says
+// "PAUSE" and waits for a line on stdin after each state worth a picture. The last line is
+// "RESULT ok" or "RESULT fail <why>"; the exit code is 0 only for the road that was expected.
+//
+// usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step]
+//                      [--ready-timeout S] [--run-timeout S]
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "runtime/convert.h"
+#include "runtime/win_handles.h"
+#include "window_probe.h"
+
+namespace {
+
+constexpr wchar_t kMainTitle[] = L"BrinemarchOL下载器";
+constexpr wchar_t kStartCaption[] = L"开始下载";
+constexpr wchar_t kInstallCaption[] = L"安装游戏";
+constexpr wchar_t kCloseCaption[] = L"×";
+constexpr wchar_t kMessageTitle[] = L"信息:";
+constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
+constexpr DWORD kPollMs = 20;
+constexpr DWORD kExitTimeoutMs = 30000;
+constexpr DWORD kMarkerTimeoutMs = 30000;
+
+struct Options {
+  bool expectSuccess = true;
+  std::wstring marker;
+  bool step = false;
+  ULONGLONG readyTimeoutMs = 90000;
+  ULONGLONG runTimeoutMs = 1800000;
+};
+
+void Say(const std::wstring& line) {
+  std::wstring full = line + L"\n";
+  std::string bytes(kelutf::Utf8LengthFromUtf16(full.data(), full.size()), '\0');
+  size_t n = kelutf::ConvertUtf16ToUtf8Lossy(full.data(), full.size(), bytes.data());
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(n), &written, nullptr);
+}
+
+// Gives the script time to take its picture: with --step it says PAUSE and waits for a line.
+void Pause(const Options& options) {
+  if (!options.step) return;
+  Say(L"PAUSE");
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  char c = 0;
+  DWORD read = 0;
+  while (ReadFile(in, &c, 1, &read, nullptr) && read == 1 && c != '\n') {
+  }
+}
+
+std::wstring Seconds(ULONGLONG ms) {
+  wchar_t text[32];
+  swprintf(text, 32, L"%llu.%03llu", ms / 1000, ms % 1000);
+  return text;
+}
+
+int Fail(const std::wstring& why) {
+  Say(L"RESULT fail " + why);
+  return 1;
+}
+
+bool ParseSeconds(const wchar_t* text, ULONGLONG& ms) {
+  wchar_t* end = nullptr;
+  unsigned long long value = wcstoull(text, &end, 10);
+  if (end == text || *end != L'\0' || value == 0) return false;
+  ms = value * 1000;
+  return true;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::wstring arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (arg == L"--step") {
+      options.step = true;
+    } else if (arg == L"--expect" && hasValue) {
+      std::wstring value = argv[++i];
+      if (value != L"success" && value != L"failure") return false;
+      options.expectSuccess = value == L"success";
+    } else if (arg == L"--marker" && hasValue) {
+      options.marker = argv[++i];
+    } else if (arg == L"--ready-timeout" && hasValue) {
+      if (!ParseSeconds(argv[++i], options.readyTimeoutMs)) return false;
+    } else if (arg == L"--run-timeout" && hasValue) {
+      if (!ParseSeconds(argv[++i], options.runTimeoutMs)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The downloader as the driver sees it: its main window, its process and its controls.
+class Downloader {
+ public:
+  HWND window = nullptr;
+  UniqueHandle process;
+  HWND startButton = nullptr;
+  HWND folderBox = nullptr;
+  HWND fileList = nullptr;
+  HWND progressBar = nullptr;
+
+  bool Ended() const { return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }
+  DWORD ExitCode() const {
+    DWORD code = 0;
+    GetExitCodeProcess(process.Get(), &code);
+    return code;
+  }
+  std::wstring EndedText() const { return L"the downloader ended with exit code " + std::to_wstring(ExitCode()); }
+  // The message box the window shows after a failed run, or null.
+  HWND FailureBox() const {
+    DWORD pid = GetProcessId(process.Get());
+    return probe::FindTopLevel(pid, L"#32770", kMessageTitle);
+  }
+  std::wstring MessageText(HWND box) const {
+    std::wstring text;
+    for (HWND part : probe::FindDescendants(box, L"static", L"")) {
+      std::wstring piece = probe::TextOf(part);
+      if (piece.empty()) continue;
+      if (!text.empty()) text += L" ";
+      text += piece;
+    }
+    return text;
+  }
+  bool Visible(HWND control) const { return control && IsWindowVisible(control); }
+};
+
+// Finds the main window and waits until the engine is up: the save-folder box is filled
+// then and the start button offers a download.
+int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
+  while (!app.window) {
+    app.window = probe::FindTopLevel(0, L"", kMainTitle);
+    if (app.window) break;
+    if (GetTickCount64() - started > options.readyTimeoutMs) return Fail(L"no window titled BrinemarchOL下载器 appeared");
+    Sleep(kPollMs);
+  }
+  DWORD pid = 0;
+  GetWindowThreadProcessId(app.window, &pid);
+  app.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!app.process) return Fail(L"cannot open the downloader's process (error " + std::to_wstring(GetLastError()) + L")");
+  Say(L"STATE window");
+  std::wstring folder;
+  for (;;) {
+    if (app.Ended()) return Fail(app.EndedText() + L" before it was ready");
+    if (!app.startButton) app.startButton = probe::FindDescendant(app.window, L"button", kStartCaption);
+    if (!app.folderBox) app.folderBox = probe::FindDescendant(app.window, L"edit", L"");
+    if (app.startButton && app.folderBox) {
+      folder = probe::TextOf(app.folderBox);
+      if (!folder.empty()) break;
+    }
+    if (GetTickCount64() - started > options.readyTimeoutMs) {
+      if (!app.startButton) return Fail(L"the window has no button reading 开始下载");
+      if (!app.folderBox) return Fail(L"the window has no save-folder box");
+      return Fail(L"the engine did not start: the save-folder box stayed empty");
+    }
+    Sleep(kPollMs);
+  }
+  app.fileList = probe::FindDescendant(app.window, L"syslistview32", L"");
+  app.progressBar = probe::FindDescendant(app.window, L"msctls_progress32", L"");
+  if (app.Visible(app.fileList)) return Fail(L"the file list is shown before any run");
+  Say(L"STATE ready folder=" + folder + L" seconds=" + Seconds(GetTickCount64() - started));
+  Pause(options);
+  return 0;
+}
+
+enum class RunEnd { kFinished, kFailed };
+
+// Presses start and follows the run until the button offers the install or the failure
+// message appears.
+int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
+  if (!probe::Press(app.startButton)) return Fail(L"cannot press 开始下载");
+  ULONGLONG pressed = GetTickCount64();
+  bool runningSeen = false;
+  int lastRows = -1;
+  int lastBar = -1;
+  ULONGLONG lastReport = 0;
+  for (;;) {
+    if (app.Ended()) return Fail(app.EndedText() + L" during the run");
+    ULONGLONG now = GetTickCount64();
+    box = app.FailureBox();
+    if (box) {
+      end = RunEnd::kFailed;
+      Say(L"STATE failed message=" + app.MessageText(box) + L" seconds=" + Seconds(now - pressed));
+      return 0;
+    }
+    bool enabled = IsWindowEnabled(app.startButton) != FALSE;
+    std::wstring caption = probe::TextOf(app.startButton);
+    if (enabled && caption == kInstallCaption) {
+      end = RunEnd::kFinished;
+      Say(L"STATE finished seconds=" + Seconds(now - pressed));
+      return 0;
+    }
+    int rows = probe::ListItemCount(app.fileList);
+    if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList)) {
+      runningSeen = true;
+      Say(L"STATE running files=" + std::to_wstring(rows));
+      Pause(options);
+    }
+    int bar = probe::ProgressPosition(app.progressBar);
+    if (runningSeen && (rows != lastRows || bar != lastBar) && now - lastReport >= 1000) {
+      Say(L"PROGRESS files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
+      lastRows = rows;
+      lastBar = bar;
+      lastReport = now;
+    }
+    if (now - pressed > options.runTimeoutMs) return Fail(L"the run did not end in time (button reads " + caption + L")");
+    Sleep(kPollMs);
+  }
+}
+
+bool WaitExit(const Downloader& app) { return WaitForSingleObject(app.process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0; }
+
+int Install(Downloader& app, const Options& options, const std::wstring& folder) {
+  Pause(options);
+  if (!probe::Press(app.startButton)) return Fail(L"cannot press 安装游戏");
+  if (!WaitExit(app)) return Fail(L"the downloader did not end after 安装游戏");
+  if (app.ExitCode() != 0) return Fail(app.EndedText() + L" after 安装游戏");
+  std::wstring marker;
+  if (!options.marker.empty()) {
+    marker = folder + L"\\" + options.marker;
+    ULONGLONG since = GetTickCount64();
+    while (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      if (GetTickCount64() - since > kMarkerTimeoutMs) return Fail(L"the installer did not start: no " + marker);
+      Sleep(kPollMs);
+    }
+  }
+  Say(L"STATE installed exit=0" + (marker.empty() ? std::wstring() : L" marker=" + marker));
+  return 0;
+}
+
+// After a failed run: confirm the message, check the window offers a new run, close it.
+int Recover(Downloader& app, const Options& options, HWND box) {
+  Pause(options);
+  HWND ok = GetDlgItem(box, IDOK);
+  if (!ok || !probe::Press(ok)) return Fail(L"cannot confirm the message box");
+  ULONGLONG since = GetTickCount64();
+  for (;;) {
+    if (app.Ended()) return Fail(app.EndedText() + L" after the message box");
+    if (!app.FailureBox() && IsWindowEnabled(app.startButton) && probe::TextOf(app.startButton) == kStartCaption) break;
+    if (GetTickCount64() - since > kExitTimeoutMs) return Fail(L"the start button was not offered again after the failure");
+    Sleep(kPollMs);
+  }
+  if (app.Visible(app.fileList)) return Fail(L"the file list is still shown after the failure");
+  Say(L"STATE ready-again");
+  Pause(options);
+  HWND close = probe::FindDescendant(app.window, L"", kCloseCaption);
+  if (!close || !probe::Press(close)) return Fail(L"cannot press the close button ×");
+  if (!WaitExit(app)) return Fail(L"the downloader did not end after ×");
+  if (app.ExitCode() != 0) return Fail(app.EndedText() + L" after ×");
+  Say(L"STATE closed exit=0");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step] [--ready-timeout S] [--run-timeout S]");
+    return 2;
+  }
+  ULONGLONG started = GetTickCount64();
+  Downloader app;
+  if (int rc = WaitReady(app, options, started)) return rc;
+  std::wstring folder = probe::TextOf(app.folderBox);
+  RunEnd end = RunEnd::kFailed;
+  HWND box = nullptr;
+  if (int rc = FollowRun(app, options, end, box)) return rc;
+  if (end == RunEnd::kFinished) {
+    if (int rc = Install(app, options, folder)) return rc;
+    if (!options.expectSuccess) return Fail(L"the run succeeded where a failure was expected");
+  } else {
+    std::wstring message = app.MessageText(box);
+    if (message.find(kFailureText) == std::wstring::npos) return Fail(L"unexpected message: " + message);
+    if (int rc = Recover(app, options, box)) return rc;
+    if (options.expectSuccess) return Fail(L"the run failed: " + message);
+  }
+  Say(L"RESULT ok");
+  return 0;
+}

@@ -1,0 +1,233 @@
+# The road of one download run, shared by scripts/run.sh, the end-to-end test and
+# scripts/bench-throughput.sh: a private loopback network, the drive emulator on the port
+# the program was built for, the program under Wine in a folder of its own, the driver
+# pressing its buttons (with a screenshot at every state it reports), and the check of
+# every downloaded file against the emulator's manifest.
+#
+# usage (sourced): . road.sh REPO BUILD_DIR WINE_DIR
+#   WINE_DIR is the folder whose Wine prefix and display are used (usually BUILD_DIR).
+# then: road_enter_netns "$0" "$@" (first thing, re-runs the caller), road_wine,
+#       road_stage DIR, road_emulator_start DIR ARGS..., road_app_start,
+#       road_drive [DRIVER ARGS...], road_verify SHARE ARGS..., road_stop.
+
+road_repo=$1
+road_build=$2
+road_wine_dir=$3
+road_driver="$road_build/tools/bm_driver.exe"
+road_http_port=18430
+road_emulator_pid=""
+road_app_pid=""
+road_app_dir=""
+road_state_dir=""
+road_shots=""
+road_result=""
+road_ready_seconds=""
+road_run_seconds=""
+road_cpu_seconds=""
+road_engine_cpu_seconds=""
+road_peak_kib=""
+road_engine_peak_kib=""
+
+road_say() { printf '%s\n' "$*"; }
+road_fail() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
+
+# Runs the caller again inside a network namespace of its own, with only a loopback
+# device: the emulator's fixed port and the engine's fixed ports (7022 and up) can then
+# never meet another program's. Skipped when namespaces are not allowed (not root) or
+# BM_ROAD_NETNS=off.
+road_enter_netns() {
+  local script=$1
+  shift
+  if [ "${BM_ROAD_NETNS:-}" = inside ]; then
+    ip link set lo up 2>/dev/null || road_fail "cannot bring up the loopback device of the private network"
+    return 0
+  fi
+  [ "${BM_ROAD_NETNS:-}" = off ] && return 0
+  if unshare -n true 2>/dev/null && command -v ip >/dev/null; then
+    BM_ROAD_NETNS=inside exec unshare -n -- bash "$script" "$@"
+  fi
+}
+
+road_wine() {
+  # shellcheck source=../../scripts/wine-env.sh
+  . "$road_repo/scripts/wine-env.sh" "$road_wine_dir"
+  bm_wine_ready || road_fail "Wine is not ready (prefix $WINEPREFIX)"
+}
+
+# The program as a player has it: the program, the engine and its settings in one folder.
+road_stage() {
+  road_app_dir=$1
+  rm -rf "$road_app_dir"
+  mkdir -p "$road_app_dir"
+  local f
+  for f in BrinemarchDownloader.exe aria2c.exe aria2.conf; do
+    [ -f "$road_build/bin/$f" ] || road_fail "missing $road_build/bin/$f (build first)"
+    cp "$road_build/bin/$f" "$road_app_dir/"
+  done
+  [ -f "$road_driver" ] || road_fail "missing $road_driver (build the target bm_driver)"
+}
+
+# road_emulator_start STATE_DIR [EMULATOR ARGS...]: the drive emulator on the built-in
+# port, its request log and output in STATE_DIR.
+road_emulator_start() {
+  road_state_dir=$1
+  shift
+  mkdir -p "$road_state_dir"
+  rm -f "$road_state_dir/ports.json"
+  setsid python3 "$road_repo/tools/drive_emulator/drive_emulator.py" --port "$road_http_port" \
+    --port-file "$road_state_dir/ports.json" --log "$road_state_dir/requests.jsonl" "$@" \
+    >"$road_state_dir/emulator.out" 2>&1 </dev/null &
+  road_emulator_pid=$!
+  local _
+  for _ in $(seq 200); do
+    [ -s "$road_state_dir/ports.json" ] && return 0
+    kill -0 "$road_emulator_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  cat "$road_state_dir/emulator.out" >&2
+  road_fail "the drive emulator did not start on port $road_http_port"
+}
+
+# road_emulator_control JSON: switches the running emulator's faults.
+road_emulator_control() {
+  curl -fsS --max-time 10 -X POST -H 'Content-Type: application/json' --data "$1" \
+    "http://127.0.0.1:$road_http_port/__control" >/dev/null || road_fail "the emulator refused $1"
+}
+
+road_app_start() {
+  road_app_t0=$(date +%s.%N)
+  (cd "$road_app_dir" && exec wine BrinemarchDownloader.exe) >"$road_state_dir/app.out" 2>&1 </dev/null &
+  road_app_pid=$!
+}
+
+# Sum of user and system CPU seconds and the peak resident KiB of a Linux process.
+road_proc_usage() {
+  local pid=$1 stat ticks
+  [ -r "/proc/$pid/stat" ] || { echo "- -"; return; }
+  stat=$(sed 's/^.*) //' "/proc/$pid/stat")
+  ticks=$(getconf CLK_TCK)
+  awk -v t="$ticks" -v hwm="$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")" \
+    '{printf "%.2f %s\n", ($12 + $13) / t, hwm}' <<<"$stat"
+}
+
+# The Linux process of the engine this road started (its command line names our folder).
+road_engine_pid() {
+  local p
+  for p in /proc/[0-9]*; do
+    if tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qi "aria2c.exe.*--stop-with-process"; then
+      if tr '\0' ' ' <"$p/cmdline" | grep -qiF "$(basename "$road_app_dir")"; then
+        echo "${p#/proc/}"
+        return
+      fi
+    fi
+  done
+}
+
+road_shoot() {
+  [ -n "$road_shots" ] || return 0
+  mkdir -p "$road_shots"
+  if import -window root "$road_shots/$1.png" 2>/dev/null; then
+    road_say "screenshot: $road_shots/$1.png"
+  else
+    road_say "screenshot of state $1 failed (display $DISPLAY)"
+  fi
+}
+
+# road_drive [DRIVER ARGS...]: runs the driver, shoots every state it reports and records
+# the figures of the run. Sets road_result to the driver's last line.
+road_drive() {
+  local line state n=0 usage engine
+  coproc ROAD_DRIVER { exec wine "$road_driver" --step "$@" 2>"$road_state_dir/driver.err"; }
+  local out=${ROAD_DRIVER[0]} in=${ROAD_DRIVER[1]} pid=$ROAD_DRIVER_PID
+  while IFS= read -r line <&"$out"; do
+    line=${line%$'\r'}
+    case $line in
+      "STATE "*)
+        road_say "driver: $line"
+        state=${line#STATE }
+        state=${state%% *}
+        case $state in
+          ready)
+            road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') ;;
+          finished|failed)
+            road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+            usage=$(road_proc_usage "$road_app_pid")
+            road_cpu_seconds=${usage% *}
+            road_peak_kib=${usage#* }
+            engine=$(road_engine_pid)
+            if [ -n "$engine" ]; then
+              usage=$(road_proc_usage "$engine")
+              road_engine_cpu_seconds=${usage% *}
+              road_engine_peak_kib=${usage#* }
+            fi ;;
+        esac
+        n=$((n + 1))
+        road_shoot "$n-$state" ;;
+      PAUSE)
+        printf '\n' >&"$in" ;;
+      "RESULT "*)
+        road_say "driver: $line"
+        road_result=${line#RESULT } ;;
+      *)
+        road_say "driver: $line" ;;
+    esac
+  done
+  wait "$pid" 2>/dev/null || true
+  [ -n "$road_result" ] || { cat "$road_state_dir/driver.err" >&2; road_result="fail the driver ended without a result"; }
+  [ "$road_result" = ok ]
+}
+
+# road_verify SAVE_DIR [SHARE ARGS...]: every file of the share is in SAVE_DIR with the
+# emulator's size and SHA-256, and no engine control file or backup is left. Prints
+# "FILES BYTES" on success.
+road_verify() {
+  local save=$1
+  shift
+  python3 "$road_repo/tools/drive_emulator/drive_emulator.py" --manifest json "$@" >"$road_state_dir/manifest.json" ||
+    road_fail "cannot build the emulator's manifest"
+  python3 - "$save" "$road_state_dir/manifest.json" <<'EOF'
+import hashlib, json, os, sys
+save, manifest = sys.argv[1], json.load(open(sys.argv[2]))
+bad, total = [], 0
+for f in manifest["files"]:
+    # The downloader keeps bare names: files of sub-folders land beside the others.
+    path = os.path.join(save, f["name"])
+    if not os.path.isfile(path):
+        bad.append("missing " + f["name"]); continue
+    h = hashlib.sha256()
+    with open(path, "rb") as fh:
+        for chunk in iter(lambda: fh.read(1 << 20), b""):
+            h.update(chunk)
+    size = os.path.getsize(path)
+    if size != f["size"] or h.hexdigest() != f["sha256"]:
+        bad.append("%s: %d bytes, sha256 %s (expected %d bytes, %s)" % (f["name"], size, h.hexdigest(), f["size"], f["sha256"]))
+    total += size
+for name in os.listdir(save):
+    if name.endswith(".aria2") or name.endswith(".bak"):
+        bad.append("left behind: " + name)
+for b in bad:
+    print("verify: " + b, file=sys.stderr)
+if bad:
+    sys.exit(1)
+print(len(manifest["files"]), total)
+EOF
+}
+
+# Ends what this road started: the driver, the program (the engine ends with it), the
+# emulator. The Wine server is left to the caller: it may serve other programs.
+road_stop() {
+  [ -n "${ROAD_DRIVER_PID:-}" ] && kill "$ROAD_DRIVER_PID" 2>/dev/null
+  if [ -n "$road_app_pid" ] && kill -0 "$road_app_pid" 2>/dev/null; then
+    kill "$road_app_pid" 2>/dev/null
+  fi
+  local engine
+  engine=$(road_engine_pid)
+  [ -n "$engine" ] && kill "$engine" 2>/dev/null
+  if [ -n "$road_emulator_pid" ] && kill -0 "$road_emulator_pid" 2>/dev/null; then
+    kill "$road_emulator_pid" 2>/dev/null
+    local _
+    for _ in $(seq 50); do kill -0 "$road_emulator_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$road_emulator_pid" 2>/dev/null
+  fi
+  return 0
+}
