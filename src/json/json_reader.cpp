@@ -30,8 +30,7 @@ void rg_JSONDuiXiangLei_n::CopyReader(const rg_JSONDuiXiangLei_n& other) {
 
 void rg_JSONDuiXiangLei_n::SetRoot(yyjson_mut_doc* viewedDocument, yyjson_mut_val* value) {
   root.Attach(viewedDocument, value);
-  cursorIndex_ = -1;
-  cursorValue_ = nullptr;
+  index_.Clear();
 }
 
 bool rg_JSONDuiXiangLei_n::TakeParse(bool parsed) {
@@ -70,12 +69,12 @@ bool rg_JSONDuiXiangLei_n::ParseUtf8(const char* utf8, size_t size) {
   return TakeParse(document.Read(utf8, size));
 }
 
-CWString rg_JSONDuiXiangLei_n::GetText(CWTextRef path) const { return YyValueText(YyResolve(Root(), path)); }
+CWString rg_JSONDuiXiangLei_n::GetText(CWTextRef path) const { return YyValueText(index_.Resolve(Root(), path)); }
 
-bool rg_JSONDuiXiangLei_n::HasPath(CWTextRef path) const { return YyResolve(Root(), path) != nullptr; }
+bool rg_JSONDuiXiangLei_n::HasPath(CWTextRef path) const { return index_.Resolve(Root(), path) != nullptr; }
 
 int64_t rg_JSONDuiXiangLei_n::GetCount(CWTextRef path) const {
-  yyjson_mut_val* value = YyResolve(Root(), path);
+  yyjson_mut_val* value = index_.Resolve(Root(), path);
   if (yyjson_mut_is_arr(value) || yyjson_mut_is_obj(value)) {
     return static_cast<int64_t>(yyjson_mut_get_len(value));
   }
@@ -84,7 +83,7 @@ int64_t rg_JSONDuiXiangLei_n::GetCount(CWTextRef path) const {
 
 bool rg_JSONDuiXiangLei_n::GetArray(CWTextRef path, rg_JSONShuZuLei_n& view) const {
   if (&view == this) return false;
-  yyjson_mut_val* value = YyResolve(Root(), path);
+  yyjson_mut_val* value = index_.Resolve(Root(), path);
   view.document.Clear();
   view.readErrorCode = 0;
   view.readErrorMessage.Clear();
@@ -97,20 +96,8 @@ bool rg_JSONDuiXiangLei_n::GetArray(CWTextRef path, rg_JSONShuZuLei_n& view) con
 }
 
 yyjson_mut_val* rg_JSONDuiXiangLei_n::ElementAt(int64_t index) const {
-  yyjson_mut_val* array = Root();
-  if (!yyjson_mut_is_arr(array) || index < 0 || static_cast<uint64_t>(index) >= yyjson_mut_get_len(array)) {
-    return nullptr;
-  }
-  // Elements form a ring: the array holds its last element, whose successor is the first.
-  if (cursorIndex_ < 0 || index < cursorIndex_) {
-    cursorIndex_ = 0;
-    cursorValue_ = yyjson_mut_arr_get_first(array);
-  }
-  while (cursorIndex_ < index) {
-    cursorValue_ = cursorValue_->next;
-    ++cursorIndex_;
-  }
-  return cursorValue_;
+  if (index < 0) return nullptr;
+  return index_.Element(Root(), static_cast<size_t>(index));
 }
 
 CWString rg_JSONShuZuLei_n::GetTextAt(int64_t index) const { return YyValueText(ElementAt(index)); }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "json/json_builder.h"
+#include "json/yy_path.h"
 #include "runtime/mem.h"
 #include "runtime/text.h"
 
@@ -47,8 +48,7 @@ class rg_JSONDuiXiangLei_n : public CKelObject {
 
  protected:
   yyjson_mut_val* Root() const { return root.value; }
-  // The element at index of the array root; walks on from the element read last when it
-  // can. Null outside the array.
+  // The element at index of the array root; null outside the array.
   yyjson_mut_val* ElementAt(int64_t index) const;
 
  private:
@@ -58,8 +58,7 @@ class rg_JSONDuiXiangLei_n : public CKelObject {
 
   rg_JSONGouZaoDuiXiangLei_yy document;  // owns what Parse read
   rg_JSONGouZaoShuZuLei_yy root;         // the document's root, or a value of another reader
-  mutable int64_t cursorIndex_ = -1;
-  mutable yyjson_mut_val* cursorValue_ = nullptr;
+  mutable YyPathIndex index_;            // what lookups below root have learnt
 };
 
 class rg_JSONShuZuLei_n : public rg_JSONDuiXiangLei_n {

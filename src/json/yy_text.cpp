@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "json/utf8_buffer.h"
 #include "runtime/convert.h"
 
 YyWrittenText::YyWrittenText(const yyjson_mut_val* value) {
@@ -49,14 +48,4 @@ CWString YyValueText(yyjson_mut_val* value) {
     default:
       return CWString();
   }
-}
-
-yyjson_mut_val* YyResolve(yyjson_mut_val* root, CWTextRef path) {
-  if (!root) return nullptr;
-  Utf8Buffer utf8(path);
-  if (!utf8.IsValid()) return nullptr;
-  if (utf8.Size() > 0 && utf8.Data()[0] == '/') {
-    return yyjson_mut_ptr_getx(root, utf8.Data(), utf8.Size(), nullptr, nullptr);
-  }
-  return yyjson_mut_obj_getn(root, utf8.Data(), utf8.Size());
 }

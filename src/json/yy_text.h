@@ -29,7 +29,3 @@ class YyWrittenText {
 // strings decoded up to their first zero character, arrays and objects as compact JSON;
 // "" for anything else, a raw value or a null pointer.
 CWString YyValueText(yyjson_mut_val* value);
-
-// The value at a path below root: a path beginning with "/" is a JSON Pointer, any other
-// path is one member name of root. Null when nothing is found.
-yyjson_mut_val* YyResolve(yyjson_mut_val* root, CWTextRef path);

@@ -215,6 +215,92 @@ TEST(JsonReader, LargeAnswer) {
   EXPECT_EQ(read, count);
 }
 
+TEST(JsonReader, HasPathNamesAnyValue) {
+  rg_JSONDuiXiangLei_n json = Parsed(kListing);
+  EXPECT_TRUE(json.HasPath(L"/nothing"));
+  EXPECT_TRUE(json.HasPath(L"/data/entities/nodes/n3/url"));
+  EXPECT_TRUE(json.HasPath(L"/text/1"));
+  EXPECT_TRUE(json.HasPath(L"dom"));
+  EXPECT_FALSE(json.HasPath(L"/data/entities/nodes/n3/extra"));
+  EXPECT_FALSE(json.HasPath(L"/text/2"));
+  EXPECT_FALSE(json.Parse(L"{"));
+  EXPECT_FALSE(json.HasPath(L"/data"));
+}
+
+TEST(JsonReader, DuplicateNamesGiveTheFirst) {
+  std::wstring big = L"{\"k\":\"first\"";
+  for (int i = 0; i < 100; ++i) big += L",\"m" + std::to_wstring(i) + L"\":" + std::to_wstring(i);
+  big += L",\"k\":\"second\"}";
+  const rg_JSONDuiXiangLei_n small = Parsed(L"{\"k\":\"first\",\"k\":\"second\"}");
+  const rg_JSONDuiXiangLei_n large = Parsed(big);
+  EXPECT_EQ(small.GetText(L"/k"), L"first");
+  EXPECT_EQ(large.GetText(L"/k"), L"first");
+  EXPECT_EQ(large.GetText(L"k"), L"first");
+  EXPECT_EQ(large.GetText(L"/m99"), L"99");
+}
+
+TEST(JsonReader, ManyMembersAreFoundByExactName) {
+  // Member names that sort close together, escapes, a zero unit and non-ASCII names.
+  std::wstring text = L"{\"nodes\":{";
+  const int count = 3000;
+  for (int i = 0; i < count; ++i) {
+    text += L"\"n" + std::to_wstring(i) + L"\":{\"name\":\"文件" + std::to_wstring(i) + L"\"},";
+  }
+  text += L"\"a/b\":1,\"m~n\":2,\"z\\u0000y\":3,\"名\":4,\"n\":5,\"\":6}}";
+  const rg_JSONDuiXiangLei_n json = Parsed(text);
+  EXPECT_EQ(json.GetCount(L"/nodes"), count + 6);
+  for (int i = 0; i < count; i += 7) {
+    ASSERT_EQ(json.GetText(L"/nodes/n" + std::to_wstring(i) + L"/name"), CWString(L"文件" + std::to_wstring(i))) << i;
+  }
+  EXPECT_EQ(json.GetText(L"/nodes/a~1b"), L"1");
+  EXPECT_EQ(json.GetText(L"/nodes/m~0n"), L"2");
+  EXPECT_EQ(json.GetText(L"/nodes/z"), L"");
+  EXPECT_EQ(json.GetText(L"/nodes/名"), L"4");
+  EXPECT_EQ(json.GetText(L"/nodes/n"), L"5");
+  EXPECT_EQ(json.GetText(L"/nodes/"), L"6");
+  EXPECT_EQ(json.GetText(L"/nodes/n3000"), L"");
+  EXPECT_EQ(json.GetText(L"/nodes/n01"), L"");
+  EXPECT_EQ(json.GetText(L"/nodes/m~2n"), L"");
+}
+
+TEST(JsonReader, ManyLargeObjects) {
+  std::wstring text = L"[";
+  for (int o = 0; o < 100; ++o) {
+    text += o ? L",{" : L"{";
+    for (int i = 0; i < 70; ++i) text += (i ? L",\"k" : L"\"k") + std::to_wstring(i) + L"\":" + std::to_wstring(o * 1000 + i);
+    text += L"}";
+  }
+  text += L"]";
+  const rg_JSONDuiXiangLei_n json = Parsed(text);
+  for (int round = 0; round < 2; ++round) {
+    for (int o = 0; o < 100; ++o) {
+      ASSERT_EQ(json.GetText(L"/" + std::to_wstring(o) + L"/k69"), CWString(std::to_wstring(o * 1000 + 69))) << o;
+    }
+  }
+}
+
+TEST(JsonReader, ListingLoopOverManyNodes) {
+  // The drive lister's walk: every id of a node list, then that node's members.
+  const int count = 100000;
+  std::wstring ids;
+  std::wstring nodes;
+  for (int i = 0; i < count; ++i) {
+    const std::wstring id = L"tok" + std::to_wstring(i * 7919 % count);
+    ids += (i ? L",\"" : L"\"") + id + L"\"";
+    nodes += (i ? L",\"" : L"\"") + id + L"\":{\"name\":\"" + id + L".bin\",\"url\":\"u/" + id + L"\"}";
+  }
+  const rg_JSONDuiXiangLei_n json = Parsed(L"{\"data\":{\"node_list\":[" + ids + L"],\"entities\":{\"nodes\":{" + nodes + L"}}}}");
+  rg_JSONShuZuLei_n list;
+  ASSERT_TRUE(list.Parse(json.GetText(L"/data/node_list")));
+  ASSERT_EQ(list.Count(), count);
+  int64_t found = 0;
+  for (int64_t i = 0; i < list.Count(); ++i) {
+    const CWString node = CWString::Concat(L"/data/entities/nodes/", list.GetTextAt(i));
+    if (json.GetText(node + L"/name") == CWString::Concat(list.GetTextAt(i), L".bin")) ++found;
+  }
+  EXPECT_EQ(found, count);
+}
+
 TEST(JsonArray, ParsedArrayByIndex) {
   rg_JSONShuZuLei_n array;
   ASSERT_TRUE(array.Parse(L"[\"n1\",2,-3,4.5,true,null,{\"k\":[1]},[],\"名\"]"));
