@@ -429,12 +429,8 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
   taskFinished.Fire(this, task.id, texts.filePath, texts.sizeText, texts.completedText, texts.percentText,
                     texts.statusText, texts.failureText, task.row);
   const bool complete = texts.statusText == L"完成";
-  {
-    CMMutexGuard guard(tableLock);
-    EmptyEntryLocked(task.index, task.id);
-    if (complete) ++completedCount;
-  }
-  // The path is the one the add prepared, never a path the engine reports.
+  // The path is the one the add prepared, never a path the engine reports. The files are
+  // settled before the entry goes, so whoever waits for the open tasks finds them settled.
   const CWString backup = task.path + L".bak";
   if (complete) {
     DeleteIfExists(backup);
@@ -442,6 +438,9 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
     DeleteIfExists(task.path);
     if (FileExists(backup)) MoveFileW(backup.GetText(), task.path.GetText());
   }
+  CMMutexGuard guard(tableLock);
+  EmptyEntryLocked(task.index, task.id);
+  if (complete) ++completedCount;
 }
 
 void rg_n1666::FailOpenTasks(const CWString& failureText) {

@@ -294,7 +294,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
-    allow_reuse_address = False
+    # Tests listen on the engine's fixed ports again and again; a closed listener's connections
+    # in TIME_WAIT must not keep the next one out (two listeners at once still cannot be).
+    allow_reuse_address = True
 
     def __init__(self, address, handler):
         super().__init__(address, handler)

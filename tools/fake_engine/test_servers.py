@@ -3,16 +3,18 @@
 and the drive emulator. Used as a ctest fixture.
 
 usage:
-  test_servers.py start --state-dir DIR [--download-cookie LINE]
+  test_servers.py start --state-dir DIR [--build-config build_config.h]
   test_servers.py stop  --state-dir DIR
 
 start writes DIR/servers.txt with one "name=port" line per server (fake_engine, emulator).
-A start first stops whatever an interrupted earlier run left in DIR.
+A start first stops whatever an interrupted earlier run left in DIR. With --build-config the
+emulator accepts the download cookie line the build compiled in.
 """
 
 import argparse
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -47,6 +49,19 @@ def wait_for(path, child):
             return False
         time.sleep(0.05)
     return False
+
+
+def build_constant(header, name):
+    """The value of one wide-string constant of the generated build_config.h."""
+    with open(header, encoding="utf-8") as f:
+        for line in f:
+            prefix = "#define %s L\"" % name
+            if line.startswith(prefix):
+                value = line[len(prefix):].rstrip("\n")
+                if value.endswith('"'):
+                    value = value[:-1]
+                return re.sub(r"\\(.)", r"\1", value)
+    return ""
 
 
 def start(state_dir, cookie):
@@ -110,10 +125,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=["start", "stop"])
     parser.add_argument("--state-dir", required=True)
-    parser.add_argument("--download-cookie", default="")
+    parser.add_argument("--build-config", help="the generated build_config.h")
     args = parser.parse_args()
     if args.command == "start":
-        return start(args.state_dir, args.download_cookie)
+        cookie = build_constant(args.build_config, "BRINEMARCH_DOWNLOAD_COOKIE") if args.build_config else ""
+        return start(args.state_dir, cookie)
     return stop(args.state_dir)
 
 

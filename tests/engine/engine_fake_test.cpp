@@ -1,0 +1,678 @@
+// The engine object and the download manager against the scripted fake engine: adding,
+// backups, polling, the task table and whole runs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "engine/engine_process.h"
+#include "runtime/utils.h"
+#include "test_support.h"
+
+namespace engine_test {
+namespace {
+
+constexpr const wchar_t* kUrl = L"http://127.0.0.1:9/file";
+
+void Script(const std::string& json) { FakeEngine(L"/__script", json); }
+
+// Sets what the fake answers from now on for the task added with that output name.
+void SetTask(const std::string& out, const std::string& stepsJson) {
+  FakeEngine(L"/__task", "{\"out\":\"" + out + "\",\"steps\":" + stepsJson + "}");
+}
+
+const char* const kComplete = R"([{"status":"complete","totalLength":"3","completedLength":"3"}])";
+const char* const kActive = R"([{"status":"active","totalLength":"100","completedLength":"10","downloadSpeed":"5"}])";
+
+std::wstring ValueIn(const std::wstring& body, const std::wstring& key) {
+  const std::wstring marker = L"\"" + key + L"\": \"";
+  const size_t start = body.find(marker);
+  if (start == std::wstring::npos) return L"<none>";
+  const size_t from = start + marker.size();
+  return body.substr(from, body.find(L'"', from) - from);
+}
+
+std::wstring WithSlashes(std::wstring path) {
+  if (!path.empty() && path.back() == L'\\') path.pop_back();
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return path;
+}
+
+std::wstring DecodedDir(const std::wstring& jsonValue) {
+  std::wstring out;
+  for (size_t i = 0; i < jsonValue.size(); ++i) {
+    if (jsonValue[i] == L'\\' && i + 1 < jsonValue.size() && jsonValue[i + 1] == L'/') continue;
+    out.push_back(jsonValue[i]);
+  }
+  return out;
+}
+
+int FirstSeq(const std::vector<RpcRecord>& log, const std::string& method) {
+  for (const RpcRecord& r : log) {
+    if (r.method == method) return r.seq;
+  }
+  return 0;
+}
+
+class FakeEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Script(R"({"steps":[{"status":"active"}]})"); }
+};
+
+TEST_F(FakeEngineTest, AddWithoutReadyEngineSendsNothing) {
+  rg_n1666 engine;
+  ScratchFolder folder(L"notready");
+  EXPECT_EQ(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
+                          CWString(), 0)
+                .ToStdString(),
+            kEngineNotReadyText);
+  TaskTexts texts;
+  EXPECT_EQ(engine.TellStatus(CWString(L"2089b05ecca3d800"), texts).ToStdString(), kEngineNotReadyText);
+  EXPECT_TRUE(FakeLog().empty());
+}
+
+TEST_F(FakeEngineTest, EmptyNameDownloadsToTestRarInTheFolderInJsonForm) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"emptyname");
+  const CWString id = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(), CWString(),
+                                    CWString(L"cookie:a=b"), CWString(), 4);
+  EXPECT_EQ(id.ToStdString(), L"2089b05ecca3d800");
+  const std::wstring body = FakeBody(FirstSeq(FakeLog(), "aria2.addUri"));
+  EXPECT_NE(body.find(L"\"out\":\"test.rar\""), std::wstring::npos);
+  const std::wstring dir = ValueIn(body, L"dir");
+  EXPECT_EQ(DecodedDir(dir), WithSlashes(folder.Path()));
+  EXPECT_NE(dir.back(), L'/');
+  for (size_t i = 0; i < dir.size(); ++i) {
+    if (dir[i] == L'\\') {
+      EXPECT_EQ(dir[i + 1], L'/') << dir;
+    }
+  }
+  EXPECT_EQ(ValueIn(body, L"header"), L"cookie:a=b");
+  EXPECT_EQ(engine.RowOf(id), 4);
+}
+
+TEST_F(FakeEngineTest, EmptyFolderMeansTheDesktop) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  const std::wstring desktop = DesktopDirectory().ToStdString();
+  ASSERT_FALSE(desktop.empty());
+  engine.AddUri(CWString(kUrl), CWString(), CWString(L"bm-engine-test.rar"), CWString(), CWString(), CWString(), 0);
+  const std::wstring body = FakeBody(FirstSeq(FakeLog(), "aria2.addUri"));
+  EXPECT_EQ(DecodedDir(ValueIn(body, L"dir")), WithSlashes(desktop));
+}
+
+TEST_F(FakeEngineTest, AnAddressThatIsNotHttpSendsNothingAndReportsTheRow) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"ftp");
+  EXPECT_TRUE(engine.AddUri(CWString(L"ftp://host/a.rar"), CWString(folder.Path()), CWString(L"a.rar"), CWString(),
+                            CWString(), CWString(), 7)
+                  .IsEmpty());
+  EXPECT_EQ(engine.AddUri(CWString(L"HTTPS://host/b.rar"), CWString(folder.Path()), CWString(L"b.rar"), CWString(),
+                          CWString(), CWString(), 8)
+                .ToStdString(),
+            L"2089b05ecca3d800");
+  const auto log = FakeLog();
+  EXPECT_EQ(CountMethod(log, "aria2.addUri"), 1u);
+  const auto recorded = events.Events();
+  ASSERT_FALSE(recorded.empty());
+  EXPECT_EQ(recorded[0].statusText, L"链接有误");
+  EXPECT_EQ(recorded[0].failureText, L"网址有误");
+  EXPECT_EQ(recorded[0].taskId, L"");
+  EXPECT_EQ(recorded[0].row, 7);
+  EXPECT_EQ(recorded[0].filePath, folder.Path() + L"a.rar");
+}
+
+// One row of the backup table: what the folder holds before the add, what it holds after the
+// add, and what it holds after the task ended.
+struct BackupCase {
+  const char* name;
+  bool file, control, backup;
+  bool complete;
+};
+
+class BackupTable : public FakeEngineTest, public ::testing::WithParamInterface<BackupCase> {};
+
+TEST_P(BackupTable, FilesAroundOneDownload) {
+  const BackupCase c = GetParam();
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"backup");
+  const std::wstring path = folder / L"game.rar";
+  if (c.file) WriteBytes(path, "old");
+  if (c.control) WriteBytes(path + L".aria2", "control");
+  if (c.backup) WriteBytes(path + L".bak", "original");
+
+  ASSERT_FALSE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"game.rar"), CWString(), CWString(),
+                             CWString(), 2)
+                   .IsEmpty());
+  EXPECT_EQ(engine.lastAddFoundControlFile.load(), c.control ? 1 : 0);
+  EXPECT_FALSE(Exists(path));
+  EXPECT_FALSE(Exists(path + L".aria2"));
+  // An interrupted run (file, control file and backup) keeps the backup from before it.
+  const std::string before = c.file && c.control && c.backup ? "original" : c.file ? "old" : c.backup ? "original" : "<missing>";
+  EXPECT_EQ(ReadBytes(path + L".bak"), before);
+
+  WriteBytes(path, "new");  // what the engine writes
+  SetTask("game.rar", c.complete ? kComplete : R"([{"status":"error","errorCode":"22"}])");
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  EXPECT_FALSE(Exists(path + L".bak"));
+  if (c.complete) {
+    EXPECT_EQ(ReadBytes(path), "new");
+  } else {
+    EXPECT_EQ(ReadBytes(path), before);
+    ASSERT_EQ(events.Count(EventRecord::kFinished), 1u);
+    for (const EventRecord& e : events.Events()) {
+      if (e.kind != EventRecord::kFinished) continue;
+      EXPECT_EQ(e.failureText, c.control ? L"HTTP响应超时或响应错误|配置错误" : L"HTTP响应超时或响应错误");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BackupTable,
+    ::testing::Values(BackupCase{"NothingCompletes", false, false, false, true},
+                      BackupCase{"NothingFails", false, false, false, false},
+                      BackupCase{"FileCompletes", true, false, false, true},
+                      BackupCase{"FileFails", true, false, false, false},
+                      BackupCase{"FileAndOlderBackupCompletes", true, false, true, true},
+                      BackupCase{"FileAndOlderBackupFails", true, false, true, false},
+                      BackupCase{"FileAndControlCompletes", true, true, false, true},
+                      BackupCase{"FileAndControlFails", true, true, false, false},
+                      BackupCase{"InterruptedRunCompletes", true, true, true, true},
+                      BackupCase{"InterruptedRunFails", true, true, true, false}),
+    [](const ::testing::TestParamInfo<BackupCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FakeEngineTest, ARefusedAddPutsTheOldFileBack) {
+  Script(R"({"refuse":["aria2.addUri"]})");
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"refused");
+  WriteBytes(folder / L"a.rar", "old");
+  EXPECT_TRUE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
+                            CWString(), 0)
+                  .IsEmpty());
+  EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
+  EXPECT_FALSE(Exists(folder / L"a.rar.bak"));
+  EXPECT_EQ(engine.PendingCount(), 0);
+  EXPECT_EQ(engine.pollerRunning.load(), 0);
+}
+
+TEST_F(FakeEngineTest, AFileThatCannotBeMovedAsideIsNotHandedToTheEngine) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"locked");
+  const std::wstring path = folder / L"a.rar";
+  WriteBytes(path, "old");
+  {
+    UniqueHandle open(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open);
+    EXPECT_TRUE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
+                              CWString(), 3)
+                    .IsEmpty());
+  }
+  EXPECT_EQ(CountMethod(FakeLog(), "aria2.addUri"), 0u);
+  EXPECT_EQ(ReadBytes(path), "old");
+  ASSERT_EQ(events.Count(EventRecord::kStatus), 1u);
+  EXPECT_EQ(events.Events()[0].row, 3);
+  EXPECT_GE(events.Events()[0].failureText.size(), 3u);
+}
+
+TEST_F(FakeEngineTest, ASecondAddWhileThePollerRunsPostsNoSecondPoller) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"onepoller");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"b.rar"), CWString(), CWString(), CWString(), 1);
+  EXPECT_EQ(engine.PendingCount(), 2);
+  SetTask("a.rar", kComplete);
+  SetTask("b.rar", kComplete);
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0 && engine.pollerRunning == 0; }));
+  const auto info = engine.workerPool.Info();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->completedTasks.load(), 1);
+}
+
+TEST_F(FakeEngineTest, TheNewerTaskIsFinishedFirstWhileTheOlderIsStillPolled) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"newer");
+  Script(std::string(R"({"steps_by_out":{"new.rar":)") + kComplete + R"(},"steps":[{"status":"active"}]})");
+  const std::wstring older = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"old.rar"), CWString(),
+                                           CWString(), CWString(), 0)
+                                 .ToStdString();
+  const std::wstring newer = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"new.rar"), CWString(),
+                                           CWString(), CWString(), 1)
+                                 .ToStdString();
+  ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kFinished) == 1; }));
+  EXPECT_EQ(engine.PendingCount(), 1);
+  // The older task is still asked for after the newer one ended.
+  const size_t seen = CountMethod(FakeLog(), "aria2.tellStatus");
+  ASSERT_TRUE(WaitFor([&] { return CountMethod(FakeLog(), "aria2.tellStatus") >= seen + 4; }));
+  SetTask("old.rar", kComplete);
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  std::vector<std::wstring> finished;
+  for (const EventRecord& e : events.Events()) {
+    if (e.kind == EventRecord::kFinished) finished.push_back(e.taskId);
+  }
+  EXPECT_EQ(finished, (std::vector<std::wstring>{newer, older}));
+  for (const EventRecord& e : events.Events()) {
+    if (e.taskId == newer) {
+      EXPECT_EQ(e.row, 1);
+    }
+  }
+}
+
+TEST_F(FakeEngineTest, DiskFullFailsAtOnceAndPutsTheOldFileBack) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"diskfull");
+  WriteBytes(folder / L"a.rar", "old");
+  Script(R"({"steps":[{"status":"error","errorCode":"9","totalLength":"1000","completedLength":"10"}]})");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 5);
+  WriteBytes(folder / L"a.rar", "partial");
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
+  EXPECT_FALSE(Exists(folder / L"a.rar.bak"));
+  const auto recorded = events.Events();
+  ASSERT_EQ(events.Count(EventRecord::kFinished), 1u);
+  // Reported, reported again with speed "0", then finished.
+  ASSERT_EQ(recorded.size(), 3u);
+  EXPECT_EQ(recorded[0].failureText, L"磁盘空间不足");
+  EXPECT_EQ(recorded[0].statusText, L"error");
+  EXPECT_EQ(recorded[0].sizeText, L"1000Byte");
+  EXPECT_EQ(recorded[0].percentText, L"1%");
+  EXPECT_EQ(recorded[1].speedText, L"0");
+  EXPECT_EQ(recorded[2].kind, EventRecord::kFinished);
+  EXPECT_EQ(recorded[2].failureText, L"磁盘空间不足");
+  EXPECT_EQ(recorded[2].row, 5);
+}
+
+TEST_F(FakeEngineTest, AnErrorCodeWithoutDescriptionStillEndsTheTask) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"code0");
+  Script(R"({"steps":[{"status":"error","errorCode":"0"}]})");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  ASSERT_EQ(events.Count(EventRecord::kFinished), 1u);
+  for (const EventRecord& e : events.Events()) {
+    EXPECT_GE(e.failureText.size(), 3u);
+    EXPECT_NE(e.failureText.find(L"0"), std::wstring::npos);
+  }
+}
+
+TEST_F(FakeEngineTest, AFailedQueryDoesNotLendItsTextsToAnotherTask) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"badquery");
+  Script(std::string(R"({"steps_by_out":{"bad.rar":[{"raw":"<html>502 Bad Gateway</html>"}]},"steps":)") + kActive +
+         "}");
+  const std::wstring good = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"good.rar"), CWString(),
+                                          CWString(), CWString(), 0)
+                                .ToStdString();
+  const std::wstring bad = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"bad.rar"), CWString(),
+                                         CWString(), CWString(), 1)
+                               .ToStdString();
+  ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kStatus) >= 8; }));
+  for (const EventRecord& e : events.Events()) {
+    if (e.taskId == bad) {
+      EXPECT_EQ(e.sizeText + e.completedText + e.speedText + e.percentText + e.statusText + e.remainingText +
+                    e.failureText + e.filePath,
+                L"");
+    } else {
+      EXPECT_EQ(e.taskId, good);
+      EXPECT_EQ(e.sizeText, L"100Byte");
+      EXPECT_EQ(e.percentText, L"10%");
+      EXPECT_EQ(e.speedText, L"5Byte/S");
+      EXPECT_EQ(e.remainingText, L"0:0:18");
+      EXPECT_EQ(e.statusText, L"下载");
+      EXPECT_EQ(e.filePath, WithSlashes(folder.Path()) + L"/good.rar");
+    }
+  }
+  EXPECT_EQ(engine.PendingCount(), 2);
+}
+
+TEST_F(FakeEngineTest, AWaitingTaskIsPolledUntilItEnds) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder folder(L"waiting");
+  // Several passes see only "waiting" (no task downloading) before the task completes.
+  Script(std::string(R"({"steps":[{"status":"waiting","times":12},)") + (kComplete + 1) + "}");
+  manager.fileNames.Add(L"a.rar");
+  manager.fileUrls.Add(kUrl);
+  EXPECT_EQ(manager.DownloadAll(CWString(folder.Path())), 1);
+  EXPECT_EQ(manager.engine.PendingCount(), 0);
+  EXPECT_EQ(CountMethod(FakeLog(), "aria2.addUri"), 1u);
+}
+
+TEST_F(FakeEngineTest, RowOfAnUnknownTaskIsZero) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"rowof");
+  const CWString id =
+      engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 9);
+  EXPECT_EQ(engine.RowOf(id), 9);
+  EXPECT_EQ(engine.RowOf(CWString(L"ffffffffffffffff")), 0);
+  EXPECT_EQ(engine.RowOf(CWString(L"2089B05ECCA3D800")), 0);
+}
+
+TEST_F(FakeEngineTest, FollowedByNamesTheTaskThatIsReported) {
+  Script(R"({"extra_tasks":{"aaaaaaaaaaaaaaaa":[{"status":"complete","followedBy":"bbbbbbbbbbbbbbbb"}],
+             "bbbbbbbbbbbbbbbb":[{"status":"active","totalLength":"2048","completedLength":"1024"}]}})");
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  TaskTexts texts;
+  EXPECT_EQ(engine.TellStatus(CWString(L"aaaaaaaaaaaaaaaa"), texts).ToStdString(), L"bbbbbbbbbbbbbbbb");
+  EXPECT_EQ(texts.statusText.ToStdString(), L"下载");
+  EXPECT_EQ(texts.sizeText.ToStdString(), L"2KB");
+  EXPECT_EQ(texts.percentText.ToStdString(), L"50%");
+  const auto log = FakeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].gid, "aaaaaaaaaaaaaaaa");
+  EXPECT_EQ(log[1].gid, "bbbbbbbbbbbbbbbb");
+}
+
+TEST_F(FakeEngineTest, RemovedOrForgottenTasksEndAsFailures) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"removed");
+  WriteBytes(folder / L"b.rar", "old");
+  Script(R"({"steps_by_out":{"a.rar":[{"status":"removed"}]},"steps":[{"status":"active"}]})");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"b.rar"), CWString(), CWString(), CWString(), 1);
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 1; }));
+  // The engine forgets every task: queries answer "not found".
+  Script("{}");
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  EXPECT_EQ(ReadBytes(folder / L"b.rar"), "old");
+  std::vector<std::wstring> failures;
+  for (const EventRecord& e : events.Events()) {
+    if (e.kind == EventRecord::kFinished) failures.push_back(e.failureText);
+  }
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0], L"任务已被移除");
+  EXPECT_EQ(failures[1], L"下载器中没有该任务");
+  EXPECT_EQ(engine.CompletedTaskCount(), 0);
+}
+
+TEST_F(FakeEngineTest, ShutdownEmptiesTheTableAndMarksTheEngineNotReady) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"shutdown");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+  EXPECT_EQ(engine.PendingCount(), 1);
+  engine.Shutdown();
+  EXPECT_EQ(engine.PendingCount(), 0);
+  EXPECT_EQ(engine.ready.load(), 0);
+  EXPECT_EQ(engine.taskIds.Count(), 0);
+  EXPECT_EQ(CountMethod(FakeLog(), "aria2.shutdown"), 1u);
+  ASSERT_TRUE(WaitFor([&] { return engine.pollerRunning == 0; }));
+}
+
+TEST_F(FakeEngineTest, MaxConcurrentGoesOnlyToAReadyEngine) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  engine.ready = 0;
+  engine.SetMaxConcurrent();
+  EXPECT_TRUE(FakeLog().empty());
+  engine.ready = 1;
+  engine.SetMaxConcurrent();
+  const auto log = FakeLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].method, "aria2.changeGlobalOption");
+  EXPECT_NE(FakeBody(log[0].seq).find(L"\"max-concurrent-downloads\":\"99\""), std::wstring::npos);
+}
+
+TEST_F(FakeEngineTest, DestroyingTheEngineWhileItPollsEndsThePollerAndTheEngine) {
+  ScratchFolder folder(L"destroy");
+  {
+    rg_n1666 engine;
+    UseFakeEngine(engine);
+    engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+    ASSERT_TRUE(WaitFor([&] { return CountMethod(FakeLog(), "aria2.tellStatus") >= 4; }));
+  }
+  const auto log = FakeLog();
+  EXPECT_EQ(CountMethod(log, "aria2.shutdown"), 1u);
+  // Nothing is asked after the shutdown.
+  EXPECT_EQ(log.back().method, "aria2.shutdown");
+}
+
+// -- Whole runs ---------------------------------------------------------------------------
+
+TEST_F(FakeEngineTest, ARunWhereEveryFileCompletesSucceedsAndFinishesEveryRow) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  EventRecorder events;
+  events.Listen(manager);
+  ScratchFolder scratch(L"complete");
+  const std::wstring save = scratch.Path() + L"deeper\\Brinemarch";
+  Script(std::string(R"({"steps":[{"status":"active","totalLength":"4096","completedLength":"1024",)"
+                     R"("downloadSpeed":"1024","times":4},)") +
+         (kComplete + 1) + "}");
+  for (const wchar_t* name : {L"Brinemarch.part1.exe", L"Brinemarch.part2.rar", L"Brinemarch.part3.rar"}) {
+    manager.fileNames.Add(name);
+    manager.fileUrls.Add(kUrl);
+  }
+  EXPECT_EQ(manager.DownloadAll(CWString(save)), 1);
+  EXPECT_TRUE(Exists(save));
+  EXPECT_EQ(manager.fileNames.Count(), 0);
+  EXPECT_EQ(manager.fileUrls.Count(), 0);
+  // The last update of every row says it is finished.
+  for (int row = 0; row < 3; ++row) {
+    EventRecord last;
+    bool sawProgress = false;
+    for (const EventRecord& e : events.Events()) {
+      if (e.row != row) continue;
+      last = e;
+      if (e.statusText == L"下载") {
+        sawProgress = true;
+        EXPECT_EQ(e.percentText, L"25%");
+        EXPECT_EQ(e.speedText, L"1KB/S");
+        EXPECT_EQ(e.remainingText, L"0:0:3");
+      }
+    }
+    EXPECT_TRUE(sawProgress) << row;
+    EXPECT_EQ(last.statusText, L"完毕") << row;
+    EXPECT_EQ(last.speedText, L"0Byte/S");
+    EXPECT_EQ(last.remainingText, L"0");
+    EXPECT_EQ(last.percentText, L"100%");
+  }
+}
+
+TEST_F(FakeEngineTest, NothingListedFailsWithoutCreatingTheFolder) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"nothing");
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path() + L"Brinemarch")), 0);
+  EXPECT_FALSE(Exists(scratch.Path() + L"Brinemarch"));
+  EXPECT_TRUE(FakeLog().empty());
+}
+
+TEST_F(FakeEngineTest, ARunWithoutReadyEngineFails) {
+  rg_n1434 manager;
+  ScratchFolder scratch(L"noengine");
+  manager.fileNames.Add(L"a.rar");
+  manager.fileUrls.Add(kUrl);
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path() + L"Brinemarch")), 0);
+}
+
+TEST_F(FakeEngineTest, ARunWithAFailedFileFails) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"onefails");
+  Script(std::string(R"({"steps_by_out":{"b.rar":[{"status":"error","errorCode":"3"}]},"steps":)") + kComplete +
+         "}");
+  for (const wchar_t* name : {L"a.rar", L"b.rar", L"c.rar"}) {
+    manager.fileNames.Add(name);
+    manager.fileUrls.Add(kUrl);
+  }
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
+  EXPECT_EQ(manager.engine.PendingCount(), 0);
+}
+
+TEST_F(FakeEngineTest, ARunWithARefusedAddressFails) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"ftprun");
+  Script(std::string(R"({"steps":)") + kComplete + "}");
+  manager.fileNames.Add(L"a.rar", L"b.rar");
+  manager.fileUrls.Add(kUrl, L"ftp://host/b.rar");
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
+}
+
+TEST_F(FakeEngineTest, AFileAlreadyInTheSaveFolderIsKeptUntilItsDownloadCompletes) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"keep");
+  WriteBytes(scratch / L"a.rar", "mine");
+  Script(R"({"steps":[{"status":"error","errorCode":"6"}]})");
+  manager.fileNames.Add(L"a.rar");
+  manager.fileUrls.Add(kUrl);
+  // A folder text ending with a separator names the file inside it: it is backed up, not deleted.
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
+  EXPECT_EQ(ReadBytes(scratch / L"a.rar"), "mine");
+}
+
+TEST_F(FakeEngineTest, ListedNamesStayInsideTheSaveFolder) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"inside");
+  const std::wstring save = scratch.Path() + L"Brinemarch";
+  WriteBytes(scratch / L"victim.rar", "outside");
+  Script(std::string(R"({"steps":)") + kComplete + "}");
+  manager.fileNames.Add(L"..\\victim.rar", L"C:\\Windows\\evil.dll", L"sub\\ok.rar");
+  manager.fileUrls.Add(kUrl, kUrl, kUrl);
+  EXPECT_EQ(manager.DownloadAll(CWString(save)), 1);
+  EXPECT_EQ(ReadBytes(scratch / L"victim.rar"), "outside");
+  std::vector<std::wstring> outs;
+  for (const RpcRecord& r : FakeLog()) {
+    if (r.method != "aria2.addUri") continue;
+    const std::wstring body = FakeBody(r.seq);
+    EXPECT_EQ(DecodedDir(ValueIn(body, L"dir")), WithSlashes(save));
+    outs.push_back(Wide(r.out));
+  }
+  EXPECT_EQ(outs, (std::vector<std::wstring>{L"_/victim.rar", L"C_/Windows/evil.dll", L"sub/ok.rar"}));
+}
+
+TEST_F(FakeEngineTest, ARunWithoutAPoolDoesNotWaitForTasksNobodyPolls) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"nopool");
+  manager.engine.workerPool.Stop(0, 2000);
+  manager.fileNames.Add(L"a.rar");
+  manager.fileUrls.Add(kUrl);
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
+  EXPECT_EQ(manager.engine.pollerRunning.load(), 0);
+}
+
+TEST_F(FakeEngineTest, TheThirteenthAddWaitsUntilATaskHasEnded) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder scratch(L"thirteen");
+  for (int i = 0; i < 13; ++i) {
+    manager.fileNames.Add(CWString(L"f" + std::to_wstring(i) + L".rar"));
+    manager.fileUrls.Add(kUrl);
+  }
+  std::atomic<size_t> addsWhileTwelveOpen{0};
+  std::thread driver([&] {
+    auto adds = [] { return CountMethod(FakeLog(), "aria2.addUri"); };
+    auto queries = [] { return CountMethod(FakeLog(), "aria2.tellStatus"); };
+    while (adds() < 12) Sleep(20);
+    // Many polling passes later the thirteenth add still waits.
+    const size_t seen = queries();
+    while (queries() < seen + 120) Sleep(20);
+    addsWhileTwelveOpen = adds();
+    SetTask("f4.rar", kComplete);
+    while (adds() < 13) Sleep(20);
+    for (int i = 0; i < 13; ++i) {
+      std::string name = "f";
+      name += std::to_string(i);
+      name += ".rar";
+      SetTask(name, kComplete);
+    }
+  });
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 1);
+  driver.join();
+  EXPECT_EQ(addsWhileTwelveOpen.load(), 12u);
+  // The thirteenth add came after a query had seen a task complete.
+  const auto log = FakeLog();
+  int firstComplete = 0;
+  int lastAdd = 0;
+  for (const RpcRecord& r : log) {
+    if (r.method == "aria2.tellStatus" && r.answer == "complete" && firstComplete == 0) firstComplete = r.seq;
+    if (r.method == "aria2.addUri") lastAdd = r.seq;
+  }
+  EXPECT_GT(firstComplete, 0);
+  EXPECT_GT(lastAdd, firstComplete);
+}
+
+TEST_F(FakeEngineTest, ARunEndsAndFailsWhenTheEngineProcessIsGone) {
+  rg_n1434 manager;
+  EventRecorder events;
+  events.Listen(manager);
+  ScratchFolder scratch(L"gone");
+  WriteBytes(scratch / L"a.rar", "mine");
+  // The engine for this run: an extra listener of the fake and a stand-in process.
+  const std::string listened = FakeEngine(L"/__listen", R"({"port":0})");
+  const int port = std::stoi(listened.substr(listened.find(':') + 1));
+  UseFakeEngine(manager.engine, port);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  std::wstring commandLine = L"\"" + ProgramFolder() + L"..\\fake_engine\\aria2c.exe\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &created));
+  UniqueHandle process(created.hProcess);
+  UniqueHandle thread(created.hThread);
+  manager.engine.WatchEngineProcess(created.dwProcessId);
+  manager.fileNames.Add(L"a.rar", L"b.rar");
+  manager.fileUrls.Add(kUrl, kUrl);
+  std::thread killer([&] {
+    auto queriesOnPort = [port] {
+      size_t n = 0;
+      for (const RpcRecord& r : FakeLog()) n += r.port == port && r.method == "aria2.tellStatus" ? 1 : 0;
+      return n;
+    };
+    while (queriesOnPort() < 6) Sleep(20);
+    TerminateProcess(process.Get(), 0);
+    WaitForSingleObject(process.Get(), 10000);
+    FakeEngine(L"/__unlisten", "{\"port\":" + std::to_string(port) + "}");
+  });
+  EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
+  killer.join();
+  EXPECT_EQ(manager.engine.ready.load(), 0);
+  EXPECT_EQ(manager.engine.PendingCount(), 0);
+  EXPECT_EQ(ReadBytes(scratch / L"a.rar"), "mine");
+  size_t finished = 0;
+  for (const EventRecord& e : events.Events()) {
+    if (e.statusText == L"完毕") {
+      ++finished;
+      EXPECT_EQ(e.failureText, L"下载器已退出");
+    }
+  }
+  EXPECT_EQ(finished, 2u);
+}
+
+}  // namespace
+}  // namespace engine_test

@@ -1,0 +1,255 @@
+// The real engine (aria2c.exe and aria2.conf beside the test program) against the drive
+// emulator: start, stop, leftovers, taken ports, whole runs and the backups around them.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "engine/engine_process.h"
+#include "engine/rpc_requests.h"
+#include "runtime/utils.h"
+#include "test_support.h"
+
+namespace engine_test {
+namespace {
+
+std::wstring StreamUrl(const std::string& token) {
+  return L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/space/api/box/stream/download/all/" +
+         Wide(token);
+}
+
+// What the emulator serves for token, fetched directly.
+std::string Served(const std::string& token) {
+  int status = 0;
+  const std::string bytes = Http(StreamUrl(token), "", &status, BRINEMARCH_DOWNLOAD_COOKIE);
+  EXPECT_EQ(status, 200) << token;
+  return bytes;
+}
+
+struct ServedFile {
+  std::string name;
+  std::string token;
+  std::string sizeMib;
+  std::string extra;  // further node keys, e.g. ,"throttle_bps":300000
+};
+
+void ServeFiles(const std::vector<ServedFile>& files, const std::string& faults = "") {
+  std::string children;
+  for (const ServedFile& f : files) {
+    if (!children.empty()) children += ",";
+    children += "{\"name\":\"" + f.name + "\",\"token\":\"" + f.token + "\",\"size_mib\":" + f.sizeMib + f.extra + "}";
+  }
+  const std::string control = "{\"reset\":true,\"tree\":{\"name\":\"Brinemarch\",\"children\":[" + children + "]}" +
+                              (faults.empty() ? "" : "," + faults) + "}";
+  int status = 0;
+  Http(L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/__control", control, &status);
+  ASSERT_EQ(status, 200) << control;
+}
+
+// The running engine's value of a global option.
+std::wstring GlobalOption(rg_n1666& engine, const wchar_t* name) {
+  const CWString reply = engine.PostRpc(
+      CWString(L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getGlobalOption\",\"params\":[\"token:572\"],\"id\":1}"),
+      5000);
+  return ReadResult(reply, CWString(std::wstring(L"/result/") + name)).ToStdString();
+}
+
+UniqueHandle OpenEngine(DWORD access) {
+  const int64_t pid = FindProcessId(L"aria2c.exe");
+  return UniqueHandle(pid > 0 ? OpenProcess(access, FALSE, static_cast<DWORD>(pid)) : nullptr);
+}
+
+class RealEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Exists(ProgramFolder() + L"aria2c.exe")) << "the build places the engine beside the test program";
+    ASSERT_TRUE(Exists(ProgramFolder() + L"aria2.conf"));
+    EndAllEngines();
+  }
+  void TearDown() override {
+    Http(L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/__control", "{\"reset\":true}");
+    EndAllEngines();
+  }
+
+  // Starts the engine beside the test program, as the window does.
+  void Start(rg_n1434& manager) {
+    manager.engine.publicAddressUrl = CWString(L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/ipecho");
+    ASSERT_NE(manager.StartEngine(CWString()), 0);
+  }
+};
+
+TEST_F(RealEngineTest, StartEndsALeftoverAppliesTheSettingsAndShutdownEndsTheEngine) {
+  // A leftover engine from an earlier run, on other ports.
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  std::wstring leftoverLine = L"\"" + ProgramFolder() + L"aria2c.exe\" --enable-rpc=true --rpc-listen-port=7100 "
+                              L"--listen-port=7101 --dht-listen-port=7102 --quiet=true --stop-with-process=" +
+                              std::to_wstring(GetCurrentProcessId());
+  ASSERT_TRUE(CreateProcessW(nullptr, leftoverLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &created));
+  UniqueHandle leftover(created.hProcess);
+  UniqueHandle leftoverThread(created.hThread);
+
+  UniqueHandle engineProcess;
+  {
+    rg_n1434 manager;
+    Start(manager);
+    EXPECT_EQ(WaitForSingleObject(leftover.Get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(manager.engine.RpcPort().ToStdString(), L"7022");
+    EXPECT_EQ(GlobalOption(manager.engine, L"max-concurrent-downloads"), L"99");
+    EXPECT_EQ(GlobalOption(manager.engine, L"max-connection-per-server"), L"16");
+    EXPECT_EQ(GlobalOption(manager.engine, L"rpc-listen-all"), L"false");
+    EXPECT_EQ(GlobalOption(manager.engine, L"auto-file-renaming"), L"false");
+    EXPECT_EQ(GlobalOption(manager.engine, L"follow-torrent"), L"false");
+    EXPECT_EQ(GlobalOption(manager.engine, L"bt-external-ip"), L"127.0.0.1");
+    engineProcess = OpenEngine(SYNCHRONIZE);
+    ASSERT_TRUE(engineProcess);
+  }
+  EXPECT_EQ(WaitForSingleObject(engineProcess.Get(), 30000), WAIT_OBJECT_0);
+}
+
+TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET taken = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(7022);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(taken, 16), 0);  // accepts connections, never answers
+
+  rg_n1666 engine;
+  engine.readyTimeoutSeconds = 3;
+  engine.rpcPortNumber = 7022;
+  engine.listenPortNumber = 7055;
+  engine.dhtPortNumber = 7033;
+  rg_n2038 settings;
+  settings.engineDir = CWString(ProgramFolder());
+  engine.RunLaunch(settings);
+  EXPECT_EQ(engine.ready.load(), 1);
+  EXPECT_EQ(engine.RpcPort().ToStdString(), L"7023");
+  EXPECT_FALSE(ReadResult(engine.PostRpc(getVersionRequest, 5000), L"/result/version").IsEmpty());
+  closesocket(taken);
+  WSACleanup();
+}
+
+TEST_F(RealEngineTest, TwelveFilesDownloadByteExact) {
+  std::vector<ServedFile> files;
+  for (int i = 1; i <= 12; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "Brinemarch.part%02d.rar", i);
+    files.push_back({name, "tokPart" + std::to_string(i), "8", ""});
+  }
+  ServeFiles(files);
+  rg_n1434 manager;
+  Start(manager);
+  EventRecorder events;
+  events.Listen(manager.engine);
+  ScratchFolder scratch(L"twelve");
+  const std::wstring save = scratch.Path() + L"Brinemarch";
+  for (const ServedFile& f : files) {
+    manager.fileNames.Add(CWString(Wide(f.name)));
+    manager.fileUrls.Add(CWString(StreamUrl(f.token)));
+  }
+  const ULONGLONG began = GetTickCount64();
+  EXPECT_EQ(manager.DownloadAll(CWString(save)), 1);
+  const double seconds = static_cast<double>(GetTickCount64() - began) / 1000.0;
+  uint64_t bytes = 0;
+  for (const ServedFile& f : files) {
+    const std::string got = ReadBytes(save + L"\\" + Wide(f.name));
+    const std::string want = Served(f.token);
+    EXPECT_EQ(got.size(), want.size()) << f.name;
+    EXPECT_TRUE(got == want) << f.name;
+    EXPECT_FALSE(Exists(save + L"\\" + Wide(f.name) + L".aria2"));
+    bytes += got.size();
+  }
+  // Every query but the repeat in a finished task's last report sent two requests.
+  const size_t queries = events.Count(EventRecord::kStatus) - events.Count(EventRecord::kFinished);
+  std::printf("figures: 12 files, %llu bytes in %.2f s (%.1f MiB/s); poller sent %zu requests, %.0f per second\n",
+              static_cast<unsigned long long>(bytes), seconds, bytes / 1048576.0 / seconds, 2 * queries,
+              2 * queries / seconds);
+  RecordProperty("seconds", std::to_string(seconds));
+  RecordProperty("bytes", std::to_string(bytes));
+  RecordProperty("poll_requests", std::to_string(2 * queries));
+}
+
+TEST_F(RealEngineTest, BackupsAroundCompletedAndFailedDownloads) {
+  ServeFiles({{"fresh.rar", "tokFresh", "1", ""},
+              {"replace.rar", "tokReplace", "1", ""},
+              {"control.rar", "tokControl", "1", ""},
+              {"interrupted.rar", "tokInterrupted", "1", ""},
+              {"broken.rar", "tokBroken", "1", ""}},
+             "\"stream\":{\"status\":404,\"token\":\"tokBroken\"}");
+  ScratchFolder save(L"backups");
+  WriteBytes(save / L"replace.rar", "old replace");
+  WriteBytes(save / L"control.rar", "old control");
+  WriteBytes(save / L"control.rar.aria2", "not a control file");
+  WriteBytes(save / L"interrupted.rar", "partial");
+  WriteBytes(save / L"interrupted.rar.aria2", "not a control file");
+  WriteBytes(save / L"interrupted.rar.bak", "original");
+  WriteBytes(save / L"broken.rar", "mine");
+
+  rg_n1434 manager;
+  Start(manager);
+  for (const char* name : {"fresh.rar", "replace.rar", "control.rar", "interrupted.rar", "broken.rar"}) {
+    manager.fileNames.Add(CWString(Wide(name)));
+  }
+  for (const char* token : {"tokFresh", "tokReplace", "tokControl", "tokInterrupted", "tokBroken"}) {
+    manager.fileUrls.Add(CWString(StreamUrl(token)));
+  }
+  // One file fails, so the run does.
+  EXPECT_EQ(manager.DownloadAll(CWString(save.Path())), 0);
+  const struct {
+    const wchar_t* name;
+    const char* token;
+  } completed[] = {{L"fresh.rar", "tokFresh"},
+                   {L"replace.rar", "tokReplace"},
+                   {L"control.rar", "tokControl"},
+                   {L"interrupted.rar", "tokInterrupted"}};
+  for (const auto& c : completed) {
+    EXPECT_TRUE(ReadBytes(save / c.name) == Served(c.token)) << Utf8(c.name);
+    EXPECT_FALSE(Exists(save / c.name + L".bak")) << Utf8(c.name);
+    EXPECT_FALSE(Exists(save / c.name + L".aria2")) << Utf8(c.name);
+  }
+  EXPECT_EQ(ReadBytes(save / L"broken.rar"), "mine");
+  EXPECT_FALSE(Exists(save / L"broken.rar.bak"));
+}
+
+TEST_F(RealEngineTest, WithAThrottledServerTheThirteenthAddWaitsForAnEnd) {
+  std::vector<ServedFile> files;
+  for (int i = 0; i < 13; ++i) {
+    files.push_back({"slow" + std::to_string(i) + ".rar", "tokSlow" + std::to_string(i), "1",
+                     ",\"throttle_bps\":262144"});
+  }
+  ServeFiles(files);
+  rg_n1434 manager;
+  Start(manager);
+  EventRecorder events;
+  events.Listen(manager);
+  ScratchFolder save(L"throttled");
+  for (const ServedFile& f : files) {
+    manager.fileNames.Add(CWString(Wide(f.name)));
+    manager.fileUrls.Add(CWString(StreamUrl(f.token)));
+  }
+  EXPECT_EQ(manager.DownloadAll(CWString(save.Path())), 1);
+  const auto recorded = events.Events();
+  size_t firstFinished = recorded.size();
+  size_t firstOfThirteenth = recorded.size();
+  for (size_t i = 0; i < recorded.size(); ++i) {
+    if (recorded[i].statusText == L"完毕" && firstFinished == recorded.size()) firstFinished = i;
+    if (recorded[i].row == 12 && firstOfThirteenth == recorded.size()) firstOfThirteenth = i;
+  }
+  ASSERT_LT(firstFinished, recorded.size());
+  ASSERT_LT(firstOfThirteenth, recorded.size());
+  EXPECT_GT(firstOfThirteenth, firstFinished);
+  for (const ServedFile& f : files) EXPECT_TRUE(ReadBytes(save / Wide(f.name)) == Served(f.token)) << f.name;
+}
+
+}  // namespace
+}  // namespace engine_test
