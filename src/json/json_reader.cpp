@@ -1,5 +1,7 @@
 #include "json/json_reader.h"
 
+#include <utility>
+
 #include "json/utf8_buffer.h"
 #include "json/yy_text.h"
 
@@ -12,6 +14,23 @@ rg_JSONDuiXiangLei_n& rg_JSONDuiXiangLei_n::operator=(const rg_JSONDuiXiangLei_n
     CKelObject::operator=(other);
     CopyReader(other);
   }
+  return *this;
+}
+
+rg_JSONDuiXiangLei_n::rg_JSONDuiXiangLei_n(rg_JSONDuiXiangLei_n&& other) noexcept : CKelObject(other) {
+  *this = std::move(other);
+}
+
+rg_JSONDuiXiangLei_n& rg_JSONDuiXiangLei_n::operator=(rg_JSONDuiXiangLei_n&& other) noexcept {
+  if (this == &other) return *this;
+  CKelObject::operator=(other);
+  // The document object moves, the yyjson document it owns stays where it is.
+  document = std::move(other.document);
+  readErrorCode = other.readErrorCode;
+  readErrorMessage = std::move(other.readErrorMessage);
+  SetRoot(other.root.valueDocument, other.root.value);
+  other.readErrorCode = 0;
+  other.SetRoot(nullptr, nullptr);
   return *this;
 }
 

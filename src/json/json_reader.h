@@ -23,8 +23,9 @@ class rg_JSONDuiXiangLei_n : public CKelObject {
   // taken with GetArray views the same array.
   rg_JSONDuiXiangLei_n(const rg_JSONDuiXiangLei_n& other);
   rg_JSONDuiXiangLei_n& operator=(const rg_JSONDuiXiangLei_n& other);
-  rg_JSONDuiXiangLei_n(rg_JSONDuiXiangLei_n&& other) noexcept = default;
-  rg_JSONDuiXiangLei_n& operator=(rg_JSONDuiXiangLei_n&& other) noexcept = default;
+  // The moved-from reader is left empty.
+  rg_JSONDuiXiangLei_n(rg_JSONDuiXiangLei_n&& other) noexcept;
+  rg_JSONDuiXiangLei_n& operator=(rg_JSONDuiXiangLei_n&& other) noexcept;
   ~rg_JSONDuiXiangLei_n() override = default;
 
   // Standard JSON text. An empty text fails with code 1, "input data is NULL".

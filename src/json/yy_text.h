@@ -1,4 +1,5 @@
-// yyjson values as texts of the program. Internal to the JSON library.
+// yyjson values as texts of the program. Internal to the JSON library; callable from any
+// thread for values that no other thread changes meanwhile.
 #pragma once
 
 #include <yyjson.h>

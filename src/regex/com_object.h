@@ -27,7 +27,7 @@ namespace ComResult {
 constexpr int32_t kOk = 0;
 constexpr int32_t kNoObject = -1;
 constexpr int32_t kNoDispatch = -2;
-constexpr int32_t kNoTypeInfo = -3;
+constexpr int32_t kNoTypeInfo = -3;  // not given: members without type information are bound by name
 constexpr int32_t kBadArgumentCount = -4;
 constexpr int32_t kBadArgumentType = -5;
 constexpr int32_t kException = -6;

@@ -372,7 +372,12 @@ TEST(JsonReader, CopiesAreIndependent) {
   EXPECT_EQ(assigned.GetCount(L"/data/entities/nodes"), 3);
   rg_JSONDuiXiangLei_n moved(std::move(assigned));
   EXPECT_EQ(moved.GetText(L"/text/0/id"), L"i0");
-  CKelObject* clone = moved.Clone();
+  EXPECT_EQ(assigned.GetText(L"/text/0/id"), L"");  // NOLINT: moved-from readers are empty
+  rg_JSONDuiXiangLei_n target = Parsed(L"[1]");
+  target = std::move(moved);
+  EXPECT_EQ(target.GetText(L"/text/1/id"), L"i1");
+  EXPECT_EQ(moved.GetCount(L"/text"), 0);  // NOLINT
+  CKelObject* clone = target.Clone();
   ASSERT_NE(clone, nullptr);
   EXPECT_EQ(static_cast<rg_JSONDuiXiangLei_n*>(clone)->GetText(L"/code"), L"0");
   clone->Delete();
