@@ -223,11 +223,14 @@ bool BindTyped(IDispatch* dispatch, const CWString& name, int invokeKind, Member
     if (const FUNCDESC* function = member.Function()) {
       call.id = function->memid;
       call.flags = FlagsOf(function->invkind);
-      call.paramCount = static_cast<size_t>(function->cParams);
       call.variableCount = function->cParamsOpt == -1;
       for (SHORT i = 0; i < function->cParams; ++i) {
-        call.declared.push_back(DeclaredType(function->lprgelemdescParam[i].tdesc));
+        const ELEMDESC& parameter = function->lprgelemdescParam[i];
+        // The return value and the locale of a vtable method are not passed by callers.
+        if (parameter.paramdesc.wParamFlags & (PARAMFLAG_FRETVAL | PARAMFLAG_FLCID)) continue;
+        call.declared.push_back(DeclaredType(parameter.tdesc));
       }
+      call.paramCount = call.declared.size();
     } else {
       const VARDESC* variable = member.Variable();
       call.id = variable->memid;
