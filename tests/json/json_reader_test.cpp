@@ -192,29 +192,6 @@ TEST(JsonReader, DeepNestingIsReadWrittenAndCopied) {
   EXPECT_FALSE(json.Parse(objects));
 }
 
-TEST(JsonReader, LargeAnswer) {
-  std::wstring list = L"{\"text\":[";
-  const int count = 200000;
-  for (int i = 0; i < count; ++i) {
-    if (i) list += L',';
-    list += L"{\"name_all\":\"文件" + std::to_wstring(i) + L".zip\",\"id\":\"" + std::to_wstring(i) + L"\"}";
-  }
-  list += L"]}";
-  rg_JSONDuiXiangLei_n json;
-  ASSERT_TRUE(json.Parse(list));
-  EXPECT_EQ(json.GetCount(L"/text"), count);
-  EXPECT_EQ(json.GetText(L"/text/199999/name_all"), L"文件199999.zip");
-  rg_JSONShuZuLei_n view;
-  ASSERT_TRUE(json.GetArray(L"/text", view));
-  ASSERT_EQ(view.Count(), count);
-  for (int i = 0; i < count; i += 997) {
-    ASSERT_EQ(view.GetText(L"/" + std::to_wstring(i) + L"/id"), CWString(std::to_wstring(i))) << i;
-  }
-  int64_t read = 0;
-  for (int64_t i = 0; i < view.Count(); ++i) read += view.GetTextAt(i).IsEmpty() ? 0 : 1;
-  EXPECT_EQ(read, count);
-}
-
 TEST(JsonReader, HasPathNamesAnyValue) {
   rg_JSONDuiXiangLei_n json = Parsed(kListing);
   EXPECT_TRUE(json.HasPath(L"/nothing"));
@@ -290,6 +267,10 @@ TEST(JsonReader, ListingLoopOverManyNodes) {
     nodes += (i ? L",\"" : L"\"") + id + L"\":{\"name\":\"" + id + L".bin\",\"url\":\"u/" + id + L"\"}";
   }
   const rg_JSONDuiXiangLei_n json = Parsed(L"{\"data\":{\"node_list\":[" + ids + L"],\"entities\":{\"nodes\":{" + nodes + L"}}}}");
+  EXPECT_EQ(json.GetCount(L"/data/node_list"), count);
+  rg_JSONShuZuLei_n view;
+  ASSERT_TRUE(json.GetArray(L"/data/node_list", view));
+  EXPECT_EQ(view.GetText(L"/99999"), view.GetTextAt(99999));
   rg_JSONShuZuLei_n list;
   ASSERT_TRUE(list.Parse(json.GetText(L"/data/node_list")));
   ASSERT_EQ(list.Count(), count);
