@@ -13,4 +13,7 @@ python3 "$repo/tools/http_test_server/server.py" start --state-dir "$state"
 trap 'python3 "$repo/tools/http_test_server/server.py" stop --state-dir "$state"; rm -rf "$state"' EXIT
 . "$here/wine-env.sh" "$build"
 bm_wine_ready
-wine "$build/bin/bench_http.exe" "$(cat "$state/port")" "$count"
+port=$(cat "$state/port")
+wine "$build/bin/bench_http.exe" "$port" "$count"
+# The same without a body, to tell transport stalls from request costs.
+wine "$build/bin/bench_http.exe" "$port" "$count" get

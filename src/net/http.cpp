@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 
 #include "net/headers.h"
 #include "net/url.h"
@@ -64,7 +65,8 @@ bool IsRedirectStatus(uint32_t status) {
 
 bool IsHttps(const CWString& url) { return url.StartsWithIgnoreCase(L"https:"); }
 
-// Everything one request sends, the same on every redirect hop except where noted.
+// Everything one request sends, the same on every redirect hop but for the verb and body,
+// which a redirect may change (AdjustForRedirect).
 struct RequestPlan {
   const wchar_t* verb;
   CKelMem body;
