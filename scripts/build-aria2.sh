@@ -19,7 +19,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$here/fetch-source.sh" aria2 bookworm "$work/src" >/dev/null
 tar -xzf "$work/src/aria2_$version.orig.tar.gz" -C "$work"
-cd "$work/aria2-$version"
+# A neutral folder name: cleaning up leftover engines with "pkill -f aria2" must not hit the build.
+mv "$work/aria2-$version" "$work/engine-src"
+cd "$work/engine-src"
 echo "setup: building aria2c.exe $version with MinGW-w64 (takes a few minutes)"
 # GCC 12 no longer pulls <array> in transitively; aria2's WinTLS header needs it.
 if ! ./configure --host=x86_64-w64-mingw32 --prefix="$work/inst" \
