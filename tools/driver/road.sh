@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The road of one download run, shared by scripts/run.sh, the end-to-end test and
 # scripts/bench-throughput.sh: a private loopback network, the drive emulator on the port
 # the program was built for, the program under Wine in a folder of its own, the driver
@@ -110,15 +111,15 @@ road_proc_usage() {
     '{printf "%.2f %s\n", ($12 + $13) / t, hwm}' <<<"$stat"
 }
 
-# The Linux process of the engine this road started (its command line names our folder).
+# The Linux process of the engine this road's program started: Wine shows the Windows
+# command line, which names the engine in our folder.
 road_engine_pid() {
-  local p
+  local p exe
+  exe="Z:${road_app_dir//\//\\}\\aria2c.exe"
   for p in /proc/[0-9]*; do
-    if tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qi "aria2c.exe.*--stop-with-process"; then
-      if tr '\0' ' ' <"$p/cmdline" | grep -qiF "$(basename "$road_app_dir")"; then
-        echo "${p#/proc/}"
-        return
-      fi
+    if tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n 1 | grep -qixF "$exe"; then
+      echo "${p#/proc/}"
+      return
     fi
   done
 }
@@ -133,12 +134,15 @@ road_shoot() {
   fi
 }
 
-# road_drive [DRIVER ARGS...]: runs the driver, shoots every state it reports and records
-# the figures of the run. Sets road_result to the driver's last line.
+# road_drive [DRIVER ARGS...]: runs the driver, shoots the window at every state the driver
+# pauses at, and records the figures of the run. Sets road_result to the driver's verdict.
 road_drive() {
-  local line state n=0 usage engine
+  local line state="" n=0 usage engine out in
   coproc ROAD_DRIVER { exec wine "$road_driver" --step "$@" 2>"$road_state_dir/driver.err"; }
-  local out=${ROAD_DRIVER[0]} in=${ROAD_DRIVER[1]} pid=$ROAD_DRIVER_PID
+  # Own copies of the pipe ends: bash closes the coprocess's when it ends, before its last
+  # lines are read.
+  exec {out}<&"${ROAD_DRIVER[0]}" {in}>&"${ROAD_DRIVER[1]}"
+  local pid=$ROAD_DRIVER_PID
   while IFS= read -r line <&"$out"; do
     line=${line%$'\r'}
     case $line in
@@ -160,10 +164,10 @@ road_drive() {
               road_engine_cpu_seconds=${usage% *}
               road_engine_peak_kib=${usage#* }
             fi ;;
-        esac
-        n=$((n + 1))
-        road_shoot "$n-$state" ;;
+        esac ;;
       PAUSE)
+        n=$((n + 1))
+        road_shoot "$n-$state"
         printf '\n' >&"$in" ;;
       "RESULT "*)
         road_say "driver: $line"
@@ -172,7 +176,8 @@ road_drive() {
         road_say "driver: $line" ;;
     esac
   done
-  wait "$pid" 2>/dev/null || true
+  exec {out}<&- {in}>&-
+  wait "$pid" 2>/dev/null
   [ -n "$road_result" ] || { cat "$road_state_dir/driver.err" >&2; road_result="fail the driver ended without a result"; }
   [ "$road_result" = ok ]
 }

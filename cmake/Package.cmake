@@ -1,0 +1,24 @@
+# The release package players unpack: the program with the engine and its settings beside
+# it (the program looks for them in its own folder), the engine's licence and the note of
+# where its source comes from (the engine is GPL-2.0 and shipped unmodified), and a short
+# README. `cpack` in the build folder writes BrinemarchDownloader-<version>-win64.zip.
+
+if(TARGET BrinemarchDownloader)
+  install(TARGETS BrinemarchDownloader RUNTIME DESTINATION .)
+endif()
+# Installed from where the build places them, so the package holds what the tests ran.
+install(PROGRAMS ${BM_ENGINE_EXE} DESTINATION .)
+install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2.conf DESTINATION .)
+install(FILES ${BM_ARIA2_DIR}/COPYING ${BM_ARIA2_DIR}/SOURCE DESTINATION licenses/aria2)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/players/README.txt DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME BrinemarchDownloader)
+set(CPACK_PACKAGE_VENDOR "Brinemarch")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Downloader of the Brinemarch game client")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME BrinemarchDownloader-${PROJECT_VERSION}-win64)
+# One folder inside the ZIP, so unpacking never scatters files into the player's folder.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
