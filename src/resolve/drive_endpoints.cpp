@@ -4,9 +4,8 @@
 
 const DriveEndpoints& DriveEndpoints::Built() {
   static const DriveEndpoints built{
-      CWString(BRINEMARCH_LIST_ORIGIN),  CWString(BRINEMARCH_DOWNLOAD_ORIGIN),
-      CWString(BRINEMARCH_LIST_COOKIE),  CWString(BRINEMARCH_LANZOU_DOMAIN),
-      CWString(BRINEMARCH_LANZOU_ALT_LABEL),
+      CWString(BRINEMARCH_LIST_ORIGIN),   CWString(BRINEMARCH_DOWNLOAD_ORIGIN),  CWString(BRINEMARCH_LIST_COOKIE),
+      CWString(BRINEMARCH_LANZOU_DOMAIN), CWString(BRINEMARCH_LANZOU_ALT_LABEL),
   };
   return built;
 }

@@ -48,8 +48,8 @@ class FolderWalk {
     CWString scratchCookies, scratchHeaders;
     const CWString none;
     CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), CWString(kAgentLine),
-                                    endpoints_.listCookie, kRedirectsNotFollowed, scratchCookies, scratchHeaders,
-                                    none, none, none, kListTimeoutMs, kIgnoreCertErrors, none, response);
+                                    endpoints_.listCookie, kRedirectsNotFollowed, scratchCookies, scratchHeaders, none,
+                                    none, none, kListTimeoutMs, kIgnoreCertErrors, none, response);
     if (body.IsEmpty()) return;
     rg_JSONDuiXiangLei_n answer;
     if (!answer.Parse(body)) return;

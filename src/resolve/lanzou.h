@@ -10,6 +10,11 @@
 #include "runtime/arrays.h"
 #include "runtime/text.h"
 
+// The agent header line of the folder page, the list request and the locked-file request.
+inline constexpr const wchar_t* kLanzouAgentLine =
+    L"User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    L"Chrome/94.0.4606.71 Safari/537.36 Core/1.94.209.400 QQBrowser/12.0.5442.400";
+
 // Results of ResolveLanzouFileLink that are not addresses.
 inline constexpr const wchar_t* kLanzouPageFailed = L"取网页数据失败1";
 inline constexpr const wchar_t* kLanzouPageTokenFailed = L"匹配参数失败1";
@@ -23,9 +28,8 @@ inline constexpr const wchar_t* kLanzouNoLocation = L"获取地址失败";
 // a failed file is tried once more on the alternate domain). filePasswords[i] is the
 // password of file i. Returns the number of names.
 int32_t ListLanzouFolder(const CWString& shareAddress, const CWString& password, int32_t resolveLinks,
-                         const rg_WenBenShuZuLei& filePasswords, rg_WenBenShuZuLei& names,
-                         rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& links,
-                         const DriveEndpoints& endpoints = DriveEndpoints::Built());
+                         const rg_WenBenShuZuLei& filePasswords, rg_WenBenShuZuLei& names, rg_WenBenShuZuLei& pageUrls,
+                         rg_WenBenShuZuLei& links, const DriveEndpoints& endpoints = DriveEndpoints::Built());
 
 // The value a page's script assigns to variableName, up to the next ";", apostrophes removed;
 // "" when the page does not assign it.

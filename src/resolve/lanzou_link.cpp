@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr const wchar_t* kAgentLine =
-    L"User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    L"Chrome/94.0.4606.71 Safari/537.36 Core/1.94.209.400 QQBrowser/12.0.5442.400";
 constexpr const wchar_t* kTokenPattern = L"[\\d\\w\\_]{70,}";
 constexpr const wchar_t* kLocationName = L"Location:";
 constexpr int64_t kLocationNameLength = 9;
@@ -43,9 +40,9 @@ class LanzouSession {
     rg_WangYeFangWenXiangYingLei_n response;
     CWString cookies, headers;
     const CWString none;
-    CWString text = http_.SendRequestText(url, method, body, CKelMem(), extraHeaders, none, kRedirectsNotFollowed,
-                                          cookies, headers, none, none, none, kTimeoutMs, kIgnoreCertErrors,
-                                          NoAcceptEncoding(), response);
+    CWString text =
+        http_.SendRequestText(url, method, body, CKelMem(), extraHeaders, none, kRedirectsNotFollowed, cookies, headers,
+                              none, none, none, kTimeoutMs, kIgnoreCertErrors, NoAcceptEncoding(), response);
     if (rawHeaders) *rawHeaders = headers;
     return text;
   }
@@ -94,8 +91,9 @@ CWString ResolveWithoutPassword(const CWString& pageUrl, const CWString& base) {
   CWString sign;
   if (!SingleToken(frame, sign)) return kLanzouFrameTokenFailed;
 
-  const CWString answer = session.Post(base + L"ajaxm.php", CWString(L"action=downprocess&sign=") + sign + L"_c_c&ves=1",
-                                       CWString(L"referer:") + frameUrl + L"\r\n");
+  const CWString answer =
+      session.Post(base + L"ajaxm.php", CWString(L"action=downprocess&sign=") + sign + L"_c_c&ves=1",
+                   CWString(L"referer:") + frameUrl + L"\r\n");
   if (answer.Length() < kShortestPage) return kLanzouAnswerFailed;
   const CWString link = AddressFromAnswer(answer);
 
@@ -113,8 +111,9 @@ CWString ResolveWithPassword(const CWString& pageUrl, const CWString& password, 
   CWString sign;
   if (!SingleToken(page, sign)) return kLanzouPageTokenFailed;
 
-  const CWString answer = session.Post(base + L"ajaxm.php", CWString(L"action=downprocess&sign=") + sign + L"&p=" + password,
-                                       CWString(L"referer:") + pageUrl + L"\r\n" + kAgentLine);
+  const CWString answer =
+      session.Post(base + L"ajaxm.php", CWString(L"action=downprocess&sign=") + sign + L"&p=" + password,
+                   CWString(L"referer:") + pageUrl + L"\r\n" + kLanzouAgentLine);
   if (answer.Length() < kShortestPage) return kLanzouSecondPageFailed;
   const CWString link = AddressFromAnswer(answer);
 

@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr const wchar_t* kAgentLine =
-    L"User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    L"Chrome/94.0.4606.71 Safari/537.36 Core/1.94.209.400 QQBrowser/12.0.5442.400";
 constexpr const wchar_t* kDataBlockPattern = L"data : { [\\s\\S]*?}";
 constexpr const wchar_t* kListPath = L"/filemoreajax.php";
 constexpr int32_t kRedirectsNotFollowed = -1;
@@ -21,9 +18,8 @@ CWString Exchange(rg_WangLaoFangWenLei_n& http, const CWString& url, int32_t met
   rg_WangYeFangWenXiangYingLei_n response;
   CWString cookies, headers;
   const CWString none;
-  return http.SendRequestText(url, method, body, CKelMem(), CWString(kAgentLine), none, kRedirectsNotFollowed,
-                              cookies, headers, none, none, none, kTimeoutMs, kIgnoreCertErrors, NoAcceptEncoding(),
-                              response);
+  return http.SendRequestText(url, method, body, CKelMem(), CWString(kLanzouAgentLine), none, kRedirectsNotFollowed, cookies,
+                              headers, none, none, none, kTimeoutMs, kIgnoreCertErrors, NoAcceptEncoding(), response);
 }
 
 // The address a file is resolved from. Files with a password are resolved from their page
@@ -82,8 +78,8 @@ CWString BuildLanzouListBody(const CWString& page, const CWString& password) {
 }
 
 int32_t ListLanzouFolder(const CWString& shareAddress, const CWString& password, int32_t resolveLinks,
-                         const rg_WenBenShuZuLei& filePasswords, rg_WenBenShuZuLei& names,
-                         rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& links, const DriveEndpoints& endpoints) {
+                         const rg_WenBenShuZuLei& filePasswords, rg_WenBenShuZuLei& names, rg_WenBenShuZuLei& pageUrls,
+                         rg_WenBenShuZuLei& links, const DriveEndpoints& endpoints) {
   // One session for the page and the list request.
   rg_WangLaoFangWenLei_n http;
   const CWString page = Exchange(http, shareAddress, http_method::kGet, CWString());

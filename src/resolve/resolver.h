@@ -34,8 +34,8 @@ class rg_n1660 : public CKelObject {
   bool WriteTo(CKelStream& stream) const override;
 
   CWString shareAddress;
-  int32_t makeDownloadUrls = 0;  // to the Lanzou lister: resolve links
-  CWString password;             // Lanzou share password
+  int32_t makeDownloadUrls = 0;     // to the Lanzou lister: resolve links
+  CWString password;                // Lanzou share password
   rg_WenBenShuZuLei filePasswords;  // Lanzou: password of file i at index i
   int32_t keepFolderNames = 0;
 };
@@ -64,8 +64,8 @@ class rg_n1565 : public CKelObject {
   // The pool's object-task handler (target: the resolver, sender: the pool). Kind 1 lists a
   // Feishu folder into the feishu lists, any other kind a Lanzou folder into the lanzou
   // lists; the status is stored after the lists. Always 0.
-  static int32_t RunResolverTask(void* target, CKelObject* pool, int32_t extra, int32_t kind,
-                                 CKelObject* parameters, int64_t value2);
+  static int32_t RunResolverTask(void* target, CKelObject* pool, int32_t extra, int32_t kind, CKelObject* parameters,
+                                 int64_t value2);
 
   rg_XianChengChiLei2_n taskPool;
   std::atomic<int32_t> feishuStatus{-1};  // -1 while a Feishu listing is outstanding

@@ -110,8 +110,7 @@ int64_t EmulatorClient::LastSeq() {
 std::vector<LoggedRequest> EmulatorClient::RequestsSince(int64_t seq) {
   int32_t status = 0;
   rg_JSONDuiXiangLei_n answer;
-  answer.Parse(
-      Exchange(HttpOrigin() + L"/__requests?since=" + std::to_wstring(seq), http_method::kGet, L"", status));
+  answer.Parse(Exchange(HttpOrigin() + L"/__requests?since=" + std::to_wstring(seq), http_method::kGet, L"", status));
   std::vector<LoggedRequest> requests;
   const int64_t count = answer.GetCount(L"/requests");
   for (int64_t i = 0; i < count; ++i) {
@@ -136,11 +135,21 @@ std::wstring JsonQuote(std::wstring_view text) {
   std::wstring out = L"\"";
   for (wchar_t c : text) {
     switch (c) {
-      case L'"': out += L"\\\""; break;
-      case L'\\': out += L"\\\\"; break;
-      case L'\n': out += L"\\n"; break;
-      case L'\r': out += L"\\r"; break;
-      case L'\t': out += L"\\t"; break;
+      case L'"':
+        out += L"\\\"";
+        break;
+      case L'\\':
+        out += L"\\\\";
+        break;
+      case L'\n':
+        out += L"\\n";
+        break;
+      case L'\r':
+        out += L"\\r";
+        break;
+      case L'\t':
+        out += L"\\t";
+        break;
       default:
         if (c < 0x20) {
           wchar_t escaped[8];

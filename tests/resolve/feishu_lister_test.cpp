@@ -21,7 +21,8 @@ const std::wstring kAgent =
     L"Safari/537.36 Core/1.94.209.400 QQBrowser/12.0.5442.400";
 
 // a, then folder s holding c (and folder t holding d), then b.
-const std::wstring kNestedTree = LR"({"name":"root","token":"RootTok","children":[
+const std::wstring kNestedTree =
+    LR"({"name":"root","token":"RootTok","children":[
   {"name":"a.bin","token":"fa","size":1},
   {"name":"s","token":"Fs","children":[
     {"name":"c.bin","token":"fc","size":1},
@@ -105,7 +106,8 @@ TEST_F(FeishuListerTest, WithoutDownloadUrlsThatListStaysEmpty) {
 }
 
 TEST_F(FeishuListerTest, AnySubtypeMarksAFileEvenNullOrEmpty) {
-  UseTree(LR"({"name":"root","token":"RootTok","children":[
+  UseTree(
+      LR"({"name":"root","token":"RootTok","children":[
     {"name":"null.dat","token":"fn","size":1,"subtype":null},
     {"name":"empty.dat","token":"fe","size":1,"subtype":""},
     {"name":"pdf.dat","token":"fp","size":1,"subtype":"pdf"}]})");
@@ -115,7 +117,8 @@ TEST_F(FeishuListerTest, AnySubtypeMarksAFileEvenNullOrEmpty) {
 }
 
 TEST_F(FeishuListerTest, MissingMembersReadAsEmptyTexts) {
-  UseTree(LR"({"name":"root","token":"RootTok","children":[
+  UseTree(
+      LR"({"name":"root","token":"RootTok","children":[
     {"name":"no-url.bin","token":"fu","size":1,"omit":["url"]},
     {"name":"no-name.bin","token":"fm","size":1,"omit":["name"]}]})");
   EXPECT_EQ(List(Share(L"RootTok"), 1, 0, L"p"), 2);
@@ -180,7 +183,8 @@ TEST_F(FeishuListerTest, MoreThanFiftyChildrenGiveTheFirstFifty) {
 }
 
 TEST_F(FeishuListerTest, FoldersLeadingBackAreListedOnce) {
-  UseTree(LR"({"name":"root","token":"RootTok","children":[
+  UseTree(
+      LR"({"name":"root","token":"RootTok","children":[
     {"name":"loop","token":"Fl","children":[
       {"name":"itself","link":"."},
       {"name":"to-root","link":"/"},
@@ -195,8 +199,8 @@ TEST_F(FeishuListerTest, AbsurdNestingEndsAtTheDepthLimit) {
   // 40 folders, one inside the other, each holding one file.
   std::wstring tree = L"{\"name\":\"f40.bin\",\"size\":1}";
   for (int level = 39; level >= 0; --level) {
-    tree = L"{\"name\":\"level" + std::to_wstring(level) + L"\",\"children\":[{\"name\":\"f" +
-           std::to_wstring(level) + L".bin\",\"size\":1}," + tree + L"]}";
+    tree = L"{\"name\":\"level" + std::to_wstring(level) + L"\",\"children\":[{\"name\":\"f" + std::to_wstring(level) +
+           L".bin\",\"size\":1}," + tree + L"]}";
   }
   tree.insert(1, L"\"token\":\"RootTok\",");
   UseTree(tree);

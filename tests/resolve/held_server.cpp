@@ -68,8 +68,9 @@ void HeldServer::Serve(SOCKET listening) {
   head_ = head.substr(0, head.find("\r\n\r\n"));
   arrived_.store(true);
   WaitForSingleObject(release_.Get(), kLongestHoldMs);
-  std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                       std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
+  std::string answer =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body_.size()) +
+      "\r\nConnection: close\r\n\r\n" + body_;
   send(client.Get(), answer.data(), static_cast<int>(answer.size()), 0);
   shutdown(client.Get(), SD_SEND);
 }

@@ -22,10 +22,11 @@ const std::wstring kDefaultAgent =
 const std::wstring kFormType = L"application/x-www-form-urlencoded; charset=utf-8";
 
 // A run of word characters: what the pages' tokens are made of.
-std::wstring Run(wchar_t letter, size_t length) { return std::wstring(length, letter); }
+std::wstring Repeat(wchar_t letter, size_t length) { return std::wstring(length, letter); }
 
 // The spec of the data block, as a page's script writes it.
-const std::wstring kExamplePage = LR"(<html><head><script type="text/javascript">
+const std::wstring kExamplePage =
+    LR"(<html><head><script type="text/javascript">
 var pgs;
 var ib='x1';
 var kk='y2';
@@ -49,11 +50,13 @@ function more(){
 )";
 
 TEST(LanzouListBody, BuiltFromTheDataBlockAndTheScriptVariables) {
-  EXPECT_EQ(Std(BuildLanzouListBody(CWString(kExamplePage), CWString(L"sesame"))), L"lx=2&fid=57&pg=1&t=x1&k=y2&pwd=sesame");
+  EXPECT_EQ(Std(BuildLanzouListBody(CWString(kExamplePage), CWString(L"sesame"))),
+            L"lx=2&fid=57&pg=1&t=x1&k=y2&pwd=sesame");
 }
 
 TEST(LanzouListBody, EntriesWithoutColonOrQuotedName) {
-  const std::wstring page = L"<script>\nvar pgs =3;\n data : { 'a':'q v', nocolon, b:7, 'c':raw, 'pwd':pwd }\n</script>";
+  const std::wstring page =
+      L"<script>\nvar pgs =3;\n data : { 'a':'q v', nocolon, b:7, 'c':raw, 'pwd':pwd }\n</script>";
   // No colon: skipped; a name without quotes: empty name; a quoted value: taken without quotes.
   EXPECT_EQ(Std(BuildLanzouListBody(CWString(page), CWString(L""))), L"a=q v&=7&c=raw&pwd=");
 }
@@ -106,15 +109,13 @@ class LanzouTest : public EmulatorTest {
     Script(L"/file/?L1", L"", 302, finalHeaders);
   }
   std::wstring ResolveFree() { return Std(ResolveLanzouFileLink(CWString(Origin() + L"/free"), CWString())); }
-  std::wstring ResolveLocked() {
-    return Std(ResolveLanzouFileLink(CWString(Origin() + L"/locked"), CWString(L"pw9")));
-  }
+  std::wstring ResolveLocked() { return Std(ResolveLanzouFileLink(CWString(Origin() + L"/locked"), CWString(L"pw9"))); }
 
-  const std::wstring token = L"T" + Run(L'a', 69);
-  const std::wstring sign = L"S" + Run(L'b', 79);
+  const std::wstring token = L"T" + Repeat(L'a', 69);
+  const std::wstring sign = L"S" + Repeat(L'b', 79);
   // 30 and 31 characters.
-  const std::wstring location30 = L"http://127.0.0.1/" + Run(L'z', 13);
-  const std::wstring location31 = L"http://127.0.0.1/" + Run(L'z', 14);
+  const std::wstring location30 = L"http://127.0.0.1/" + Repeat(L'z', 13);
+  const std::wstring location31 = L"http://127.0.0.1/" + Repeat(L'z', 14);
 };
 
 TEST_F(LanzouTest, FreeFileFollowsPageFrameAnswerAndRedirect) {
@@ -137,8 +138,8 @@ TEST_F(LanzouTest, FreeFileFollowsPageFrameAnswerAndRedirect) {
     EXPECT_EQ(request.Header(L"Accept-Encoding"), L"");
     EXPECT_EQ(request.Header(L"User-Agent"), kDefaultAgent);
   }
-  EXPECT_EQ(requests[0].HeaderNames(), (std::vector<std::wstring>{L"accept", L"accept-language", L"connection",
-                                                                  L"host", L"user-agent"}));
+  EXPECT_EQ(requests[0].HeaderNames(),
+            (std::vector<std::wstring>{L"accept", L"accept-language", L"connection", L"host", L"user-agent"}));
 }
 
 TEST_F(LanzouTest, FreeFileIgnoresALocationOfThirtyCharacters) {
@@ -152,8 +153,8 @@ TEST_F(LanzouTest, FreeFileWithoutLocationGivesTheAnswersAddress) {
 }
 
 TEST_F(LanzouTest, FreeFileTakesTheLastLocation) {
-  ScriptFreeFile(L"[[\"Location\"," + JsonQuote(location31 + L"1") + L"],[\"Location\"," + JsonQuote(location31 + L"2") +
-                 L"]]");
+  ScriptFreeFile(L"[[\"Location\"," + JsonQuote(location31 + L"1") + L"],[\"Location\"," +
+                 JsonQuote(location31 + L"2") + L"]]");
   EXPECT_EQ(ResolveFree(), location31 + L"2");
 }
 
@@ -195,41 +196,41 @@ TEST_F(LanzouTest, LockedFileLeavesTheAnswersAddressOnTheClipboard) {
 }
 
 TEST_F(LanzouTest, PageOfFortyNineCharactersIsNotRead) {
-  Script(L"/free", Run(L'x', 49));
-  Script(L"/locked", Run(L'x', 49));
+  Script(L"/free", Repeat(L'x', 49));
+  Script(L"/locked", Repeat(L'x', 49));
   EXPECT_EQ(ResolveFree(), kLanzouPageFailed);
   EXPECT_EQ(ResolveLocked(), kLanzouPageFailed);
 }
 
 TEST_F(LanzouTest, PageOfFiftyCharactersIsSearchedForTheToken) {
-  Script(L"/free", L"<p>" + Run(L'x', 47));  // 50 characters, runs far below 70
+  Script(L"/free", L"<p>" + Repeat(L'x', 47));  // 50 characters, runs far below 70
   EXPECT_EQ(ResolveFree(), kLanzouPageTokenFailed);
-  Script(L"/free", L"<p>" + Run(L'y', 70) + L" ");
-  Script(L"/fn?" + Run(L'y', 70), L"short");
+  Script(L"/free", L"<p>" + Repeat(L'y', 70) + L" ");
+  Script(L"/fn?" + Repeat(L'y', 70), L"short");
   EXPECT_EQ(ResolveFree(), kLanzouSecondPageFailed);  // found the token, went on to the frame
-  EXPECT_EQ(Requests().back().target, L"/fn?" + Run(L'y', 70));
+  EXPECT_EQ(Requests().back().target, L"/fn?" + Repeat(L'y', 70));
 }
 
 TEST_F(LanzouTest, TwoTokensOrOneTooShortAreNotTaken) {
-  Script(L"/free", PageWith(token) + L"<!-- " + Run(L'c', 70) + L" -->");
-  Script(L"/locked", PageWith(token) + L"<!-- " + Run(L'c', 70) + L" -->");
+  Script(L"/free", PageWith(token) + L"<!-- " + Repeat(L'c', 70) + L" -->");
+  Script(L"/locked", PageWith(token) + L"<!-- " + Repeat(L'c', 70) + L" -->");
   EXPECT_EQ(ResolveFree(), kLanzouPageTokenFailed);
   EXPECT_EQ(ResolveLocked(), kLanzouPageTokenFailed);
-  Script(L"/free", PageWith(Run(L'd', 69)));
+  Script(L"/free", PageWith(Repeat(L'd', 69)));
   EXPECT_EQ(ResolveFree(), kLanzouPageTokenFailed);
 }
 
 TEST_F(LanzouTest, FrameFailures) {
   ScriptFreeFile(L"[]");
-  Script(L"/fn?" + token, Run(L'f', 49));
+  Script(L"/fn?" + token, Repeat(L'f', 49));
   EXPECT_EQ(ResolveFree(), kLanzouSecondPageFailed);
-  Script(L"/fn?" + token, L"<script>'" + sign + L"', '" + Run(L'e', 70) + L"'</script>");
+  Script(L"/fn?" + token, L"<script>'" + sign + L"', '" + Repeat(L'e', 70) + L"'</script>");
   EXPECT_EQ(ResolveFree(), kLanzouFrameTokenFailed);
 }
 
 TEST_F(LanzouTest, ShortAnswers) {
   ScriptFreeFile(L"[]");
-  Script(L"/ajaxm.php", L"{\"zt\":0,\"inf\":\"" + Run(L'i', 32) + L"\"}");  // 49 characters
+  Script(L"/ajaxm.php", L"{\"zt\":0,\"inf\":\"" + Repeat(L'i', 32) + L"\"}");  // 49 characters
   EXPECT_EQ(ResolveFree(), kLanzouAnswerFailed);
   ScriptLockedFile(L"[]");
   Script(L"/ajaxm.php", L"{\"zt\":0}");
@@ -300,6 +301,29 @@ TEST_F(LanzouFolderTest, FailedFileIsTriedAgainOnTheAlternateDomain) {
   int pageReads = 0;
   for (const auto& request : Requests()) pageReads += request.target == L"/iBm7Qa1xYz";
   EXPECT_EQ(pageReads, 2);
+}
+
+TEST_F(LanzouFolderTest, LockedFileIsResolvedFromItsAddressBeforeWeb) {
+  Script(L"/wfolder", L"<html>a folder page without a data block</html>");
+  Script(L"/filemoreajax.php", LR"({"zt":1,"text":[{"name_all":"w.bin","id":"locked?webpage=9"}]})");
+  ScriptLockedFile(Location(location31));
+  filePasswords.Add(L"pw9");
+  EXPECT_EQ(List(Share(L"wfolder"), L"", 1), 1);
+  EXPECT_EQ(Items(pageUrls), (std::vector<std::wstring>{Share(L"locked?webpage=9")}));
+  EXPECT_EQ(Items(links), (std::vector<std::wstring>{location31}));
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_EQ(requests[1].body, L"pwd=");
+  EXPECT_EQ(requests[2].method + L" " + requests[2].target, L"GET /locked");
+}
+
+TEST_F(LanzouFolderTest, LockedFileWithoutWebPartKeepsItsAddress) {
+  Script(L"/wfolder", L"<html>a folder page without a data block</html>");
+  Script(L"/filemoreajax.php", LR"({"zt":1,"text":[{"name_all":"w.bin","id":"locked"}]})");
+  ScriptLockedFile(Location(location31));
+  filePasswords.Add(L"pw9");
+  EXPECT_EQ(List(Share(L"wfolder"), L"", 1), 1);
+  EXPECT_EQ(Items(links), (std::vector<std::wstring>{location31}));
 }
 
 TEST_F(LanzouFolderTest, ListAnswerThatIsNotJsonGivesNothing) {

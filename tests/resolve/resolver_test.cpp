@@ -36,7 +36,8 @@ class ResolverTest : public EmulatorTest {
 };
 
 TEST_F(ResolverTest, HandsBackTheListingsLists) {
-  UseTree(LR"({"name":"r","token":"One","children":[{"name":"a.bin","token":"fa","size":1},
+  UseTree(
+      LR"({"name":"r","token":"One","children":[{"name":"a.bin","token":"fa","size":1},
     {"name":"s","children":[{"name":"c.bin","token":"fc","size":1}]}]})");
   rg_n1565 resolver(endpoints);
   EXPECT_EQ(resolver.ResolveFeishuFolder(CWString(Share(L"One")), names, pageUrls, downloadUrls), 2);
@@ -64,18 +65,16 @@ TEST_F(ResolverTest, TwoCallsGiveIndependentResults) {
 TEST_F(ResolverTest, FailedListingEmptiesTheCallersLists) {
   ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"expired"}})"));
   rg_n1565 resolver(endpoints);
-  EXPECT_EQ(resolver.ResolveFeishuFolder(CWString(Share(L"Xq4rTaWmBbN2pLsE7vYc9dKhU3z")), names, pageUrls,
-                                         downloadUrls),
-            0);
+  EXPECT_EQ(
+      resolver.ResolveFeishuFolder(CWString(Share(L"Xq4rTaWmBbN2pLsE7vYc9dKhU3z")), names, pageUrls, downloadUrls), 0);
   EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
 }
 
 TEST_F(ResolverTest, StoppedPoolGivesNothingAtOnce) {
   rg_n1565 resolver(endpoints);
   ASSERT_TRUE(resolver.taskPool.Stop(0, 2000));
-  EXPECT_EQ(resolver.ResolveFeishuFolder(CWString(Share(L"Xq4rTaWmBbN2pLsE7vYc9dKhU3z")), names, pageUrls,
-                                         downloadUrls),
-            0);
+  EXPECT_EQ(
+      resolver.ResolveFeishuFolder(CWString(Share(L"Xq4rTaWmBbN2pLsE7vYc9dKhU3z")), names, pageUrls, downloadUrls), 0);
   EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
   EXPECT_TRUE(Requests().empty());
 }
