@@ -24,7 +24,7 @@ const std::wstring kFormType = L"application/x-www-form-urlencoded; charset=utf-
 // A run of word characters: what the pages' tokens are made of.
 std::wstring Repeat(wchar_t letter, size_t length) { return std::wstring(length, letter); }
 
-// The spec of the data block, as a page's script writes it.
+// A folder page whose script holds the list request of the example folder.
 const std::wstring kExamplePage =
     LR"(<html><head><script type="text/javascript">
 var pgs;

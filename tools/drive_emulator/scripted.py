@@ -14,13 +14,13 @@ import threading
 
 
 class Page:
-    def __init__(self, spec):
-        if not isinstance(spec, dict):
+    def __init__(self, options):
+        if not isinstance(options, dict):
             raise ValueError("a scripted page must be an object")
-        self.status = int(spec.get("status", 200))
-        self.body = str(spec.get("body", "")).encode("utf-8")
-        self.content_type = str(spec.get("content_type", "text/html; charset=utf-8"))
-        headers = spec.get("headers", [])
+        self.status = int(options.get("status", 200))
+        self.body = str(options.get("body", "")).encode("utf-8")
+        self.content_type = str(options.get("content_type", "text/html; charset=utf-8"))
+        headers = options.get("headers", [])
         if not isinstance(headers, list) or not all(isinstance(h, list) and len(h) == 2 for h in headers):
             raise ValueError("scripted headers must be [[name, value], ...]")
         self.headers = [(str(name), str(value)) for name, value in headers]
@@ -40,7 +40,7 @@ class Pages:
             return self.clear()
         if not isinstance(table, dict):
             raise ValueError("pages must be an object or null")
-        parsed = {target: (None if spec is None else Page(spec)) for target, spec in table.items()}
+        parsed = {target: (None if options is None else Page(options)) for target, options in table.items()}
         with self._lock:
             for target, page in parsed.items():
                 if page is None:
