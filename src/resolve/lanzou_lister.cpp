@@ -31,10 +31,25 @@ CWString ResolvableAddress(const CWString& pageUrl, const CWString& filePassword
 
 }  // namespace
 
+namespace {
+
+// The variable name comes from the page itself: it is matched literally, so a hostile page
+// cannot smuggle pattern syntax (or a pattern that backtracks for ever) into the search.
+CWString EscapeForPattern(const CWString& literal) {
+  CWString escaped;
+  for (const wchar_t* p = literal.GetText(); *p; ++p) {
+    if (wcschr(L"\\^$.|?*+()[]{}/", *p)) escaped.AppendChar(L'\\');
+    escaped.AppendChar(*p);
+  }
+  return escaped;
+}
+
+}  // namespace
+
 CWString ReadPageVariable(const CWString& page, const CWString& variableName) {
   rg_ZhengZeLei_n regex;
   CWString pattern(L"(var )?");
-  pattern += variableName;
+  pattern += EscapeForPattern(variableName);
   pattern += L"\\s?=\\s?.*;?";
   if (!regex.Execute(pattern, page) || regex.MatchCount() == 0) return CWString();
   CWString value = CWString::Between(regex.FirstMatchText(), L"=", L";");

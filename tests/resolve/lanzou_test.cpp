@@ -74,6 +74,14 @@ TEST(LanzouPageVariable, ValueUpToTheSemicolonWithoutApostrophes) {
   EXPECT_EQ(Std(ReadPageVariable(page, CWString(L"fifth"))), L"");
 }
 
+TEST(LanzouPageVariable, NameFromThePageIsMatchedLiterally) {
+  const CWString page(L"<script>\nvar axb = 'wrong';\nvar a.b = 'right';\n</script>");
+  EXPECT_EQ(Std(ReadPageVariable(page, CWString(L"a.b"))), L" right");
+  // Pattern syntax in a hostile name is neither obeyed nor an error.
+  EXPECT_EQ(Std(ReadPageVariable(page, CWString(L"(a|x)+b"))), L"");
+  EXPECT_EQ(Std(ReadPageVariable(page, CWString(L"a["))), L"");
+}
+
 class LanzouTest : public EmulatorTest {
  protected:
   // Answers target with exactly this body and these headers (a JSON array of [name, value]).
