@@ -12,6 +12,7 @@
 
 #include "concurrency/event_binding.h"
 #include "engine/engine.h"
+#include "resolve/resolver.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
@@ -46,6 +47,7 @@ class rg_n1434 : public CKelObject {
                       const CWString& failureText, int32_t row);
 
   rg_n1666 engine;
+  rg_n1565 resolver;            // lists the share folder into fileNames and fileUrls
   rg_WenBenShuZuLei fileNames;  // output names, a sub-folder part joined by a backslash
   rg_WenBenShuZuLei fileUrls;   // download addresses, same order and count
   // Arguments as the engine's taskStatus: taskId, filePath, sizeText, completedText,

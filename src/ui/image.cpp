@@ -178,17 +178,20 @@ HANDLE LoadImageResource(int kind, int id) {
       return LoadImageW(ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
     case kKelImageImageList: {
       UniqueBitmap strip(LoadBitmapResource(id));
-      KelBitmapInfo size = GetBitmapInfo(strip.Get());
-      if (!strip || size.height <= 0) return nullptr;
-      int cell = (size.height + 1) & ~1;
-      HIMAGELIST list = ImageList_Create(cell, size.height, ILC_COLOR32 | ILC_MASK,
-                                         (size.width + cell - 1) / cell, 0);
-      if (list) ImageList_AddMasked(list, strip.Get(), RGB(255, 0, 255));
-      return list;
+      return ImageListFromStrip(strip.Get());
     }
     default:
       return nullptr;
   }
+}
+
+HIMAGELIST ImageListFromStrip(HBITMAP strip) {
+  KelBitmapInfo size = GetBitmapInfo(strip);
+  if (!strip || size.height <= 0) return nullptr;
+  int cell = (size.height + 1) & ~1;
+  HIMAGELIST list = ImageList_Create(cell, size.height, ILC_COLOR32 | ILC_MASK, (size.width + cell - 1) / cell, 0);
+  if (list) ImageList_AddMasked(list, strip, RGB(255, 0, 255));
+  return list;
 }
 
 KelBitmapInfo GetBitmapInfo(HBITMAP bitmap) {

@@ -32,6 +32,9 @@ enum KelImageKind : int {
 };
 // The handle of the kind asked for, owned by the caller; null for id 0 or a failure.
 HANDLE LoadImageResource(int kind, int id);
+// An image list of square cells cut from a strip (cells as high as the strip and as wide as
+// its height rounded up to even; magenta is the mask colour). The strip stays the caller's.
+HIMAGELIST ImageListFromStrip(HBITMAP strip);
 // An RCDATA image of ResourceModule() decoded as by DecodeImage.
 HBITMAP LoadBitmapResource(int id);
 

@@ -1,0 +1,215 @@
+#include "app/main_window.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "app/framework/win_app.h"
+#include "app/shell_dialogs.h"
+#include "build_config.h"
+#include "runtime/arrays.h"
+#include "runtime/convert.h"
+#include "runtime/utils.h"
+
+using namespace main_window;
+
+namespace {
+
+constexpr DWORD kListDoubleBuffer = 0x10000;  // LVS_EX_DOUBLEBUFFER
+constexpr int kMaxProgressPosition = 32767;
+
+KelButtonColors TitleBarColors(COLORREF hover) {
+  return KelButtonColors{kTitleBarBack, kTitleBarBack, kTitleBarText, kTitleBarText, kTitleBarText, hover};
+}
+
+// Clears the running flag however the run ends.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+  ~RunningFlag() { flag_ = false; }
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+int ProgressBarPosition(CWTextRef percentText) {
+  return static_cast<int>(std::clamp<int64_t>(TextToInt64(percentText), 0, kMaxProgressPosition));
+}
+
+rg_my_main_window::rg_my_main_window() {
+  SetTitle(kTitle);
+  SetImageResource(kBackgroundImage);
+  SetBorderStyle(kKelBorderNone);
+  SetMovable(true);
+  SetPositionState(kKelPositionCentred);
+  if (!SetIconResource(kWindowIcon)) SetIconResource(kFallbackIcon);
+  SetDragToMove(true);
+  downloadEngine.rowProgress.Bind<&rg_my_main_window::OnRowProgress>(eventTarget);
+}
+
+rg_my_main_window::~rg_my_main_window() { eventTarget.Detach(); }
+
+void rg_my_main_window::CreateChildren() {
+  HWND self = GetHwnd();
+  onCreated.Bind<static_cast<void (rg_my_main_window::*)(CKelObject*, int32_t)>(&rg_my_main_window::OnCreated)>(
+      eventTarget);
+  onCloseRequest.Bind<&rg_my_main_window::OnWindowCloseRequest>(eventTarget);
+  closeButton.onClicked.Bind<&rg_my_main_window::OnTitleButtonClick>(eventTarget);
+  minimizeButton.onClicked.Bind<&rg_my_main_window::OnTitleButtonClick>(eventTarget);
+  browseButton.onClicked.Bind<&rg_my_main_window::OnButtonClick>(eventTarget);
+  startButton.onClicked.Bind<&rg_my_main_window::OnButtonClick>(eventTarget);
+
+  closeButton.SetText(L"×");
+  closeButton.SetColors(TitleBarColors(kCloseHover));
+  closeButton.SetFontDescription(kCloseFont);
+  closeButton.SetFlat(true);
+  closeButton.SetRoundedCorners(false);
+  closeButton.SetDrawHotFrame(false);
+  closeButton.SetFocusRectWhenFlat(false);
+  closeButton.Create(self, this, 579, 0, 45, 29, kCloseButton);
+
+  minimizeButton.SetText(L"─");
+  minimizeButton.SetColors(TitleBarColors(kMinimizeHover));
+  minimizeButton.SetFlat(true);
+  minimizeButton.SetRoundedCorners(false);
+  minimizeButton.SetDrawHotFrame(false);
+  minimizeButton.SetFocusRectWhenFlat(false);
+  minimizeButton.Create(self, this, 531, 0, 45, 29, kMinimizeButton);
+
+  fileList.SetViewType(3);
+  fileList.SetColumnDescription(kColumns);
+  fileList.SetFullRowSelect(true);
+  fileList.Create(self, this, 12, 30, 600, 258, kFileList);
+
+  browseButton.SetText(kBrowseText);
+  browseButton.Create(self, this, 532, 296, 80, 32, kBrowseButton);
+  startButton.SetText(kStartText);
+  startButton.Create(self, this, 532, 336, 80, 32, kStartButton);
+
+  saveFolderBox.Create(self, this, 12, 300, 512, 24, kSaveFolderBox);
+
+  progressBar.SetVertical(false);
+  progressBar.SetMinimum(0);
+  progressBar.SetMaximum(100);
+  progressBar.Create(self, this, 12, 340, 512, 24, kProgressBar);
+
+  pictureBox.SetImageResource(kFinishedImage);
+  pictureBox.SetTransparent(true);
+  pictureBox.Create(self, this, 0, 0, kWidth, kHeight, kPictureBox);
+}
+
+int32_t rg_my_main_window::StartDownloadEngine() { return downloadEngine.StartEngine(CWString()); }
+
+CWString rg_my_main_window::BrowseForFolder(CWTextRef title) {
+  return BrowseForFolderPath(GetHwnd(), title, BIF_EDITBOX);
+}
+
+int rg_my_main_window::ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type) {
+  return MessageBoxKeepingFocus(GetHwnd(), text, caption, type);
+}
+
+void rg_my_main_window::EndProcess(UINT exitCode) { ExitProcess(exitCode); }
+
+void rg_my_main_window::OnCreated(CKelObject*, int32_t) {
+  fileList.SetExtendedStyle(kListDoubleBuffer, kListDoubleBuffer);
+  if (StartDownloadEngine() == 0) return;
+  CWString folder;
+  ModuleDirectory(GetModuleHandleW(nullptr), folder);
+  saveFolderBox.SetText(folder + kGameFolder);
+  fileList.Hide();
+  pictureBox.Hide();
+}
+
+void rg_my_main_window::OnButtonClick(CKelObject* sender, int32_t) {
+  if (sender == &browseButton) {
+    Browse();
+    return;
+  }
+  if (sender != &startButton) return;
+  const CWString caption = startButton.GetText();
+  if (caption == kStartText) {
+    StartDownload();
+  } else if (caption == kInstallText) {
+    Install();
+  }
+}
+
+void rg_my_main_window::Browse() {
+  saveFolderBase = BrowseForFolder(kBrowseTitle);
+  if (saveFolderBase.IsEmpty()) return;
+  if (saveFolderBase[saveFolderBase.Length() - 1] != L'\\') saveFolderBase.AppendChar(L'\\');
+  saveFolderBox.SetText(saveFolderBase + kGameFolder);
+}
+
+void rg_my_main_window::StartDownload() {
+  RunningFlag running(running_);
+  // The run's waits dispatch messages themselves: keyboard and mouse handling of the form
+  // (Escape, drag to move) must reach it there too.
+  CKelNestedPreTranslateScope preTranslate;
+  fileList.DeleteAllRows();
+  rg_WenBenShuZuLei pageUrls;
+  const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL),
+                                                                    downloadEngine.fileNames, pageUrls,
+                                                                    downloadEngine.fileUrls);
+  for (int32_t i = 0; i < count; ++i) fileList.AppendEmptyRow();
+  startButton.Disable();
+  fileList.Show();
+  const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
+  if (result == 1) {
+    startButton.Enable();
+    startButton.SetText(kInstallText);
+    pictureBox.Show();
+  } else {
+    ShowMessageBox(kFailureText, kFailureCaption, MB_OK);
+    startButton.Enable();
+  }
+  fileList.Hide();
+}
+
+void rg_my_main_window::Install() {
+  // Quoted: a folder with spaces must not let the platform try a shorter program name first.
+  CWString commandLine(L"\"");
+  commandLine.Append(saveFolderBox.GetText());
+  commandLine.Append(kInstallerName);
+  commandLine.AppendChar(L'"');
+  RunProgram(commandLine, SW_SHOWNORMAL);
+  EndProcess(0);
+}
+
+void rg_my_main_window::OnTitleButtonClick(CKelObject* sender, int32_t) {
+  if (sender == &minimizeButton) {
+    SetPositionState(kKelPositionMinimised);
+  } else if (sender == &closeButton) {
+    EndProcess(0);
+  }
+}
+
+void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath, const CWString& sizeText,
+                                      const CWString&, const CWString& speedText, const CWString& percentText,
+                                      const CWString& statusText, const CWString&, const CWString&, int32_t row) {
+  if (fileList.HasWindow()) {
+    if (!fileList.IsOwnerData()) {
+      fileList.SetCellText(row, 0, Int64ToText(row));
+      fileList.SetCellText(row, 1, filePath);
+      fileList.SetCellText(row, 2, sizeText);
+      fileList.SetCellText(row, 3, speedText);
+      fileList.SetCellText(row, 4, percentText);
+      fileList.SetCellText(row, 5, statusText);
+    }
+    fileList.EnsureRowVisible(row);
+  }
+  progressBar.SetText(filePath);
+  progressBar.SetPosition(ProgressBarPosition(percentText));
+}
+
+int32_t rg_my_main_window::OnWindowCloseRequest(CKelObject*, int32_t) {
+  if (!running_) return 0;
+  Hide();
+  downloadEngine.engine.Shutdown();
+  EndProcess(0);
+  return 1;
+}

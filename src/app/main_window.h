@@ -1,0 +1,126 @@
+// The main window: a borderless 624 x 375 form over the background art with its eight
+// controls, the download manager, and the workflow behind its buttons. The start button's
+// caption is the workflow's state: "开始下载" until a run succeeded, "安装游戏" afterwards.
+//
+// Threads: the window, its controls and every handler but OnRowProgress belong to the
+// user-interface thread. OnRowProgress runs on the engine's worker thread and reaches the list
+// and the progress bar only through synchronous window messages, which the user-interface
+// thread executes while it dispatches messages during a run. eventTarget makes the window's
+// destruction wait for handler calls in progress.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "concurrency/event_binding.h"
+#include "engine/download_manager.h"
+#include "runtime/text.h"
+#include "ui/ui.h"
+
+// Texts and ids of the window.
+namespace main_window {
+inline constexpr wchar_t kTitle[] = L"BrinemarchOL下载器";
+inline constexpr wchar_t kStartText[] = L"开始下载";
+inline constexpr wchar_t kInstallText[] = L"安装游戏";
+inline constexpr wchar_t kBrowseText[] = L"浏览";
+inline constexpr wchar_t kBrowseTitle[] = L"选择保存位置";
+inline constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
+inline constexpr wchar_t kFailureCaption[] = L"信息:";
+inline constexpr wchar_t kGameFolder[] = L"Brinemarch";
+inline constexpr wchar_t kInstallerName[] = L"\\Brinemarch.part1.exe";
+inline constexpr wchar_t kColumns[] =
+    L"0\n-1\n0\n50\nID\n0\n-1\n0\n200\n文件名\n0\n-1\n0\n80\n文件大小\n0\n-1\n0\n80\n下载速度\n0\n-1\n0\n80\n"
+    L"下载进度\n0\n-1\n0\n100\n当前状态";
+inline constexpr wchar_t kCloseFont[] = L", 11, 0, 0, 0, 0, 0";
+constexpr int kWidth = 624;
+constexpr int kHeight = 375;
+constexpr int kBackgroundImage = 500;
+constexpr int kWindowIcon = 501;
+constexpr int kFallbackIcon = 100;
+constexpr int kFinishedImage = 502;
+constexpr COLORREF kTitleBarBack = 0x191919;
+constexpr COLORREF kTitleBarText = 0xFFFFFF;
+constexpr COLORREF kCloseHover = 0x714BF1;
+constexpr COLORREF kMinimizeHover = 0xFF8800;
+enum ControlId : int {
+  kCloseButton = 101,
+  kMinimizeButton = 102,
+  kFileList = 103,
+  kBrowseButton = 104,
+  kStartButton = 105,
+  kSaveFolderBox = 106,
+  kProgressBar = 107,
+  kPictureBox = 108,
+};
+}  // namespace main_window
+
+// The progress bar's position for a progress text: its leading decimal integer (white space
+// and a sign allowed, "45.7%" gives 45, no digits 0), clamped to 0 ... 32767.
+int ProgressBarPosition(CWTextRef percentText);
+
+class rg_my_main_window : public CKelWinForm {
+  KEL_DECLARE_CLASS(rg_my_main_window, CKelWinForm)
+
+  // Sets the form's properties and binds the download manager's row progress.
+  rg_my_main_window();
+  // Detaches eventTarget first; then the download manager (which stops the engine) and the
+  // controls go in reverse order, then the form.
+  ~rg_my_main_window() override;
+
+  int DesignWidth() const override { return main_window::kWidth; }
+  int DesignHeight() const override { return main_window::kHeight; }
+  // Binds the events and creates the eight controls (inside the form's creation).
+  void CreateChildren() override;
+
+  // -- Handlers -------------------------------------------------------------------------------
+
+  // The form's created event: starts the engine; when it answered, the save folder is filled
+  // in and the list and the picture are hidden.
+  using CKelWinForm::OnCreated;
+  void OnCreated(CKelObject* sender, int32_t extra);
+  // Browse and start/install.
+  void OnButtonClick(CKelObject* sender, int32_t extra);
+  // Minimise and close.
+  void OnTitleButtonClick(CKelObject* sender, int32_t extra);
+  // One file's display texts (engine worker thread).
+  void OnRowProgress(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
+                     const CWString& completedText, const CWString& speedText, const CWString& percentText,
+                     const CWString& statusText, const CWString& remainingText, const CWString& failureText,
+                     int32_t row);
+  // A close request for the form (Escape, Alt+F4). Outside a run it lets the form close, which
+  // ends the message loop. During a run it hides the window, asks the engine to stop and ends
+  // the process (the runs' waits could not be left before every download ended).
+  int32_t OnWindowCloseRequest(CKelObject* sender, int32_t extra);
+
+  bool IsRunning() const { return running_; }
+
+  rg_ChaoJiAnNiu closeButton;
+  rg_ChaoJiAnNiu minimizeButton;
+  rg_ChaoJiLieBiaoKuang fileList;
+  rg_button2 browseButton;
+  rg_button2 startButton;
+  rg_edit_box saveFolderBox;
+  rg_process_bar progressBar;
+  rg_TuPianKuang pictureBox;
+  rg_n1434 downloadEngine;
+  CWString saveFolderBase;  // the folder last chosen with the browse button
+  EventTarget<rg_my_main_window> eventTarget{this};
+
+ protected:
+  // The platform services the workflow uses; tests record them instead.
+  // Starts the download engine from the program's folder; non-zero when it answered.
+  virtual int32_t StartDownloadEngine();
+  // The shell's folder browser owned by this window; "" when cancelled.
+  virtual CWString BrowseForFolder(CWTextRef title);
+  virtual int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type);
+  // Ends the process at once with the exit code.
+  virtual void EndProcess(UINT exitCode);
+
+ private:
+  void Browse();
+  void StartDownload();
+  void Install();
+
+  bool running_ = false;  // a download run is in progress
+};

@@ -1,0 +1,38 @@
+#include "app/shell_dialogs.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <memory>
+
+namespace {
+
+struct CoTaskMemFreer {
+  void operator()(ITEMIDLIST* list) const { CoTaskMemFree(list); }
+};
+using UniqueIdList = std::unique_ptr<ITEMIDLIST, CoTaskMemFreer>;
+
+}  // namespace
+
+CWString BrowseForFolderPath(HWND owner, CWTextRef title, UINT flags) {
+  const CWString caption(title);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.lpszTitle = caption.GetText();
+  info.ulFlags = flags;
+  UniqueIdList chosen(SHBrowseForFolderW(&info));
+  CWString path;
+  if (!chosen) return path;
+  wchar_t buffer[MAX_PATH] = {};
+  if (SHGetPathFromIDListW(chosen.get(), buffer)) path.Assign(buffer);
+  return path;
+}
+
+int MessageBoxKeepingFocus(HWND owner, CWTextRef text, CWTextRef caption, UINT type) {
+  HWND focus = GetFocus();
+  const CWString message(text);
+  const CWString title(caption);
+  const int answer = MessageBoxW(owner, message.GetText(), title.GetText(), type);
+  if (focus && IsWindow(focus)) SetFocus(focus);
+  return answer;
+}
