@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# Download throughput of BrinemarchDownloader.exe against the raw engine and against curl,
+# over the local drive emulator in a loopback network of its own:
+#   - the program, driven like a player (press 开始下载, wait for 安装游戏);
+#   - the same aria2c.exe under Wine, started with the program's command line and fed the same
+#     files with the same options over JSON-RPC by a minimal client (tools/driver/engine_client.py);
+#   - curl on Linux, twelve transfers at a time.
+# Shares: 12 files of 64 MiB, and 1 file of 1 GiB. Every download is checked against the
+# emulator's manifest. The headline is the program's time over the raw engine's. Also: CPU
+# seconds and peak resident memory of the program and its engine, and the program's time
+# from start to ready. Prints the table and writes it to docs/benchmarks.md.
+#
+# usage: scripts/bench-throughput.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
+#   BM_BENCH_PROGRAM=0 leaves the program out (raw engine and curl only).
+#   BM_BENCH_SHARES="12x64 1x1024" chooses the shares (files x MiB).
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+build=${1:-$repo/build}
+build=$(cd "$build" && pwd)
+. "$repo/tools/driver/road.sh" "$repo" "$build" "$build"
+road_enter_netns "$0" "$@"
+
+bench="$build/bench"
+shares=${BM_BENCH_SHARES:-12x64 1x1024}
+with_program=${BM_BENCH_PROGRAM:-1}
+[ -f "$build/bin/BrinemarchDownloader.exe" ] || with_program=0
+[ -f "$build/bin/aria2c.exe" ] || road_fail "missing $build/bin/aria2c.exe (build first)"
+cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["download_cookie"])' \
+  "$repo/tools/drive_emulator/defaults.json")
+origin="http://127.0.0.1:$road_http_port"
+secret=572
+raw_pid=""
+
+road_wine
+stop_raw() {
+  if [ -n "$raw_pid" ] && kill -0 "$raw_pid" 2>/dev/null; then
+    kill "$raw_pid" 2>/dev/null
+    wait "$raw_pid" 2>/dev/null
+  fi
+  raw_pid=""
+}
+trap 'stop_raw; road_stop' EXIT
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 1048576 / s : 0)}'; }
+kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
+
+rows=()
+add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+
+run_program() {
+  local share_args=("$@")
+  road_stage "$bench/app"
+  road_result=""
+  road_app_start
+  road_drive --run-timeout 3600 || { road_say "bench: program run failed: $road_result"; return 1; }
+  wait "$road_app_pid" 2>/dev/null
+  local verified
+  verified=$(road_verify "$bench/app/Brinemarch" "${share_args[@]}") || return 1
+  program_bytes=${verified#* }
+  rm -rf "$bench/app"
+}
+
+run_raw_engine() {
+  local share_args=("$@") dir="$bench/raw"
+  rm -rf "$dir" && mkdir -p "$dir/Brinemarch"
+  cp "$build/bin/aria2c.exe" "$build/bin/aria2.conf" "$dir/"
+  : >"$dir/aria2.session"
+  local w
+  w=$(windows_path "$dir")
+  # The program's command line (its own process id left out: nothing to stop with).
+  (cd "$dir" && exec wine aria2c.exe --conf-path="$w\\aria2.conf" "#--save-session=$w\\aria2.session" \
+    --input-file="$w\\aria2.session" --rpc-listen-port=7022 --listen-port=7055 --dht-listen-port=7033 \
+    --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=$secret \
+    --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
+    --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$bench/raw-engine.out" 2>&1 </dev/null &
+  raw_pid=$!
+  local result
+  result=$(python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
+    --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch") ||
+    { stop_raw; return 1; }
+  local usage
+  usage=$(road_proc_usage "$raw_pid")
+  raw_cpu=${usage% *}
+  raw_peak=${usage#* }
+  raw_seconds=${result##* }
+  stop_raw
+  local verified
+  verified=$(road_verify "$dir/Brinemarch" "${share_args[@]}") || return 1
+  raw_bytes=${verified#* }
+  rm -rf "$dir"
+}
+
+run_curl() {
+  local dir="$bench/curl"
+  rm -rf "$dir" && mkdir -p "$dir"
+  local args=() name token
+  while read -r name token; do
+    args+=(-o "$dir/$name" "$origin/space/api/box/stream/download/all/$token")
+  done < <(python3 -c 'import json, sys
+for f in json.load(open(sys.argv[1]))["files"]: print(f["name"], f["token"])' "$road_state_dir/manifest.json")
+  local times start end
+  start=$(date +%s.%N)
+  times=$( { TIMEFORMAT='%U %S'; time curl -sSf --parallel --parallel-max 12 -H "$cookie" "${args[@]}" >/dev/null; } 2>&1 ) ||
+    return 1
+  end=$(date +%s.%N)
+  curl_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')
+  curl_cpu=$(awk '{printf "%.2f", $1 + $2}' <<<"${times##*$'\n'}")
+  local verified
+  verified=$(road_verify "$dir" "$@") || return 1
+  curl_bytes=${verified#* }
+  rm -rf "$dir"
+}
+
+for share in $shares; do
+  files=${share%x*}
+  mib=${share#*x}
+  share_args=(--files "$files" --file-size-mib "$mib")
+  label="$files × $mib MiB"
+  road_say "bench: share $label"
+  road_emulator_start "$bench/drive" "${share_args[@]}"
+  python3 "$repo/tools/drive_emulator/drive_emulator.py" --manifest json "${share_args[@]}" \
+    >"$road_state_dir/manifest.json"
+
+  raw_seconds=""
+  if run_raw_engine "${share_args[@]}"; then
+    road_say "bench: raw engine ${raw_seconds}s"
+    add_row "$label" "aria2c.exe, minimal RPC client" "$raw_seconds" "$(mib_per_s "$raw_bytes" "$raw_seconds")" "1.00" \
+      "-" "$raw_cpu" "- / $(kib_to_mib "$raw_peak")" "-"
+  else
+    road_say "bench: raw engine run failed"
+    add_row "$label" "aria2c.exe, minimal RPC client" "failed" "-" "-" "-" "-" "-" "-"
+  fi
+
+  if [ "$with_program" = 1 ]; then
+    road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
+    if run_program "${share_args[@]}"; then
+      ratio=$(awk -v p="$road_run_seconds" -v r="$raw_seconds" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}')
+      road_say "bench: program ${road_run_seconds}s (ratio $ratio)"
+      add_row "$label" "**BrinemarchDownloader.exe**" "$road_run_seconds" "$(mib_per_s "$program_bytes" "$road_run_seconds")" \
+        "**$ratio**" "$road_cpu_seconds" "${road_engine_cpu_seconds:--}" \
+        "$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")" "$road_ready_seconds"
+    else
+      add_row "$label" "BrinemarchDownloader.exe" "failed" "-" "-" "-" "-" "-" "-"
+    fi
+  else
+    add_row "$label" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-"
+  fi
+
+  if run_curl "${share_args[@]}"; then
+    road_say "bench: curl ${curl_seconds}s"
+    ratio=$(awk -v p="$curl_seconds" -v r="$raw_seconds" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}')
+    add_row "$label" "curl (Linux), 12 at a time" "$curl_seconds" "$(mib_per_s "$curl_bytes" "$curl_seconds")" "$ratio" \
+      "$curl_cpu" "-" "-" "-"
+  else
+    add_row "$label" "curl (Linux), 12 at a time" "failed" "-" "-" "-" "-" "-" "-"
+  fi
+
+  kill "$road_emulator_pid" 2>/dev/null
+  wait "$road_emulator_pid" 2>/dev/null
+  road_emulator_pid=""
+done
+rm -rf "$bench"
+
+cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
+machine="$cpu, $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null)"
+table=$(
+  echo "| share | client | seconds | MiB/s | time ÷ raw engine | CPU s (client) | CPU s (engine) | peak RSS MiB (client / engine) | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|"
+  printf '%s\n' "${rows[@]}"
+)
+printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
+
+cat >"$repo/docs/benchmarks.md" <<EOF
+# Benchmarks
+
+Measured with \`scripts/bench-throughput.sh\` on $(date -u +%Y-%m-%d).
+
+Machine: $machine.
+The machine is shared with other work: the figures vary by some per cent from run to run.
+
+$table
+
+- Everything runs on one machine over loopback, in a private network namespace: the drive
+  emulator (\`tools/drive_emulator\`, Python, \`sendfile\`) serves generated files; the
+  download cookie is checked on every request. Every downloaded file is checked against the
+  emulator's SHA-256 manifest.
+- **seconds**: for the program, from pressing 开始下载 until the button reads 安装游戏
+  (folder listing, adds, downloads, the last status poll); for the raw engine, from the first
+  addUri until the last download reports complete; for curl, the whole command.
+- **time ÷ raw engine**: the headline. The program and the raw client use the same
+  aria2c.exe with the same command line and the same per-download options (split 32,
+  resumption, preallocation, the cookie line, at most twelve open).
+- **CPU s**: user + system seconds of the Linux process (Wine's process for the Windows
+  programs). The client column for the program is BrinemarchDownloader.exe itself; its
+  engine is the aria2c.exe it started.
+- **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
+  save folder (engine started and answering).
+- **peak RSS**: VmHWM of the process, Wine's own libraries included.
+EOF
+road_say "bench: table written to docs/benchmarks.md"
