@@ -1,6 +1,7 @@
-// The download manager the main window holds: it owns the engine object and the lists of the
-// files to download, starts the engine, runs a whole download and forwards the engine's
-// per-task reports to the window as row updates (rowProgress).
+// The download manager the main window holds: it owns the engine object, the resolver that
+// lists the share folder and the lists of the files to download; it starts the engine, runs a
+// whole download and forwards the engine's per-task reports to the window as row updates
+// (rowProgress).
 //
 // Threads: construction, destruction, StartEngine and DownloadAll belong to the user-interface
 // thread (their waits dispatch its window messages). rowProgress is raised on the engine's
@@ -12,6 +13,7 @@
 
 #include "concurrency/event_binding.h"
 #include "engine/engine.h"
+#include "resolve/resolver.h"
 #include "resolve/resolver.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"

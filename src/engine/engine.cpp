@@ -256,6 +256,12 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   if (safeName.IsEmpty()) safeName = L"test.rar";
   const CWString path = folder + safeName;
 
+  // Without a folder the name would be relative to wherever the engine happens to run.
+  if (folder.IsEmpty()) {
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"目录有误"),
+                    CWString(), CWString(L"没有保存目录"), row);
+    return CWString();
+  }
   CWString scheme = url.Left(4);
   scheme.ToLowerAscii();
   if (!(scheme == L"http")) {

@@ -114,10 +114,12 @@ class rg_n1666 : public CKelObject {
 
   // -- Downloads ----------------------------------------------------------------------------
 
-  // Hands one file to the engine. The existing file of that name is moved aside to name.bak
-  // first (see the backup rules in engine.cpp). Result: the task id; "" when the engine did
-  // not accept the file, the address is not an HTTP address or the existing file could not be
-  // moved aside; kEngineNotReadyText when no engine is ready.
+  // Hands one file to the engine: name (made safe, "" for "test.rar") below dir ("" for the
+  // desktop). The existing file of that name is moved aside to name.bak first (see the backup
+  // rules in engine.cpp). Result: the task id; "" when the engine did not accept the file, the
+  // address is not an HTTP address, there is no folder or the existing file could not be
+  // moved aside (the last three reported as a row update); kEngineNotReadyText when no engine
+  // is ready.
   CWString AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
                   const CWString& header, const CWString& userAgent, int32_t row);
   // The display texts of one task. Result: the task id queried (a followedBy id when the
