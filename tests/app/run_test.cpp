@@ -1,0 +1,168 @@
+// Whole download runs of the main window with the real engine against the drive emulator
+// (started by the test fixture on the build's drive address, serving the stand-in installer as
+// part 1 of the demo share): the running, finished and installed states, and a close request
+// during a run.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app_test_support.h"
+#include "build_config.h"
+#include "net/http.h"
+#include "runtime/convert.h"
+#include "runtime/utils.h"
+
+namespace {
+
+constexpr int kDemoFiles = 10;
+
+// POSTs a control command to the emulator; its status code (0 when it did not answer).
+int32_t ControlEmulator(const wchar_t* json) {
+  rg_WangLaoFangWenLei_n http;
+  rg_WangYeFangWenXiangYingLei_n response;
+  CWString cookies, headers;
+  http.SendRequest(CWString(BRINEMARCH_LIST_ORIGIN) + L"/__control", http_method::kPost, CWString(json), CKelMem(),
+                   CWString(L"Content-Type: application/json"), CWString(), 0, cookies, headers, CWString(),
+                   CWString(), CWString(), 5000, 0, NoAcceptEncoding(), response);
+  return response.statusCode;
+}
+
+// What the user would see at one moment of a run, sampled by a timer inside the run's waits.
+struct Sample {
+  bool startEnabled;
+  bool listVisible;
+  int rows;
+  std::wstring firstName;
+  std::wstring firstStatus;
+};
+
+struct RunWatch {
+  TestMainWindow* window = nullptr;
+  std::vector<Sample> samples;
+  bool escapeSent = false;
+  bool sendEscapeWhenRowsShow = false;
+};
+RunWatch* watch = nullptr;
+
+void CALLBACK SampleRun(HWND, UINT, UINT_PTR, DWORD) {
+  if (!watch || !watch->window->IsRunning()) return;
+  rg_my_main_window& window = *watch->window;
+  Sample sample{window.startButton.IsEnabled(), window.fileList.IsVisible(), window.fileList.GetRowCount(),
+                window.fileList.GetCellText(0, 1).ToStdString(), window.fileList.GetCellText(0, 5).ToStdString()};
+  watch->samples.push_back(sample);
+  if (watch->sendEscapeWhenRowsShow && !watch->escapeSent && !sample.firstStatus.empty()) {
+    watch->escapeSent = true;
+    // As a key press arrives: at the list, which has the focus during a run.
+    PostMessageW(window.fileList.GetHwnd(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  }
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetFileAttributesW((ProgramFolder() + L"aria2c.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      GTEST_SKIP() << "aria2c.exe is not beside the test program (run scripts/setup.sh)";
+    }
+    ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200) << "the drive emulator does not answer";
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    saveFolder_ = std::wstring(temp) + L"bm app run " + std::to_wstring(GetTickCount64()) + L"\\Brinemarch";
+    watch = &watch_;
+  }
+  void TearDown() override {
+    if (timer_) KillTimer(nullptr, timer_);
+    watch = nullptr;
+    window_.reset();
+    ControlEmulator(L"{\"reset\": true}");
+  }
+
+  void CreateWindowWithTheEngine() {
+    window_ = std::make_unique<TestMainWindow>(TestMainWindow::kRealEngine);
+    ASSERT_TRUE(window_->CreateTopLevel());
+    ASSERT_EQ(window_->downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
+    window_->saveFolderBox.SetText(saveFolder_.c_str());
+    watch_.window = window_.get();
+    timer_ = SetTimer(nullptr, 0, 15, &SampleRun);
+  }
+
+  std::wstring saveFolder_;
+  std::unique_ptr<TestMainWindow> window_;
+  RunWatch watch_;
+  UINT_PTR timer_ = 0;
+};
+
+TEST_F(RunTest, ARunFillsTheRowsThenOffersTheInstallWhichStartsTheDownloadedInstaller) {
+  CreateWindowWithTheEngine();
+  // Ready: the default folder was replaced by the test's; list and picture hidden.
+  EXPECT_FALSE(window_->fileList.IsVisible());
+  EXPECT_FALSE(window_->pictureBox.IsVisible());
+
+  Click(*window_, window_->startButton);
+
+  EXPECT_TRUE(window_->boxes.empty());
+  EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+  EXPECT_TRUE(window_->startButton.IsEnabled());
+  EXPECT_TRUE(window_->pictureBox.IsVisible());
+  EXPECT_FALSE(window_->fileList.IsVisible());
+  EXPECT_FALSE(window_->IsRunning());
+
+  // While running: the button disabled, the list shown with one row per file, live texts.
+  bool sawRunning = false;
+  bool sawLiveText = false;
+  for (const Sample& sample : watch_.samples) {
+    if (!sample.startEnabled && sample.listVisible && sample.rows == kDemoFiles) sawRunning = true;
+    if (!sample.firstName.empty() && !sample.firstStatus.empty()) sawLiveText = true;
+  }
+  EXPECT_TRUE(sawRunning);
+  EXPECT_TRUE(sawLiveText);
+  ASSERT_EQ(window_->fileList.GetRowCount(), kDemoFiles);
+  for (int row = 0; row < kDemoFiles; ++row) {
+    EXPECT_EQ(window_->fileList.GetCellText(row, 0), CWString(std::to_wstring(row).c_str())) << row;
+    EXPECT_FALSE(window_->fileList.GetCellText(row, 1).IsEmpty()) << row;
+  }
+
+  // The files are there: the installer byte for byte, a file of a sub-folder with its size.
+  std::string served, downloaded;
+  ASSERT_TRUE(ReadFileBytes(ProgramFolder() + L"..\\standin_installer\\Brinemarch.part1.exe", served));
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\Brinemarch.part1.exe", downloaded));
+  EXPECT_TRUE(served == downloaded);
+  std::string manual;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\extras\\Brinemarch-manual.pdf", manual));
+  EXPECT_EQ(manual.size(), 307201u);
+
+  // Install: the downloaded stand-in starts and records it; the downloader ends.
+  const std::wstring marker = saveFolder_ + L"\\Brinemarch.part1.started.txt";
+  Click(*window_, window_->startButton);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  std::string started;
+  for (int i = 0; i < 20000 && started.find("\r\n") == std::string::npos; ++i) {
+    Sleep(1);
+    ReadFileBytes(marker, started);
+  }
+  ASSERT_NE(started.find("\r\n"), std::string::npos) << "the installer did not record its start";
+  const CWString line = Utf8ToText(started.data(), started.find("\r\n"), true);
+  EXPECT_EQ(line, CWString((L"\"" + saveFolder_ + L"\\Brinemarch.part1.exe\"").c_str()));
+}
+
+TEST_F(RunTest, EscapeDuringARunStopsTheEngineAndEndsTheProgram) {
+  // Slow streams: the run is still going when the key arrives.
+  ASSERT_EQ(ControlEmulator(L"{\"stream\": {\"throttle\": 32768}}"), 200);
+  CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
+  watch_.sendEscapeWhenRowsShow = true;
+  CreateWindowWithTheEngine();
+
+  Click(*window_, window_->startButton);
+
+  EXPECT_TRUE(watch_.escapeSent);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  EXPECT_EQ(window_->downloadEngine.engine.ready.load(), 0);
+  EXPECT_FALSE(window_->IsRunning());
+  // The process would have ended; here the run came back as unfinished.
+  EXPECT_EQ(window_->startButton.GetText(), L"开始下载");
+}
+
+}  // namespace
