@@ -56,7 +56,7 @@ if [ ! -f "$cache/yyjson/src/yyjson.c" ]; then
   rm -rf "$tmp"
 fi
 
-"$here/build-aria2.sh" "$cache" || fail "engine aria2c.exe"
+"$here/build-engine.sh" "$cache" || fail "engine aria2c.exe"
 
 if [ -x "$repo/tools/drive_emulator/make-cert.sh" ]; then
   "$repo/tools/drive_emulator/make-cert.sh" "$cache/tls" >/dev/null || fail "emulator TLS certificate"

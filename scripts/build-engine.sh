@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the download engine aria2c.exe with MinGW-w64 from Debian's aria2
 # source package and caches the stripped result, keyed by version, so every
-# later setup reuses it. usage: build-aria2.sh CACHE_DIR
+# later setup reuses it. usage: build-engine.sh CACHE_DIR
 set -euo pipefail
 cache=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,7 +37,9 @@ if ! ./configure --host=x86_64-w64-mingw32 --prefix="$work/inst" \
   exit 1
 fi
 # Only what aria2c.exe needs: gnulib, the bundled wslay and the program (no docs, no po).
-if ! { make -j"$(nproc)" -C lib && make -j"$(nproc)" -C deps && make -j"$(nproc)" -C src; } > "$work/make.log" 2>&1; then
+build() { make -j"$(nproc)" -C lib && make -j"$(nproc)" -C deps && make -j"$(nproc)" -C src; }
+# make resumes where it stopped: a compiler killed from outside costs one retry, not the build.
+if ! { build || build || build; } > "$work/make.log" 2>&1; then
   cp "$work/make.log" "$cache/aria2-make.log" 2>/dev/null || true
   grep -E -m 20 'error|Error' "$work/make.log" >&2 || tail -n 40 "$work/make.log" >&2
   echo "setup: building aria2 failed" >&2
