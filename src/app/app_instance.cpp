@@ -37,7 +37,6 @@ CKelAppInstance::~CKelAppInstance() {
   if (CKelUserApp* program = std::exchange(theProgram, nullptr)) program->Delete();
   objectList.Clear();
   com_.reset();
-  ShutdownGdiplus();
   FreeModules();
 }
 
@@ -51,8 +50,10 @@ bool CKelAppInstance::InitializeCom() {
 }
 
 bool CKelAppInstance::LoadStringResource(int id, CWString& text) const {
-  text.Clear();
-  if (id == 0) return true;
+  if (id == 0) {
+    text.Clear();
+    return true;
+  }
   std::wstring buffer(kFirstStringBuffer, L'\0');
   for (;;) {
     const int copied = LoadStringW(GetResourceModule(), static_cast<UINT>(id), buffer.data(),

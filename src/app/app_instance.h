@@ -30,14 +30,15 @@ class CKelAppInstance {
   CKelAppInstance(const CKelAppInstance&) = delete;
   CKelAppInstance& operator=(const CKelAppInstance&) = delete;
   // Releases the idle entries, deletes a program object still present, empties the object
-  // list, ends COM when it was started here, shuts GDI+ down and frees the modules.
+  // list, ends COM when it was started here and frees the modules. (GDI+ was shut down by
+  // exit instance; a session started later ends with the toolkit's own static state.)
   virtual ~CKelAppInstance();
 
   // -- Resource services ----------------------------------------------------------------------
 
   // The application's instance handle once known, before that the module holding this code.
   virtual HMODULE GetResourceModule() const;
-  // The string-table entry; id 0 or a missing entry gives "".
+  // The string-table entry; id 0 gives "" and true, a missing entry false (text unchanged).
   virtual bool LoadStringResource(int id, CWString& text) const;
   // kKelImageBitmap/Cursor/Icon/ImageList of ui/image.h; owned by the caller; null for id 0.
   virtual HANDLE LoadImageResource(int kind, int id) const;

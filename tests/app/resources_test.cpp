@@ -32,7 +32,7 @@ TEST(ResourcesTest, StringIdZeroIsEmptyAndAMissingOneFails) {
   EXPECT_TRUE(text.IsEmpty());
   text = L"old";
   EXPECT_FALSE(app.LoadStringResource(7999, text));
-  EXPECT_TRUE(text.IsEmpty());
+  EXPECT_EQ(text, L"old");
 }
 
 TEST(ResourcesTest, TheProgramsImagesDecodeAtWindowSize) {
