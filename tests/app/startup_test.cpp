@@ -13,6 +13,7 @@
 #include "app/app_instance.h"
 #include "app/application.h"
 #include "app/program.h"
+#include "app/startup_class.h"
 #include "app_test_support.h"
 #include "runtime/exception.h"
 #include "ui/ui.h"
@@ -218,6 +219,27 @@ TEST_F(StartupTest, MessageLoopRunsTheProgramHooksAndEndsWithTheMainWindow) {
   EXPECT_EQ(programsAlive, 0);
   EXPECT_EQ(KelAppInstance().theProgram, nullptr);
   EXPECT_TRUE(hooks_.texts.empty());
+}
+
+TEST(StartupClassTest, LaunchCreatesTheCentredMainWindowAndMakesItTheFrameworksMainWindow) {
+  CWinAppEx app;
+  auto* program = new rg_startup_class();
+  EXPECT_EQ(KelAppInstance().theProgram, program);
+  EXPECT_EQ(program->Launch(), 1);
+  HWND window = program->mainWindow.GetHwnd();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(app.MainWindow(), window);
+  EXPECT_TRUE(IsWindowVisible(window));
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.left, (GetSystemMetrics(SM_CXSCREEN) - 624) / 2);
+  EXPECT_EQ(rect.top, (GetSystemMetrics(SM_CYSCREEN) - 375) / 2);
+  // Deleting the program destroys the window, which ends the message loop.
+  program->Delete();
+  EXPECT_FALSE(IsWindow(window));
+  MSG quit;
+  EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
 }
 
 // Pre-translation: the program first, then the toolkit's marked windows up the parent chain.
