@@ -80,15 +80,10 @@ TEST_F(MainWindowTest, EightControlsSitWhereTheArtLeavesThemRoom) {
     EXPECT_EQ(ClassOf(child), control.className) << control.id;
     EXPECT_NE(GetWindowLongPtrW(child, GWL_STYLE) & WS_CHILD, 0) << control.id;
   }
-}
-
-TEST_F(MainWindowTest, TextsAreTheProgramsOwn) {
-  Create(0);
   EXPECT_EQ(window_->closeButton.GetText(), L"×");
   EXPECT_EQ(window_->minimizeButton.GetText(), L"─");
   EXPECT_EQ(window_->browseButton.GetText(), L"浏览");
   EXPECT_EQ(window_->startButton.GetText(), L"开始下载");
-  EXPECT_EQ(window_->saveFolderBox.GetText(), L"");
 }
 
 TEST_F(MainWindowTest, TheCloseButtonHasElevenPointsAndEverythingElseTheNinePointDefault) {
@@ -211,6 +206,12 @@ TEST_F(MainWindowTest, RowProgressFillsTheRowAndTheBar) {
   EXPECT_EQ(window_->fileList.GetCellText(0, 1), L"");
   EXPECT_EQ(window_->progressBar.GetPosition(), 45);
   EXPECT_EQ(window_->progressBar.GetText(), L"C:/Games/Brinemarch.part2.rar");
+  // A row that is not there: only the bar follows.
+  window_->OnRowProgress(CWString(), CWString(L"x.rar"), CWString(), CWString(), CWString(), CWString(L"-3"),
+                         CWString(L"链接有误"), CWString(), CWString(), 4);
+  EXPECT_EQ(window_->fileList.GetRowCount(), 2);
+  EXPECT_EQ(window_->progressBar.GetPosition(), 0);
+  EXPECT_EQ(window_->progressBar.GetText(), L"x.rar");
 }
 
 TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
@@ -230,37 +231,19 @@ TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
   EXPECT_EQ(window_->progressBar.GetPosition(), 100);
 }
 
-TEST_F(MainWindowTest, RowProgressForARowThatIsNotThereOnlyMovesTheBar) {
+TEST_F(MainWindowTest, BrowseFillsTheBoxFromTheChosenFolder) {
   Create();
-  window_->OnRowProgress(CWString(), CWString(L"x.rar"), CWString(), CWString(), CWString(), CWString(L"-3"),
-                         CWString(L"链接有误"), CWString(), CWString(), 4);
-  EXPECT_EQ(window_->fileList.GetRowCount(), 0);
-  EXPECT_EQ(window_->progressBar.GetPosition(), 0);
-  EXPECT_EQ(window_->progressBar.GetText(), L"x.rar");
-}
-
-TEST_F(MainWindowTest, BrowsingToADriveRootGivesNoDoubledBackslash) {
-  Create();
-  window_->browseResult = L"E:\\";
+  window_->browseResult = L"E:\\";  // a drive root: no doubled backslash
   Click(*window_, window_->browseButton);
   ASSERT_EQ(window_->browseTitles.size(), 1u);
   EXPECT_EQ(window_->browseTitles[0], L"选择保存位置");
   EXPECT_EQ(window_->saveFolderBox.GetText(), L"E:\\Brinemarch");
   EXPECT_EQ(window_->saveFolderBase, L"E:\\");
-}
-
-TEST_F(MainWindowTest, BrowsingToAFolderAddsTheSeparator) {
-  Create();
   window_->browseResult = L"D:\\Games";
   Click(*window_, window_->browseButton);
   EXPECT_EQ(window_->saveFolderBox.GetText(), L"D:\\Games\\Brinemarch");
   EXPECT_EQ(window_->saveFolderBase, L"D:\\Games\\");
-}
-
-TEST_F(MainWindowTest, ACancelledBrowseKeepsTheBoxButForgetsTheBase) {
-  Create();
-  window_->browseResult = L"D:\\Games";
-  Click(*window_, window_->browseButton);
+  // Cancelled: the box stays, the base is forgotten.
   window_->browseResult = L"";
   Click(*window_, window_->browseButton);
   EXPECT_EQ(window_->saveFolderBox.GetText(), L"D:\\Games\\Brinemarch");
@@ -297,17 +280,13 @@ TEST_F(MainWindowTest, ARunThatFailsShowsTheBoxAndOffersTheStartAgain) {
   EXPECT_TRUE(window_->exitCodes.empty());
 }
 
-TEST_F(MainWindowTest, TheCloseButtonEndsTheProcessWithZero) {
-  Create();
-  Click(*window_, window_->closeButton);
-  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
-}
-
-TEST_F(MainWindowTest, TheMinimiseButtonMinimises) {
+TEST_F(MainWindowTest, MinimiseMinimisesAndCloseEndsTheProcessWithZero) {
   Create();
   Click(*window_, window_->minimizeButton);
   EXPECT_EQ(window_->GetPositionState(), kKelPositionMinimised);
   EXPECT_TRUE(window_->exitCodes.empty());
+  Click(*window_, window_->closeButton);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
 }
 
 TEST_F(MainWindowTest, ACloseRequestOutsideARunClosesTheWindow) {
