@@ -28,6 +28,8 @@ constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kMarkerTimeoutMs = 30000;
+// Longer than the program waits for its engine to answer at start-up.
+constexpr ULONGLONG kEngineWaitMs = 15000;
 
 struct Options {
   bool expectSuccess = true;
@@ -148,13 +150,25 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
   if (!app.process) return Fail(L"cannot open the downloader's process (error " + std::to_wstring(GetLastError()) + L")");
   Say(L"STATE window");
   std::wstring folder;
+  ULONGLONG engineLessSince = 0;
   for (;;) {
     if (app.Ended()) return Fail(app.EndedText() + L" before it was ready");
     if (!app.startButton) app.startButton = probe::FindDescendant(app.window, L"button", kStartCaption);
     if (!app.folderBox) app.folderBox = probe::FindDescendant(app.window, L"edit", L"");
+    if (!app.fileList) app.fileList = probe::FindDescendant(app.window, L"syslistview32", L"");
     if (app.startButton && app.folderBox) {
       folder = probe::TextOf(app.folderBox);
       if (!folder.empty()) break;
+      // Shown with an empty box and the list: the engine-less state, once it lasts longer
+      // than the program waits for its engine.
+      if (IsWindowVisible(app.window) && app.Visible(app.fileList)) {
+        if (engineLessSince == 0) engineLessSince = GetTickCount64();
+        if (GetTickCount64() - engineLessSince > kEngineWaitMs) {
+          return Fail(L"the engine did not start: the window shows an empty save-folder box and the file list");
+        }
+      } else {
+        engineLessSince = 0;
+      }
     }
     if (GetTickCount64() - started > options.readyTimeoutMs) {
       if (!app.startButton) return Fail(L"the window has no button reading 开始下载");
@@ -163,7 +177,6 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
     }
     Sleep(kPollMs);
   }
-  app.fileList = probe::FindDescendant(app.window, L"syslistview32", L"");
   app.progressBar = probe::FindDescendant(app.window, L"msctls_progress32", L"");
   if (app.Visible(app.fileList)) return Fail(L"the file list is shown before any run");
   Say(L"STATE ready folder=" + folder + L" seconds=" + Seconds(GetTickCount64() - started));
