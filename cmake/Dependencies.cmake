@@ -30,6 +30,6 @@ file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 # Copied at build time, so a build configured before the setup finished still gets it.
 add_custom_target(engine_binary ALL
   COMMAND sh -c "[ ! -f '${BM_ARIA2_DIR}/aria2c.exe' ] || cmp -s '${BM_ARIA2_DIR}/aria2c.exe' '${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe' || cp '${BM_ARIA2_DIR}/aria2c.exe' '${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe'"
-  COMMENT "Placing the engine aria2c.exe beside the programs")
+  COMMENT "Placing the engine aria2c.exe beside the programs" VERBATIM)
 configure_file(${CMAKE_SOURCE_DIR}/resources/aria2.conf ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2.conf COPYONLY)
 set(BM_ENGINE_EXE ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2c.exe)
