@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,9 +70,15 @@ class RunTest : public ::testing::Test {
       GTEST_SKIP() << "aria2c.exe is not beside the test program (run scripts/setup.sh)";
     }
     ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200) << "the drive emulator does not answer";
+    // One folder per test, emptied first: the files must come from this run.
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    saveFolder_ = std::wstring(temp) + L"bm app run " + std::to_wstring(GetTickCount64()) + L"\\Brinemarch";
+    const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::wstring folder =
+        std::wstring(temp) + L"bm app run\\" + Utf8ToText(test, std::strlen(test), true).ToStdString();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    saveFolder_ = folder + L"\\Brinemarch";
     watch = &watch_;
   }
   void TearDown() override {
@@ -125,13 +133,13 @@ TEST_F(RunTest, ARunFillsTheRowsThenOffersTheInstallWhichStartsTheDownloadedInst
     EXPECT_FALSE(window_->fileList.GetCellText(row, 1).IsEmpty()) << row;
   }
 
-  // The files are there: the installer byte for byte, a file of a sub-folder with its size.
+  // The files are there: the installer byte for byte, the file of a sub-folder with its size.
   std::string served, downloaded;
   ASSERT_TRUE(ReadFileBytes(ProgramFolder() + L"..\\standin_installer\\Brinemarch.part1.exe", served));
   ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\Brinemarch.part1.exe", downloaded));
   EXPECT_TRUE(served == downloaded);
   std::string manual;
-  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\extras\\Brinemarch-manual.pdf", manual));
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\Brinemarch-manual.pdf", manual));
   EXPECT_EQ(manual.size(), 307201u);
 
   // Install: the downloaded stand-in starts and records it; the downloader ends.
