@@ -18,7 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 build=${1:-$repo/build}
 build=$(cd "$build" && pwd)
-. "$repo/tools/driver/road.sh" "$repo" "$build" "$build"
+. "$repo/tools/driver/road.sh" "$repo" "$build" "$build/bench/wine"
 road_enter_netns "$0" "$@"
 
 bench="$build/bench"
@@ -161,7 +161,7 @@ for share in $shares; do
   wait "$road_emulator_pid" 2>/dev/null
   road_emulator_pid=""
 done
-rm -rf "$bench"
+rm -rf "$bench/drive" "$bench/app" "$bench/raw" "$bench/curl"
 
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 machine="$cpu, $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null)"

@@ -46,7 +46,7 @@ if [ "${BM_ROAD_NETNS:-}" != inside ]; then
 fi
 mode=${BM_RUN_MODE:-drive}
 
-. "$repo/tools/driver/road.sh" "$repo" "$build" "$build"
+. "$repo/tools/driver/road.sh" "$repo" "$build" "$build/run/wine"
 road_enter_netns "$0" "$@"
 
 run="$build/run"
@@ -56,11 +56,8 @@ share=(--preset demo --installer "$installer")
 save="$run/app/Brinemarch"
 
 road_wine
-finish() {
-  road_stop
-  wineserver -k 2>/dev/null || true
-}
-trap finish EXIT
+# The emulator, the program, its engine, the Wine server and the display end with the job.
+trap road_stop EXIT
 
 road_stage "$run/app"
 road_emulator_start "$run/drive" "${share[@]}"

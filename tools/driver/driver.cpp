@@ -212,12 +212,13 @@ int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
       return 0;
     }
     int rows = probe::ListItemCount(app.fileList);
-    if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList)) {
+    int bar = probe::ProgressPosition(app.progressBar);
+    // Running once the first progress has come in: the rows have texts to show then.
+    if (!runningSeen && !enabled && rows > 0 && bar > 0 && app.Visible(app.fileList)) {
       runningSeen = true;
-      Say(L"STATE running files=" + std::to_wstring(rows));
+      Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
       Pause(options);
     }
-    int bar = probe::ProgressPosition(app.progressBar);
     if (runningSeen && (rows != lastRows || bar != lastBar) && now - lastReport >= 1000) {
       Say(L"PROGRESS files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
       lastRows = rows;

@@ -6,7 +6,9 @@
 # every downloaded file against the emulator's manifest.
 #
 # usage (sourced): . road.sh REPO BUILD_DIR WINE_DIR
-#   WINE_DIR is the folder whose Wine prefix and display are used (usually BUILD_DIR).
+#   WINE_DIR holds the road's own Wine prefix and virtual display. Wine opens every socket
+#   in its server, so the road needs a Wine server of its own, started inside the private
+#   network: one shared with other programs would open the program's connections outside.
 # then: road_enter_netns "$0" "$@" (first thing, re-runs the caller), road_wine,
 #       road_stage DIR, road_emulator_start DIR ARGS..., road_app_start,
 #       road_drive [DRIVER ARGS...], road_verify SHARE ARGS..., road_stop.
@@ -50,9 +52,24 @@ road_enter_netns() {
 }
 
 road_wine() {
+  mkdir -p "$road_wine_dir"
   # shellcheck source=../../scripts/wine-env.sh
   . "$road_repo/scripts/wine-env.sh" "$road_wine_dir"
+  # A server of this prefix left from an earlier road may live in another network.
+  wineserver -k 2>/dev/null
   bm_wine_ready || road_fail "Wine is not ready (prefix $WINEPREFIX)"
+}
+
+# Ends the road's Wine server (and with it every program of the prefix) and its display.
+road_wine_stop() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k 2>/dev/null
+  local n pid
+  if [ -f "$road_wine_dir/xvfb.display" ] && read -r n pid <"$road_wine_dir/xvfb.display"; then
+    [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
+    rm -f "$road_wine_dir/xvfb.display"
+  fi
+  return 0
 }
 
 # The program as a player has it: the program, the engine and its settings in one folder.
@@ -218,8 +235,8 @@ print(len(manifest["files"]), total)
 EOF
 }
 
-# Ends what this road started: the driver, the program (the engine ends with it), the
-# emulator. The Wine server is left to the caller: it may serve other programs.
+# Ends what this road started: the driver, the program and its engine, the emulator, the
+# road's Wine server and display.
 road_stop() {
   [ -n "${ROAD_DRIVER_PID:-}" ] && kill "$ROAD_DRIVER_PID" 2>/dev/null
   if [ -n "$road_app_pid" ] && kill -0 "$road_app_pid" 2>/dev/null; then
@@ -234,5 +251,5 @@ road_stop() {
     for _ in $(seq 50); do kill -0 "$road_emulator_pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$road_emulator_pid" 2>/dev/null
   fi
-  return 0
+  road_wine_stop
 }

@@ -1,0 +1,140 @@
+// The driver's window probing against a small window of our own: finding controls by class
+// and exact caption at any depth, reading edit contents, list and progress state, and a
+// posted press arriving as an ordinary button click.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "window_probe.h"
+
+namespace {
+
+constexpr wchar_t kClass[] = L"BmProbeTestWindow";
+UINT g_clicks = 0;
+HWND g_clicked = nullptr;
+
+LRESULT CALLBACK TestProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+    ++g_clicks;
+    g_clicked = reinterpret_cast<HWND>(lp);
+    return 0;
+  }
+  if (msg == WM_DRAWITEM) return TRUE;
+  return DefWindowProcW(window, msg, wp, lp);
+}
+
+void Pump(DWORD ms) {
+  ULONGLONG until = GetTickCount64() + ms;
+  MSG msg;
+  while (GetTickCount64() < until) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(1);
+  }
+}
+
+class WindowProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = TestProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    RegisterClassW(&wc);
+    main_ = CreateWindowExW(0, kClass, L"BrinemarchOL下载器 探测", WS_POPUP | WS_VISIBLE, 0, 0, 624, 375, nullptr,
+                            nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(main_, nullptr);
+    edit_ = Child(main_, L"Edit", L"", 0);
+    start_ = Child(main_, L"Button", L"开始下载", BS_OWNERDRAW);
+    // A container holding its own button: controls may sit at any depth.
+    HWND inner = CreateWindowExW(0, kClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 40, main_, nullptr,
+                                 wc.hInstance, nullptr);
+    close_ = Child(inner, L"Button", L"×", BS_OWNERDRAW);
+    list_ = Child(main_, WC_LISTVIEWW, L"", LVS_REPORT);
+    bar_ = Child(main_, PROGRESS_CLASSW, L"", 0);
+    g_clicks = 0;
+    g_clicked = nullptr;
+  }
+  void TearDown() override {
+    if (main_) DestroyWindow(main_);
+  }
+
+  HWND Child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style) {
+    return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 10, 10, 80, 24, parent, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  }
+
+  HWND main_ = nullptr;
+  HWND edit_ = nullptr;
+  HWND start_ = nullptr;
+  HWND close_ = nullptr;
+  HWND list_ = nullptr;
+  HWND bar_ = nullptr;
+};
+
+TEST_F(WindowProbeTest, FindsControlsByClassInAnyCaseAndExactCaption) {
+  EXPECT_EQ(probe::FindDescendant(main_, L"BUTTON", L"开始下载"), start_);
+  EXPECT_EQ(probe::FindDescendant(main_, L"button", L"开始下载"), start_);
+  EXPECT_EQ(probe::FindDescendant(main_, L"", L"开始下载"), start_);
+  EXPECT_EQ(probe::FindDescendant(main_, L"edit", L"开始下载"), nullptr);
+  SetWindowTextW(start_, L"开始下载 ");
+  EXPECT_EQ(probe::FindDescendant(main_, L"button", L"开始下载"), nullptr);
+  SetWindowTextW(start_, L"安装游戏");
+  EXPECT_EQ(probe::FindDescendant(main_, L"button", L"安装游戏"), start_);
+}
+
+TEST_F(WindowProbeTest, FindsControlsInsideContainers) {
+  EXPECT_EQ(probe::FindDescendant(main_, L"button", L"×"), close_);
+  EXPECT_EQ(probe::FindDescendants(main_, L"button", L"").size(), 2u);
+  EXPECT_EQ(probe::FindDescendant(main_, L"syslistview32", L""), list_);
+}
+
+TEST_F(WindowProbeTest, ReadsEditContentsOfAnyLength) {
+  EXPECT_EQ(probe::TextOf(edit_), L"");
+  SetWindowTextW(edit_, L"Z:\\游戏\\Brinemarch");
+  EXPECT_EQ(probe::TextOf(edit_), L"Z:\\游戏\\Brinemarch");
+  std::wstring longText(1500, L'盐');
+  SetWindowTextW(edit_, longText.c_str());
+  EXPECT_EQ(probe::TextOf(edit_), longText);
+  EXPECT_EQ(probe::ClassOf(edit_), L"edit");
+}
+
+TEST_F(WindowProbeTest, FindsTheTopLevelWindowOfAProcessByTitle) {
+  EXPECT_EQ(probe::FindTopLevel(GetCurrentProcessId(), L"", L"BrinemarchOL下载器 探测"), main_);
+  EXPECT_EQ(probe::FindTopLevel(0, kClass, L"BrinemarchOL下载器 探测"), main_);
+  EXPECT_EQ(probe::FindTopLevel(GetCurrentProcessId(), L"#32770", L"BrinemarchOL下载器 探测"), nullptr);
+  EXPECT_EQ(probe::FindTopLevel(GetCurrentProcessId(), L"", L"BrinemarchOL下载器"), nullptr);
+}
+
+TEST_F(WindowProbeTest, APressArrivesAsAClickOfThatButton) {
+  ASSERT_TRUE(probe::Press(start_));
+  EXPECT_EQ(g_clicks, 0u);  // posted: nothing happens before the owner pumps
+  Pump(200);
+  EXPECT_EQ(g_clicks, 1u);
+  EXPECT_EQ(g_clicked, start_);
+  ASSERT_TRUE(probe::Press(close_));
+  Pump(200);
+  EXPECT_EQ(g_clicks, 2u);
+  EXPECT_EQ(g_clicked, close_);
+}
+
+TEST_F(WindowProbeTest, ReadsListAndProgressState) {
+  EXPECT_EQ(probe::ListItemCount(list_), 0);
+  for (int i = 0; i < 3; ++i) {
+    LVITEMW item{};
+    item.iItem = i;
+    SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  EXPECT_EQ(probe::ListItemCount(list_), 3);
+  SendMessageW(bar_, PBM_SETPOS, 45, 0);
+  EXPECT_EQ(probe::ProgressPosition(bar_), 45);
+}
+
+}  // namespace
