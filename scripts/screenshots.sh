@@ -72,18 +72,23 @@ x11.XCloseDisplay(ctypes.c_void_p(display))
 PY
 }
 
-# Geometry "WxH+X+Y" of the main window once it is shown.
-geometry=
+# The main window once it is shown with its final frame (it is created with a caption that
+# the form then takes away): its absolute position.
 wine "$build/bin/BrinemarchDownloader.exe" >/dev/null 2>&1 &
 app_pid=$!
+left=
+top=
 for _ in $(seq 150); do
-  geometry=$(xwininfo -root -tree 2>/dev/null | sed -n 's/.*"BrinemarchOL下载器": .* \([0-9]*x[0-9]*+[0-9]*+[0-9]*\)  .*/\1/p' | head -1)
-  [ -n "$geometry" ] && break
+  info=$(xwininfo -name "BrinemarchOL下载器" 2>/dev/null || true)
+  if echo "$info" | grep -q "Width: 624" && echo "$info" | grep -q "Height: 375"; then
+    left=$(echo "$info" | sed -n 's/.*Absolute upper-left X: *\([0-9-]*\).*/\1/p')
+    top=$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *\([0-9-]*\).*/\1/p')
+    break
+  fi
   sleep 0.2
 done
-[ -n "$geometry" ] || { echo "screenshots: the window did not appear" >&2; exit 1; }
-left=$(echo "$geometry" | cut -d+ -f2)
-top=$(echo "$geometry" | cut -d+ -f3)
+[ -n "$left" ] || { echo "screenshots: the window did not appear" >&2; exit 1; }
+geometry="624x375+$left+$top"
 
 shot() {
   import -window root -crop "$geometry" +repage "$shots/$1.png"
@@ -103,8 +108,8 @@ shot running
 
 # Finished: every file of the share is there and no control file is left.
 for _ in $(seq 600); do
-  files=$(find "$save" -type f ! -name '*.aria2' 2>/dev/null | wc -l)
-  controls=$(find "$save" -type f -name '*.aria2' 2>/dev/null | wc -l)
+  files=$(find "$save" -type f ! -name '*.aria2' 2>/dev/null | wc -l || true)
+  controls=$(find "$save" -type f -name '*.aria2' 2>/dev/null | wc -l || true)
   [ "$files" -ge 10 ] && [ "$controls" -eq 0 ] && break
   sleep 0.2
 done
