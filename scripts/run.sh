@@ -21,12 +21,12 @@ case "${1:-}" in
   --by-hand) mode=hand; shift ;;
 esac
 build=${1:-$repo/build}
+mkdir -p "$build" && build=$(cd "$build" && pwd)
 standin_target=standin_installer
 
 if [ "${BM_ROAD_NETNS:-}" != inside ]; then
   # Setting up needs the package network: before the private network below.
   "$here/setup.sh" || { echo "FAILED: setup" >&2; exit 1; }
-  mkdir -p "$build"
   if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "FAILED: configure" >&2; exit 1; }
