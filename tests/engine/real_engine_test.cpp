@@ -248,6 +248,9 @@ TEST_F(RealEngineTest, WithAThrottledServerTheThirteenthAddWaitsForAnEnd) {
   ASSERT_LT(firstFinished, recorded.size());
   ASSERT_LT(firstOfThirteenth, recorded.size());
   EXPECT_GT(firstOfThirteenth, firstFinished);
+  // The same tokens serve the same bytes; unthrottled they are quick to fetch for comparing.
+  for (ServedFile& f : files) f.extra.clear();
+  ServeFiles(files);
   for (const ServedFile& f : files) EXPECT_TRUE(ReadBytes(save / Wide(f.name)) == Served(f.token)) << f.name;
 }
 
