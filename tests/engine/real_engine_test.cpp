@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "build_config.h"
@@ -28,6 +29,14 @@ std::string Served(const std::string& token) {
   const std::string bytes = Http(StreamUrl(token), "", &status, BRINEMARCH_DOWNLOAD_COOKIE);
   EXPECT_EQ(status, 200) << token;
   return bytes;
+}
+
+// prefix, i and suffix joined (appending keeps GCC 12's overlap warning quiet).
+std::string Numbered(const char* prefix, int i, const char* suffix = "") {
+  std::string text = prefix;
+  text += std::to_string(i);
+  text += suffix;
+  return text;
 }
 
 struct ServedFile {
@@ -144,7 +153,7 @@ TEST_F(RealEngineTest, TwelveFilesDownloadByteExact) {
   for (int i = 1; i <= 12; ++i) {
     char name[64];
     std::snprintf(name, sizeof(name), "Brinemarch.part%02d.rar", i);
-    files.push_back({name, "tokPart" + std::to_string(i), "8", ""});
+    files.push_back({name, Numbered("tokPart", i), "8", ""});
   }
   ServeFiles(files);
   rg_n1434 manager;
@@ -224,8 +233,7 @@ TEST_F(RealEngineTest, BackupsAroundCompletedAndFailedDownloads) {
 TEST_F(RealEngineTest, WithAThrottledServerTheThirteenthAddWaitsForAnEnd) {
   std::vector<ServedFile> files;
   for (int i = 0; i < 13; ++i) {
-    files.push_back({"slow" + std::to_string(i) + ".rar", "tokSlow" + std::to_string(i), "1",
-                     ",\"throttle_bps\":262144"});
+    files.push_back({Numbered("slow", i, ".rar"), Numbered("tokSlow", i), "1", ",\"throttle_bps\":262144"});
   }
   ServeFiles(files);
   rg_n1434 manager;
@@ -252,6 +260,41 @@ TEST_F(RealEngineTest, WithAThrottledServerTheThirteenthAddWaitsForAnEnd) {
   for (ServedFile& f : files) f.extra.clear();
   ServeFiles(files);
   for (const ServedFile& f : files) EXPECT_TRUE(ReadBytes(save / Wide(f.name)) == Served(f.token)) << f.name;
+}
+
+TEST_F(RealEngineTest, ARunEndsAndFailsWhenTheEngineIsKilled) {
+  std::vector<ServedFile> files;
+  for (int i = 0; i < 3; ++i) {
+    files.push_back({Numbered("k", i, ".rar"), Numbered("tokKill", i), "2", ",\"throttle_bps\":131072"});
+  }
+  ServeFiles(files);
+  ScratchFolder save(L"killed");
+  WriteBytes(save / L"k0.rar", "mine");
+  rg_n1434 manager;
+  Start(manager);
+  EventRecorder events;
+  events.Listen(manager);
+  for (const ServedFile& f : files) {
+    manager.fileNames.Add(CWString(Wide(f.name)));
+    manager.fileUrls.Add(CWString(StreamUrl(f.token)));
+  }
+  std::thread killer([&] {
+    while (events.Count(EventRecord::kRow) < 6) Sleep(20);
+    UniqueHandle engine = OpenEngine(PROCESS_TERMINATE | SYNCHRONIZE);
+    if (engine) {
+      TerminateProcess(engine.Get(), 1);
+      WaitForSingleObject(engine.Get(), 10000);
+    }
+  });
+  EXPECT_EQ(manager.DownloadAll(CWString(save.Path())), 0);
+  killer.join();
+  EXPECT_EQ(manager.engine.ready.load(), 0);
+  EXPECT_EQ(ReadBytes(save / L"k0.rar"), "mine");
+  EXPECT_FALSE(Exists(save / L"k0.rar.bak"));
+  EXPECT_FALSE(Exists(save / L"k1.rar"));
+  size_t finished = 0;
+  for (const EventRecord& e : events.Events()) finished += e.statusText == L"完毕" ? 1 : 0;
+  EXPECT_EQ(finished, 3u);
 }
 
 }  // namespace
