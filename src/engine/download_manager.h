@@ -14,7 +14,6 @@
 #include "concurrency/event_binding.h"
 #include "engine/engine.h"
 #include "resolve/resolver.h"
-#include "resolve/resolver.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
