@@ -47,7 +47,7 @@ mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 104857
 kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
 
 rows=()
-add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
 
 run_program() {
   local share_args=("$@")
@@ -76,10 +76,15 @@ run_raw_engine() {
     --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
     --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$bench/raw-engine.out" 2>&1 </dev/null &
   raw_pid=$!
-  local result
-  result=$(python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
-    --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch") ||
-    { stop_raw; return 1; }
+  local result server_before times
+  server_before=$(road_wineserver_cpu)
+  times=$( { TIMEFORMAT='%U %S'; time python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
+    --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch" \
+    >"$bench/raw-client.out"; } 2>&1 ) || { cat "$bench/raw-client.out" >&2; stop_raw; return 1; }
+  result=$(cat "$bench/raw-client.out")
+  raw_client_cpu=$(awk '{printf "%.2f", $1 + $2}' <<<"${times##*$'\n'}")
+  raw_server_cpu=$(awk -v a="$server_before" -v b="$(road_wineserver_cpu)" \
+    'BEGIN {if (a == "-" || b == "-") print "-"; else printf "%.2f", b - a}')
   local usage
   usage=$(road_proc_usage "$raw_pid")
   raw_cpu=${usage% *}
@@ -126,11 +131,11 @@ for share in $shares; do
   raw_seconds=""
   if run_raw_engine "${share_args[@]}"; then
     road_say "bench: raw engine ${raw_seconds}s"
-    add_row "$label" "aria2c.exe, minimal RPC client" "$raw_seconds" "$(mib_per_s "$raw_bytes" "$raw_seconds")" "1.00" \
-      "-" "$raw_cpu" "- / $(kib_to_mib "$raw_peak")" "-"
+    add_row "$label" "aria2c.exe + minimal RPC client" "$raw_seconds" "$(mib_per_s "$raw_bytes" "$raw_seconds")" "1.00" \
+      "$raw_client_cpu" "$raw_cpu" "$raw_server_cpu" "- / $(kib_to_mib "$raw_peak")" "-"
   else
     road_say "bench: raw engine run failed"
-    add_row "$label" "aria2c.exe, minimal RPC client" "failed" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-"
   fi
 
   if [ "$with_program" = 1 ]; then
@@ -139,35 +144,34 @@ for share in $shares; do
       ratio=$(awk -v p="$road_run_seconds" -v r="$raw_seconds" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}')
       road_say "bench: program ${road_run_seconds}s (ratio $ratio)"
       add_row "$label" "**BrinemarchDownloader.exe**" "$road_run_seconds" "$(mib_per_s "$program_bytes" "$road_run_seconds")" \
-        "**$ratio**" "$road_cpu_seconds" "${road_engine_cpu_seconds:--}" \
+        "**$ratio**" "$road_cpu_seconds" "${road_engine_cpu_seconds:--}" "${road_server_cpu_seconds:--}" \
         "$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")" "$road_ready_seconds"
     else
-      add_row "$label" "BrinemarchDownloader.exe" "failed" "-" "-" "-" "-" "-" "-"
+      add_row "$label" "BrinemarchDownloader.exe" "failed" "-" "-" "-" "-" "-" "-" "-"
     fi
   else
-    add_row "$label" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-"
   fi
 
   if run_curl "${share_args[@]}"; then
     road_say "bench: curl ${curl_seconds}s"
     ratio=$(awk -v p="$curl_seconds" -v r="$raw_seconds" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}')
-    add_row "$label" "curl (Linux), 12 at a time" "$curl_seconds" "$(mib_per_s "$curl_bytes" "$curl_seconds")" "$ratio" \
-      "$curl_cpu" "-" "-" "-"
+    add_row "$label" "curl (Linux), up to 12 at a time" "$curl_seconds" "$(mib_per_s "$curl_bytes" "$curl_seconds")" "$ratio" \
+      "$curl_cpu" "-" "-" "-" "-"
   else
-    add_row "$label" "curl (Linux), 12 at a time" "failed" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-"
   fi
 
-  kill "$road_emulator_pid" 2>/dev/null
-  wait "$road_emulator_pid" 2>/dev/null
-  road_emulator_pid=""
+  road_emulator_stop
 done
 rm -rf "$bench/drive" "$bench/app" "$bench/raw" "$bench/curl"
 
-cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)
-machine="$cpu, $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null)"
+cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)
+memory=$(awk '/^MemTotal:/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)
+machine="$cpu, $(nproc) cores, $memory GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null), Python $(python3 -c 'import platform; print(platform.python_version())'), $(curl --version | head -n 1 | cut -d' ' -f1-2)"
 table=$(
-  echo "| share | client | seconds | MiB/s | time ÷ raw engine | CPU s (client) | CPU s (engine) | peak RSS MiB (client / engine) | ready s |"
-  echo "|---|---|---|---|---|---|---|---|---|"
+  echo "| share | client | seconds | MiB/s | time ÷ raw engine | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
@@ -193,8 +197,15 @@ $table
   aria2c.exe with the same command line and the same per-download options (split 32,
   resumption, preallocation, the cookie line, at most twelve open).
 - **CPU s**: user + system seconds of the Linux process (Wine's process for the Windows
-  programs). The client column for the program is BrinemarchDownloader.exe itself; its
-  engine is the aria2c.exe it started.
+  programs). The client of the program is BrinemarchDownloader.exe itself, its engine the
+  aria2c.exe it started; the raw engine's client is the Python RPC client. **Wine server**:
+  what the road's own Wine server spent during the run; Wine handles sockets and waits
+  there, so part of the Windows programs' networking cost shows in it.
+- The program's own CPU time is almost all its status polling: it asks the engine for the
+  status of every open download, pass after pass with 1 ms pauses, and draws the rows. On
+  two cores that work, the engine's answers to it and the Wine server's share compete with
+  the downloads themselves: this is where the program loses against the raw engine, whose
+  client polls every 50 ms.
 - **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
   save folder (engine started and answering).
 - **peak RSS**: VmHWM of the process, Wine's own libraries included.

@@ -30,6 +30,7 @@ road_cpu_seconds=""
 road_engine_cpu_seconds=""
 road_peak_kib=""
 road_engine_peak_kib=""
+road_server_cpu_seconds=""
 
 road_say() { printf '%s\n' "$*"; }
 road_fail() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
@@ -106,10 +107,17 @@ road_emulator_start() {
   road_fail "the drive emulator did not start on port $road_http_port"
 }
 
-# road_emulator_control JSON: switches the running emulator's faults.
-road_emulator_control() {
-  curl -fsS --max-time 10 -X POST -H 'Content-Type: application/json' --data "$1" \
-    "http://127.0.0.1:$road_http_port/__control" >/dev/null || road_fail "the emulator refused $1"
+# Asks the emulator to end and, when it has not within five seconds, ends it.
+road_emulator_stop() {
+  [ -n "$road_emulator_pid" ] || return 0
+  if kill "$road_emulator_pid" 2>/dev/null; then
+    local _
+    for _ in $(seq 50); do kill -0 "$road_emulator_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$road_emulator_pid" 2>/dev/null
+  fi
+  wait "$road_emulator_pid" 2>/dev/null
+  road_emulator_pid=""
+  return 0
 }
 
 road_app_start() {
@@ -126,6 +134,23 @@ road_proc_usage() {
   ticks=$(getconf CLK_TCK)
   awk -v t="$ticks" -v hwm="$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")" \
     '{printf "%.2f %s\n", ($12 + $13) / t, hwm}' <<<"$stat"
+}
+
+# CPU seconds the road's Wine server has used so far. Wine handles sockets and waits in its
+# server, so much of a Windows program's networking cost shows there. The server works in a
+# folder named after the prefix's device and inode.
+road_wineserver_cpu() {
+  local dir p
+  dir=$(stat -c '%D %i' "$WINEPREFIX" 2>/dev/null) || { echo -; return; }
+  dir=$(printf 'server-%x-%x' "0x${dir% *}" "${dir#* }")
+  for p in /proc/[0-9]*; do
+    if [ "$(cat "$p/comm" 2>/dev/null)" = wineserver64 ] || [ "$(cat "$p/comm" 2>/dev/null)" = wineserver ]; then
+      case $(readlink "$p/cwd" 2>/dev/null) in
+        */"$dir") road_proc_usage "${p#/proc/}" | cut -d' ' -f1; return ;;
+      esac
+    fi
+  done
+  echo -
 }
 
 # The Linux process of the engine this road's program started: Wine shows the Windows
@@ -154,7 +179,7 @@ road_shoot() {
 # road_drive [DRIVER ARGS...]: runs the driver, shoots the window at every state the driver
 # pauses at, and records the figures of the run. Sets road_result to the driver's verdict.
 road_drive() {
-  local line state="" n=0 usage engine out in
+  local line state="" n=0 usage engine out in server_before="-"
   coproc ROAD_DRIVER { exec wine "$road_driver" --step "$@" 2>"$road_state_dir/driver.err"; }
   # Own copies of the pipe ends: bash closes the coprocess's when it ends, before its last
   # lines are read.
@@ -169,12 +194,15 @@ road_drive() {
         state=${state%% *}
         case $state in
           ready)
-            road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') ;;
+            road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}')
+            server_before=$(road_wineserver_cpu) ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")
             road_cpu_seconds=${usage% *}
             road_peak_kib=${usage#* }
+            road_server_cpu_seconds=$(awk -v a="$server_before" -v b="$(road_wineserver_cpu)" \
+              'BEGIN {if (a == "-" || b == "-") print "-"; else printf "%.2f", b - a}')
             engine=$(road_engine_pid)
             if [ -n "$engine" ]; then
               usage=$(road_proc_usage "$engine")
@@ -245,11 +273,6 @@ road_stop() {
   local engine
   engine=$(road_engine_pid)
   [ -n "$engine" ] && kill "$engine" 2>/dev/null
-  if [ -n "$road_emulator_pid" ] && kill -0 "$road_emulator_pid" 2>/dev/null; then
-    kill "$road_emulator_pid" 2>/dev/null
-    local _
-    for _ in $(seq 50); do kill -0 "$road_emulator_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$road_emulator_pid" 2>/dev/null
-  fi
+  road_emulator_stop
   road_wine_stop
 }
