@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Starts or stops the drive emulator the application tests download from: the demo share with
-# the stand-in installer as part 1 and small parts, on the build's own drive port (the program
-# reaches the drive only through its build constants).
-# usage: emulator_fixture.sh start STATE_DIR PORT INSTALLER | stop STATE_DIR
+# Starts or stops a drive emulator for a test program (a ctest fixture): TLS from a
+# certificate in STATE_DIR, the ports written to STATE_DIR/ports.json and every request
+# logged to STATE_DIR/requests.jsonl for the test to read. Further arguments go to the
+# emulator (default: ephemeral ports).
+# usage: fixture.sh start STATE_DIR [EMULATOR ARGS...] | stop STATE_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-emulator="$here/../../tools/drive_emulator"
-action=${1:?usage: emulator_fixture.sh start STATE_DIR PORT INSTALLER | stop STATE_DIR}
-state=${2:?state folder missing}
+usage="usage: fixture.sh start STATE_DIR [EMULATOR ARGS...] | stop STATE_DIR"
+action=${1:?$usage}
+state=${2:?$usage}
+shift 2
 pidfile="$state/emulator.pid"
 
 stop_ours() {
@@ -24,16 +26,14 @@ stop_ours() {
 
 case "$action" in
   start)
-    port=${3:?port missing}
-    installer=${4:?installer missing}
     mkdir -p "$state"
-    stop_ours
-    rm -f "$state/ports.json"
-    "$emulator/make-cert.sh" "$state/tls" >/dev/null
-    setsid python3 "$emulator/drive_emulator.py" --port "$port" --tls-port 0 --port-file "$state/ports.json" \
+    stop_ours  # a run that was interrupted may have left ours behind
+    rm -f "$state/ports.json" "$state/requests.jsonl"
+    "$here/make-cert.sh" "$state/tls" >/dev/null
+    [ $# -gt 0 ] || set -- --port 0
+    setsid python3 "$here/drive_emulator.py" "$@" --port-file "$state/ports.json" \
       --tls-cert "$state/tls/emulator-cert.pem" --tls-key "$state/tls/emulator-key.pem" \
-      --installer "$installer" --part-size-mib 1 --log "$state/requests.jsonl" \
-      >"$state/emulator.out" 2>&1 </dev/null &
+      --log "$state/requests.jsonl" >"$state/emulator.out" 2>&1 </dev/null &
     echo $! >"$pidfile"
     for _ in $(seq 200); do
       [ -s "$state/ports.json" ] && { cat "$state/ports.json"; echo; exit 0; }
@@ -49,7 +49,7 @@ case "$action" in
     stop_ours
     ;;
   *)
-    echo "usage: emulator_fixture.sh start STATE_DIR PORT INSTALLER | stop STATE_DIR" >&2
+    echo "$usage" >&2
     exit 2
     ;;
 esac
