@@ -48,11 +48,13 @@ import os
 import signal
 import socket
 import socketserver
-import subprocess
 import sys
 import threading
 import time
 import urllib.parse
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test_support"))
+import background_server  # noqa: E402
+from background_server import write_atomically  # noqa: E402
 
 IDLE_EXIT_SECONDS = 1800  # a forgotten server ends by itself
 ERROR_CODES = {"parse": -32700, "refused": 1}
@@ -349,13 +351,6 @@ def unlisten(port):
     return 200, '{"ok":true}'
 
 
-def write_atomically(path, text):
-    tmp = path + ".tmp"
-    with open(tmp, "w") as f:
-        f.write(text)
-    os.replace(tmp, path)
-
-
 def serve(port_file, port):
     server = Server(("127.0.0.1", port), Handler)
     stop = threading.Event()
@@ -367,43 +362,6 @@ def serve(port_file, port):
             break
     server.shutdown()
     server.server_close()
-
-
-def start(state_dir):
-    os.makedirs(state_dir, exist_ok=True)
-    port_file = os.path.join(state_dir, "port")
-    if os.path.exists(port_file):
-        os.remove(port_file)
-    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--port-file", port_file],
-                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
-    write_atomically(os.path.join(state_dir, "pid"), "%d\n" % child.pid)
-    for _ in range(200):
-        if os.path.exists(port_file):
-            return 0
-        if child.poll() is not None:
-            break
-        time.sleep(0.05)
-    print("fake_engine: the server did not start", file=sys.stderr)
-    return 1
-
-
-def stop(state_dir):
-    try:
-        with open(os.path.join(state_dir, "pid")) as f:
-            pid = int(f.read())
-    except (OSError, ValueError):
-        return 0
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    for name in ("pid", "port"):
-        try:
-            os.remove(os.path.join(state_dir, name))
-        except FileNotFoundError:
-            pass
-    return 0
 
 
 def main():
@@ -420,7 +378,8 @@ def main():
         return 0
     if not args.state_dir:
         parser.error("--state-dir is required")
-    return start(args.state_dir) if args.command == "start" else stop(args.state_dir)
+    return (background_server.start(__file__, args.state_dir, "fake_engine") if args.command == "start"
+            else background_server.stop(args.state_dir))
 
 
 if __name__ == "__main__":

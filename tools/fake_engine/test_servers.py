@@ -19,17 +19,12 @@ import signal
 import subprocess
 import sys
 import time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test_support"))
+from background_server import write_atomically  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATOR = os.path.join(HERE, "..", "drive_emulator", "drive_emulator.py")
 FAKE_ENGINE = os.path.join(HERE, "fake_engine.py")
-
-
-def write_atomically(path, text):
-    tmp = path + ".tmp"
-    with open(tmp, "w") as f:
-        f.write(text)
-    os.replace(tmp, path)
 
 
 def spawn(argv, state_dir, name):
