@@ -276,3 +276,23 @@ road_stop() {
   road_emulator_stop
   road_wine_stop
 }
+
+# road_write_section FILE NAME < TEXT: puts TEXT into FILE between the markers of section NAME,
+# replacing what an earlier run wrote there and keeping every other section (each benchmark
+# script owns one section of docs/benchmarks.md). A new section goes at the end.
+road_write_section() {
+  python3 - "$1" "$2" <<'PYEOF'
+import os, sys
+path, name = sys.argv[1], sys.argv[2]
+begin, end = "<!-- begin %s -->" % name, "<!-- end %s -->" % name
+text = sys.stdin.read().rstrip("\n")
+old = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n"
+block = "%s\n%s\n%s" % (begin, text, end)
+if begin in old and end in old:
+    new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
+else:
+    new = old.rstrip("\n") + "\n\n" + block + "\n"
+with open(path, "w", encoding="utf-8") as f:
+    f.write(new)
+PYEOF
+}
