@@ -1,6 +1,6 @@
 # The release package players unpack: the program with the engine and its settings beside
-# it (the program looks for them in its own folder), the engine's licence and the note of
-# where its source comes from (the engine is GPL-2.0 and shipped unmodified), and a short
+# it (the program looks for them in its own folder), the engine's licence with its complete
+# source and how it was built (the engine is GPL-2.0 and shipped unmodified), and a short
 # README. `cpack` in the build folder writes BrinemarchDownloader-<version>-win64.zip.
 
 if(TARGET BrinemarchDownloader)
@@ -9,7 +9,8 @@ endif()
 # Installed from where the build places them, so the package holds what the tests ran.
 install(PROGRAMS ${BM_ENGINE_EXE} DESTINATION .)
 install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2.conf DESTINATION .)
-install(FILES ${BM_ARIA2_DIR}/COPYING ${BM_ARIA2_DIR}/SOURCE DESTINATION licenses/aria2)
+install(FILES ${BM_ARIA2_DIR}/COPYING ${BM_ARIA2_DIR}/SOURCE ${BM_ARIA2_DIR}/BUILD
+              ${BM_ARIA2_DIR}/aria2_1.36.0.orig.tar.gz DESTINATION licenses/aria2)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/players/README.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
