@@ -13,6 +13,7 @@ import signal
 import ssl
 import sys
 import threading
+import time
 
 # Keep the source folders free of bytecode caches.
 sys.dont_write_bytecode = True
@@ -158,8 +159,12 @@ def main(argv=None):
             s.server_close()
         return 1
 
+    # The handler only raises a flag: setting the event from a signal handler can deadlock
+    # against the main thread's own wait on it (both take the event's lock).
+    signalled = []
+
     def stop(signum, frame):
-        state.stop.set()
+        signalled.append(signum)
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
@@ -175,8 +180,9 @@ def main(argv=None):
                      % (args.host, state.ports["http"], state.ports["tls"], state.tree.root.token
                         if state.tree.root else "-"))
     sys.stderr.flush()
-    while not state.stop.wait(0.5):
-        pass
+    while not signalled and not state.stop.is_set():
+        time.sleep(0.2)
+    state.stop.set()
     for s in servers:
         s.shutdown()
         s.server_close()
