@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/win_handles.h"
 
@@ -156,13 +157,40 @@ bool RunProgram(CWTextRef commandLine, int showMode) {
   return true;
 }
 
+namespace {
+
+// The calling thread's wait timers, one per nesting level (a handler dispatched inside a wait
+// may wait too), made at first use and closed when the thread ends. Loops of 1 ms waits run
+// for whole downloads: a kernel timer made and closed at every step costs more than the step.
+class ThreadWaitTimers {
+ public:
+  // The timer of the next level, null when none can be made; Leave gives the level back.
+  HANDLE Enter() {
+    if (depth_ == timers_.size()) timers_.emplace_back(CreateWaitableTimerW(nullptr, FALSE, nullptr));
+    HANDLE timer = timers_[depth_].Get();
+    if (timer) ++depth_;
+    else timers_.pop_back();
+    return timer;
+  }
+  void Leave() { --depth_; }
+
+ private:
+  std::vector<UniqueHandle> timers_;
+  size_t depth_ = 0;
+};
+
+thread_local ThreadWaitTimers waitTimers;
+
+}  // namespace
+
 void WaitWithMessages(uint32_t milliseconds) {
   // Sent messages wake the wait too: a worker's SendMessage to our windows must not stall.
   constexpr DWORD kWakeMask = QS_ALLEVENTS | QS_SENDMESSAGE;
-  UniqueHandle timer(CreateWaitableTimerW(nullptr, FALSE, nullptr));
+  HANDLE timer = waitTimers.Enter();
   LARGE_INTEGER due{};
   due.QuadPart = -10000LL * milliseconds;
-  const bool timed = timer && SetWaitableTimer(timer.Get(), &due, 0, nullptr, nullptr, FALSE);
+  // Setting the timer also clears a signal left by an earlier wait that ended otherwise.
+  const bool timed = timer && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
   const ULONGLONG deadline = GetTickCount64() + milliseconds;
   bool quit = false;
   WPARAM quitCode = 0;
@@ -180,8 +208,7 @@ void WaitWithMessages(uint32_t milliseconds) {
     }
     DWORD result;
     if (timed) {
-      HANDLE handle = timer.Get();
-      result = MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, kWakeMask, MWMO_INPUTAVAILABLE);
+      result = MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, kWakeMask, MWMO_INPUTAVAILABLE);
     } else {
       // Without a timer the deadline is counted by hand.
       const ULONGLONG now = GetTickCount64();
@@ -193,5 +220,6 @@ void WaitWithMessages(uint32_t milliseconds) {
     }
     if (result != WAIT_OBJECT_0 + 1) break;
   }
+  if (timer) waitTimers.Leave();
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
 }

@@ -248,11 +248,18 @@ struct Receiver {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_APP) {
       ++handled;
+      // A handler that waits itself, inside the wait that dispatched it.
+      if (wp != 0) {
+        const ULONGLONG start = GetTickCount64();
+        WaitWithMessages(static_cast<uint32_t>(wp));
+        nestedWaited = GetTickCount64() - start;
+      }
       return 77;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
   static inline std::atomic<int> handled{0};
+  static inline ULONGLONG nestedWaited = 0;
 };
 
 UniqueWindow MakeReceiver() {
@@ -321,6 +328,35 @@ TEST(Waiting, AWorkersSentMessageIsAnsweredWhileWaiting) {
   ASSERT_NE(answeredAt, 0u);
   // Answered inside the wait, not only once it was over.
   EXPECT_LT(answeredAt + 1500, waitEnded);
+}
+
+TEST(Waiting, AWaitInsideAWaitKeepsBothTimes) {
+  UniqueWindow window = MakeReceiver();
+  ASSERT_TRUE(window);
+  Receiver::handled = 0;
+  Receiver::nestedWaited = 0;
+  PostMessageW(window.Get(), WM_APP, 150, 0);
+  const ULONGLONG start = GetTickCount64();
+  WaitWithMessages(60);
+  const ULONGLONG outer = GetTickCount64() - start;
+  EXPECT_EQ(Receiver::handled, 1);
+  // The inner wait runs its full time although the outer one is due meanwhile, and the
+  // outer one does not end before its own time either.
+  EXPECT_GE(Receiver::nestedWaited, 140u);
+  EXPECT_GE(outer, Receiver::nestedWaited);
+  // The same thread waits on normally afterwards.
+  const ULONGLONG again = GetTickCount64();
+  WaitWithMessages(100);
+  EXPECT_GE(GetTickCount64() - again, 90u);
+}
+
+TEST(Waiting, WaitingOverAndOverDoesNotCollectHandles) {
+  WaitWithMessages(0);
+  DWORD before = 0, after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  for (int i = 0; i < 500; ++i) WaitWithMessages(i % 2);
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  EXPECT_LE(after, before);
 }
 
 TEST(Waiting, AQuitMessageIsKeptForTheCallersLoop) {
