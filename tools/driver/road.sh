@@ -27,6 +27,7 @@ road_result=""
 road_ready_seconds=""
 road_run_seconds=""
 road_cpu_seconds=""
+road_ready_cpu_seconds=""
 road_engine_cpu_seconds=""
 road_peak_kib=""
 road_engine_peak_kib=""
@@ -195,6 +196,8 @@ road_drive() {
         case $state in
           ready)
             road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}')
+            usage=$(road_proc_usage "$road_app_pid")
+            road_ready_cpu_seconds=${usage% *}
             server_before=$(road_wineserver_cpu) ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
