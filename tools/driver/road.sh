@@ -284,11 +284,12 @@ road_stop() {
 # replacing what an earlier run wrote there and keeping every other section (each benchmark
 # script owns one section of docs/benchmarks.md). A new section goes at the end.
 road_write_section() {
-  python3 - "$1" "$2" <<'PYEOF'
+  # The program below comes in on Python's stdin, so the text goes by the environment.
+  BM_SECTION_TEXT=$(cat) python3 - "$1" "$2" <<'PYEOF'
 import os, sys
 path, name = sys.argv[1], sys.argv[2]
 begin, end = "<!-- begin %s -->" % name, "<!-- end %s -->" % name
-text = sys.stdin.read().rstrip("\n")
+text = os.environ["BM_SECTION_TEXT"].rstrip("\n")
 old = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n"
 block = "%s\n%s\n%s" % (begin, text, end)
 if begin in old and end in old:
