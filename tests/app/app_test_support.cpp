@@ -1,5 +1,7 @@
 #include "app_test_support.h"
 
+#include "build_config.h"
+#include "net/http.h"
 #include "runtime/win_handles.h"
 
 int32_t TestMainWindow::StartDownloadEngine() {
@@ -71,4 +73,14 @@ LONG FontHeight(HFONT font) {
 LONG PointsHeight(int points) {
   WindowDc screen(nullptr);
   return -MulDiv(GetDeviceCaps(screen.Get(), LOGPIXELSY), points, 72);
+}
+
+int32_t ControlEmulator(const wchar_t* json) {
+  rg_WangLaoFangWenLei_n http;
+  rg_WangYeFangWenXiangYingLei_n response;
+  CWString cookies, headers;
+  http.SendRequest(CWString(BRINEMARCH_LIST_ORIGIN) + L"/__control", http_method::kPost, CWString(json), CKelMem(),
+                   CWString(L"Content-Type: application/json"), CWString(), 0, cookies, headers, CWString(),
+                   CWString(), CWString(), 5000, 0, NoAcceptEncoding(), response);
+  return response.statusCode;
 }

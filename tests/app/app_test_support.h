@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ RECT RectInParent(HWND window);
 std::wstring ProgramFolder();
 // The first line of an environment variable naming a folder ("" when unset).
 std::wstring EnvironmentText(const wchar_t* name);
+// POSTs a control command to the drive emulator of the test fixture; its status code (0 when
+// it did not answer).
+int32_t ControlEmulator(const wchar_t* json);
 // Reads a whole file as bytes; false when it cannot be read.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 // Height of a font handle's LOGFONT.

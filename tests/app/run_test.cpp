@@ -13,25 +13,12 @@
 
 #include "app/application.h"
 #include "app_test_support.h"
-#include "build_config.h"
-#include "net/http.h"
 #include "runtime/convert.h"
 #include "runtime/utils.h"
 
 namespace {
 
 constexpr int kDemoFiles = 10;
-
-// POSTs a control command to the emulator; its status code (0 when it did not answer).
-int32_t ControlEmulator(const wchar_t* json) {
-  rg_WangLaoFangWenLei_n http;
-  rg_WangYeFangWenXiangYingLei_n response;
-  CWString cookies, headers;
-  http.SendRequest(CWString(BRINEMARCH_LIST_ORIGIN) + L"/__control", http_method::kPost, CWString(json), CKelMem(),
-                   CWString(L"Content-Type: application/json"), CWString(), 0, cookies, headers, CWString(),
-                   CWString(), CWString(), 5000, 0, NoAcceptEncoding(), response);
-  return response.statusCode;
-}
 
 // What the user would see at one moment of a run, sampled by a timer inside the run's waits.
 struct Sample {

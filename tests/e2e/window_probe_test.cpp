@@ -137,4 +137,33 @@ TEST_F(WindowProbeTest, ReadsListAndProgressState) {
   EXPECT_EQ(probe::ProgressPosition(bar_), 45);
 }
 
+TEST_F(WindowProbeTest, ReadsListCellsThroughTheOwnersMemory) {
+  LVCOLUMNW column{};
+  column.mask = LVCF_WIDTH;
+  column.cx = 60;
+  for (int c = 0; c < 3; ++c) SendMessageW(list_, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+  for (int i = 0; i < 2; ++i) {
+    LVITEMW item{};
+    item.iItem = i;
+    SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  const std::wstring path(700, L'盐');
+  LVITEMW cell{};
+  cell.iSubItem = 2;
+  cell.pszText = const_cast<wchar_t*>(L"完成");
+  SendMessageW(list_, LVM_SETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&cell));
+  cell.iSubItem = 1;
+  cell.pszText = const_cast<wchar_t*>(path.c_str());
+  SendMessageW(list_, LVM_SETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&cell));
+
+  probe::RemoteListReader reader(list_);
+  ASSERT_TRUE(reader.Ready());
+  EXPECT_EQ(reader.CellText(1, 2), L"完成");
+  EXPECT_EQ(reader.CellText(1, 1), path);
+  EXPECT_EQ(reader.CellText(0, 2), L"");
+  EXPECT_EQ(reader.CellText(5, 2), L"");
+  // Every read starts afresh: a shorter text after a longer one is not padded with its rest.
+  EXPECT_EQ(reader.CellText(1, 2), L"完成");
+}
+
 }  // namespace

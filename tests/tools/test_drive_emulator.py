@@ -584,6 +584,41 @@ class DriveEmulatorTest(unittest.TestCase):
         status, _, data = self.client.request("GET", "/__requests?since=%d" % (ours[0]["seq"] - 1))
         self.assertEqual(json.loads(data)["requests"][0]["query"], marker)
 
+    def test_log_records_when_a_stream_was_sent(self):
+        token = self.file_token("Brinemarch.part2.rar")
+        size = self.tree.files[token].content.size
+        last = json.loads(self.client.request("GET", "/__requests?since=9000000000")[2])["last"]
+        self.stream(token, method="HEAD")
+        self.stream(token, {"Range": "bytes=100-1099"})
+        self.stream(token)
+        # Paced at 64 KiB/s: the last byte goes out about a quarter of a second after the first.
+        self.assertEqual(self.client.control({"stream": {"throttle": 65536}})[0], 200)
+        self.stream(token, {"Range": "bytes=0-16383"})
+        entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
+        self.assertEqual([e["method"] for e in entries], ["HEAD", "GET", "GET", "GET"])
+        self.assertNotIn("end", entries[0])
+        self.assertEqual([e.get("sent") for e in entries[1:]], [1000, size, 16384])
+        for e in entries[1:]:
+            self.assertGreaterEqual(e["end"], e["time"] - 0.001)
+        self.assertGreaterEqual(entries[3]["end"] - entries[3]["time"], 0.2)
+        self.assertLess(entries[2]["end"], entries[3]["time"] + 0.001)
+
+    def test_log_has_no_end_for_a_dropped_stream(self):
+        token = self.file_token("Brinemarch.part3.rar")
+        self.assertEqual(self.client.control({"stream": {"throttle": 65536}})[0], 200)
+        last = json.loads(self.client.request("GET", "/__requests?since=9000000000")[2])["last"]
+        conn = self.client.connection()
+        try:
+            conn.request("GET", STREAM_PATH + token, headers=header_line(DOWNLOAD_COOKIE))
+            resp = conn.getresponse()
+            resp.read(1024)
+        finally:
+            conn.close()
+        time.sleep(0.5)
+        entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
+        self.assertEqual(len(entries), 1)
+        self.assertNotIn("end", entries[0])
+
 
 class CommandLineTest(unittest.TestCase):
     def test_start_stop_and_loopback_only(self):

@@ -60,6 +60,12 @@ class RequestLog:
             if self._file:
                 self._file.write(json.dumps(entry, ensure_ascii=False) + "\n")
 
+    def finish(self, entry, **fields):
+        """Adds what is known once the answer went out (shown by /__requests; the file
+        keeps the line written when the request came in)."""
+        with self._lock:
+            entry.update(fields)
+
     def since(self, seq):
         with self._lock:
             return self._seq, [e for e in self._entries if e["seq"] > seq]
@@ -292,6 +298,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         target = self.path
         path, _, query = target.partition("?")
         body = self._read_body() if self.command in ("POST", "PUT") else b""
+        self._entry = None
         if not path.startswith("/__"):
             entry = {"time": round(time.time(), 3), "port": self.server.kind, "client": self.client_address[0],
                      "method": self.command, "target": target, "path": path, "query": query,
@@ -301,6 +308,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except UnicodeDecodeError:
                 entry["body_b64"] = base64.b64encode(body).decode("ascii")
             self.state.log.add(entry)
+            self._entry = entry
         try:
             self._route(path, query, body)
         except (ConnectionError, ssl.SSLError, socket.timeout):
@@ -464,8 +472,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif not bps:
             for chunk in data.chunks(start, start + limit):
                 self.wfile.write(chunk)
-        else:
-            self._paced(data, start, start + limit, bps, free)
+        elif not self._paced(data, start, start + limit, bps, free):
+            return
+        if self._entry is not None:
+            # When the last byte was handed to the kernel: benchmarks time what follows from it.
+            self.state.log.finish(self._entry, end=round(time.time(), 6), sent=limit)
         if limit < end - start:
             self.close_connection = True
             try:
@@ -474,7 +485,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
 
     def _paced(self, data, start, end, bps, free):
-        """Sends the first `free` bytes at full speed, the rest at `bps`."""
+        """Sends the first `free` bytes at full speed, the rest at `bps`; False when the
+        server stopped first."""
         free_end = min(end, start + free)
         for chunk in data.chunks(start, free_end):
             self.wfile.write(chunk)
@@ -485,10 +497,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             for at in range(0, len(chunk), piece):
                 delay = began + sent / float(bps) - time.monotonic()
                 if delay > 0 and self.state.stop.wait(delay):
-                    return
+                    return False
                 part = chunk[at:at + piece]
                 self.wfile.write(part)
                 sent += len(part)
+        return True
 
     # -- Lanzou ---------------------------------------------------------
 

@@ -6,12 +6,28 @@
 // "PAUSE" and waits for a line on stdin after each state worth a picture. The last line is
 // "RESULT ok" or "RESULT fail <why>"; the exit code is 0 only for the road that was expected.
 //
+// For the window benchmarks it also measures (times as Unix seconds of the system clock, the
+// clock the emulator's log uses):
+//   --ready-close  says "STATE looking" once it searches, "READY at=T" when the window is
+//                  ready, then presses the close button and waits for the program to end;
+//   --watch-rows   reads every row's status cell every 2 ms during the run and, after it,
+//                  says "ROW row=R at=T status=S file=F" for the first sighting of each row
+//                  as finished;
+//   --ping         sends WM_NULL to the window from a thread of its own during the run and
+//                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
+// With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
+//
 // usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step]
 //                      [--ready-timeout S] [--run-timeout S]
+//                      [--ready-close | [--watch-rows] [--ping]]
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/convert.h"
 #include "runtime/win_handles.h"
@@ -25,6 +41,12 @@ constexpr wchar_t kInstallCaption[] = L"安装游戏";
 constexpr wchar_t kCloseCaption[] = L"×";
 constexpr wchar_t kMessageTitle[] = L"信息:";
 constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
+constexpr wchar_t kCompleteStatus[] = L"完成";
+constexpr wchar_t kFinishedStatus[] = L"完毕";
+constexpr int kStatusColumn = 5;
+constexpr int kFileColumn = 1;
+constexpr DWORD kRowPollMs = 2;
+constexpr DWORD kPingTimeoutMs = 60000;
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kMarkerTimeoutMs = 30000;
@@ -37,6 +59,9 @@ struct Options {
   bool step = false;
   ULONGLONG readyTimeoutMs = 90000;
   ULONGLONG runTimeoutMs = 1800000;
+  bool readyClose = false;
+  bool watchRows = false;
+  bool ping = false;
 };
 
 void Say(const std::wstring& line) {
@@ -56,6 +81,20 @@ void Pause(const Options& options) {
   DWORD read = 0;
   while (ReadFile(in, &c, 1, &read, nullptr) && read == 1 && c != '\n') {
   }
+}
+
+// Seconds since 1970 of the system clock, to the microsecond.
+std::wstring UnixTime() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = now.dwHighDateTime;
+  constexpr ULONGLONG kEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns steps since 1601
+  const ULONGLONG micros = (ticks.QuadPart - kEpoch) / 10;
+  wchar_t text[40];
+  swprintf(text, 40, L"%llu.%06llu", micros / 1000000, micros % 1000000);
+  return text;
 }
 
 std::wstring Seconds(ULONGLONG ms) {
@@ -83,6 +122,12 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     bool hasValue = i + 1 < argc;
     if (arg == L"--step") {
       options.step = true;
+    } else if (arg == L"--ready-close") {
+      options.readyClose = true;
+    } else if (arg == L"--watch-rows") {
+      options.watchRows = true;
+    } else if (arg == L"--ping") {
+      options.ping = true;
     } else if (arg == L"--expect" && hasValue) {
       std::wstring value = argv[++i];
       if (value != L"success" && value != L"failure") return false;
@@ -97,7 +142,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       return false;
     }
   }
-  return true;
+  return !(options.readyClose && (options.watchRows || options.ping));
 }
 
 // The downloader as the driver sees it: its main window, its process and its controls.
@@ -109,6 +154,7 @@ class Downloader {
   HWND folderBox = nullptr;
   HWND fileList = nullptr;
   HWND progressBar = nullptr;
+  std::wstring readyAt;  // Unix time the save-folder box was first seen filled
 
   bool Ended() const { return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }
   DWORD ExitCode() const {
@@ -158,7 +204,10 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
     if (!app.fileList) app.fileList = probe::FindDescendant(app.window, L"syslistview32", L"");
     if (app.startButton && app.folderBox) {
       folder = probe::TextOf(app.folderBox);
-      if (!folder.empty()) break;
+      if (!folder.empty()) {
+        app.readyAt = UnixTime();
+        break;
+      }
       // Shown with an empty box and the list: the engine-less state, once it lasts longer
       // than the program waits for its engine.
       if (IsWindowVisible(app.window) && app.Visible(app.fileList)) {
@@ -184,11 +233,103 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
   return 0;
 }
 
+// The first moment each row's status cell read finished, seen from a thread of its own.
+class RowWatch {
+ public:
+  struct Sighting {
+    int row;
+    std::wstring at;
+    std::wstring status;
+    std::wstring file;
+  };
+
+  void Start(HWND list) { thread_ = std::thread([this, list] { Watch(list); }); }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  void Report() const {
+    for (const Sighting& s : sightings_) {
+      Say(L"ROW row=" + std::to_wstring(s.row) + L" at=" + s.at + L" status=" + s.status + L" file=" + s.file);
+    }
+  }
+
+ private:
+  void Watch(HWND list) {
+    probe::RemoteListReader reader(list);
+    if (!reader.Ready()) return;
+    std::vector<bool> seen;
+    while (!stop_) {
+      seen.resize(static_cast<size_t>(std::max(0, probe::ListItemCount(list))), false);
+      for (size_t row = 0; row < seen.size() && !stop_; ++row) {
+        if (seen[row]) continue;
+        std::wstring status = reader.CellText(static_cast<int>(row), kStatusColumn);
+        if (status != kCompleteStatus && status != kFinishedStatus) continue;
+        std::wstring at = UnixTime();
+        seen[row] = true;
+        sightings_.push_back({static_cast<int>(row), at, status, reader.CellText(static_cast<int>(row), kFileColumn)});
+      }
+      Sleep(kRowPollMs);
+    }
+  }
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::vector<Sighting> sightings_;
+};
+
+// Round trips of WM_NULL to the window: how long its thread leaves messages unhandled.
+class Pinger {
+ public:
+  void Start(HWND window) { thread_ = std::thread([this, window] { Ping(window); }); }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  void Report() {
+    if (trips_.empty()) {
+      Say(L"PING count=0");
+      return;
+    }
+    std::sort(trips_.begin(), trips_.end());
+    auto at = [this](double share) { return trips_[static_cast<size_t>(share * (trips_.size() - 1))]; };
+    wchar_t text[160];
+    swprintf(text, 160, L"PING count=%zu median_ms=%.3f p99_ms=%.3f max_ms=%.3f unanswered=%d", trips_.size(),
+             at(0.5), at(0.99), trips_.back(), unanswered_);
+    Say(text);
+  }
+
+ private:
+  void Ping(HWND window) {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    while (!stop_) {
+      LARGE_INTEGER before{}, after{};
+      DWORD_PTR result = 0;
+      QueryPerformanceCounter(&before);
+      const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kPingTimeoutMs, &result) != 0;
+      QueryPerformanceCounter(&after);
+      if (answered) {
+        trips_.push_back(static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /
+                         static_cast<double>(frequency.QuadPart));
+      } else {
+        ++unanswered_;
+      }
+      Sleep(1);
+    }
+  }
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::vector<double> trips_;
+  int unanswered_ = 0;
+};
+
 enum class RunEnd { kFinished, kFailed };
 
 // Presses start and follows the run until the button offers the install or the failure
 // message appears.
-int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
+int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
   if (!probe::Press(app.startButton)) return Fail(L"cannot press 开始下载");
   ULONGLONG pressed = GetTickCount64();
   bool runningSeen = false;
@@ -230,6 +371,25 @@ int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
   }
 }
 
+// Follows the run, measuring it as the options ask.
+int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
+  RowWatch rows;
+  Pinger pinger;
+  if (options.watchRows) rows.Start(app.fileList);
+  if (options.ping) pinger.Start(app.window);
+  const std::wstring pressedAt = UnixTime();
+  const int result = FollowPressedRun(app, options, end, box);
+  const std::wstring endedAt = UnixTime();
+  rows.Stop();
+  pinger.Stop();
+  if (result == 0 && (options.watchRows || options.ping)) {
+    Say(L"TIMES pressed=" + pressedAt + L" ended=" + endedAt);
+    rows.Report();
+    if (options.ping) pinger.Report();
+  }
+  return result;
+}
+
 bool WaitExit(const Downloader& app) { return WaitForSingleObject(app.process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0; }
 
 int Install(Downloader& app, const Options& options, const std::wstring& folder) {
@@ -250,6 +410,15 @@ int Install(Downloader& app, const Options& options, const std::wstring& folder)
   return 0;
 }
 
+int Close(Downloader& app) {
+  HWND close = probe::FindDescendant(app.window, L"", kCloseCaption);
+  if (!close || !probe::Press(close)) return Fail(L"cannot press the close button ×");
+  if (!WaitExit(app)) return Fail(L"the downloader did not end after ×");
+  if (app.ExitCode() != 0) return Fail(app.EndedText() + L" after ×");
+  Say(L"STATE closed exit=0");
+  return 0;
+}
+
 // After a failed run: confirm the message, check the window offers a new run, close it.
 int Recover(Downloader& app, const Options& options, HWND box) {
   Pause(options);
@@ -265,12 +434,7 @@ int Recover(Downloader& app, const Options& options, HWND box) {
   if (app.Visible(app.fileList)) return Fail(L"the file list is still shown after the failure");
   Say(L"STATE ready-again");
   Pause(options);
-  HWND close = probe::FindDescendant(app.window, L"", kCloseCaption);
-  if (!close || !probe::Press(close)) return Fail(L"cannot press the close button ×");
-  if (!WaitExit(app)) return Fail(L"the downloader did not end after ×");
-  if (app.ExitCode() != 0) return Fail(app.EndedText() + L" after ×");
-  Say(L"STATE closed exit=0");
-  return 0;
+  return Close(app);
 }
 
 }  // namespace
@@ -278,12 +442,20 @@ int Recover(Downloader& app, const Options& options, HWND box) {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step] [--ready-timeout S] [--run-timeout S]");
+    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step] [--ready-timeout S] [--run-timeout S] "
+        L"[--ready-close | [--watch-rows] [--ping]]");
     return 2;
   }
   ULONGLONG started = GetTickCount64();
   Downloader app;
+  if (options.readyClose) Say(L"STATE looking");
   if (int rc = WaitReady(app, options, started)) return rc;
+  if (options.readyClose) {
+    Say(L"READY at=" + app.readyAt);
+    if (int rc = Close(app)) return rc;
+    Say(L"RESULT ok");
+    return 0;
+  }
   std::wstring folder = probe::TextOf(app.folderBox);
   RunEnd end = RunEnd::kFailed;
   HWND box = nullptr;

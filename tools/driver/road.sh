@@ -27,6 +27,7 @@ road_result=""
 road_ready_seconds=""
 road_run_seconds=""
 road_cpu_seconds=""
+road_ready_cpu_seconds=""
 road_engine_cpu_seconds=""
 road_peak_kib=""
 road_engine_peak_kib=""
@@ -195,6 +196,8 @@ road_drive() {
         case $state in
           ready)
             road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}')
+            usage=$(road_proc_usage "$road_app_pid")
+            road_ready_cpu_seconds=${usage% *}
             server_before=$(road_wineserver_cpu) ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
@@ -281,11 +284,12 @@ road_stop() {
 # replacing what an earlier run wrote there and keeping every other section (each benchmark
 # script owns one section of docs/benchmarks.md). A new section goes at the end.
 road_write_section() {
-  python3 - "$1" "$2" <<'PYEOF'
+  # The program below comes in on Python's stdin, so the text goes by the environment.
+  BM_SECTION_TEXT=$(cat) python3 - "$1" "$2" <<'PYEOF'
 import os, sys
 path, name = sys.argv[1], sys.argv[2]
 begin, end = "<!-- begin %s -->" % name, "<!-- end %s -->" % name
-text = sys.stdin.read().rstrip("\n")
+text = os.environ["BM_SECTION_TEXT"].rstrip("\n")
 old = open(path, encoding="utf-8").read() if os.path.exists(path) else "# Benchmarks\n"
 block = "%s\n%s\n%s" % (begin, text, end)
 if begin in old and end in old:

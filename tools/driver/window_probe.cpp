@@ -101,4 +101,38 @@ int ProgressPosition(HWND bar) {
   return static_cast<int>(position);
 }
 
+RemoteListReader::RemoteListReader(HWND list) : list_(list) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  process_.Reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+  if (!process_) return;
+  remote_ = VirtualAllocEx(process_.Get(), nullptr, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE,
+                           PAGE_READWRITE);
+}
+
+RemoteListReader::~RemoteListReader() {
+  if (remote_) VirtualFreeEx(process_.Get(), remote_, 0, MEM_RELEASE);
+}
+
+std::wstring RemoteListReader::CellText(int row, int column) {
+  if (!remote_) return std::wstring();
+  wchar_t* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote_) + sizeof(LVITEMW));
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = remoteText;
+  item.cchTextMax = kTextChars;
+  if (!WriteProcessMemory(process_.Get(), remote_, &item, sizeof item, nullptr)) return std::wstring();
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_),
+                           SMTO_ABORTIFHUNG, kTextTimeoutMs, &length)) {
+    return std::wstring();
+  }
+  if (length == 0) return std::wstring();
+  std::wstring text(length < kTextChars ? static_cast<size_t>(length) : kTextChars - 1, L'\0');
+  if (!ReadProcessMemory(process_.Get(), remoteText, text.data(), text.size() * sizeof(wchar_t), nullptr)) {
+    return std::wstring();
+  }
+  return text;
+}
+
 }  // namespace probe

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/win_handles.h"
+
 namespace probe {
 
 // A window that does not answer within this time is read from its stored caption instead.
@@ -36,5 +38,27 @@ bool Press(HWND button);
 int ListItemCount(HWND list);
 // Position of a progress bar, -1 when it does not answer.
 int ProgressPosition(HWND bar);
+
+// Reads the cells of a list-view control of another process. The platform carries no
+// list-view item across processes, so the item and its text buffer live in the owner's
+// address space for the reader's lifetime. One thread at a time.
+class RemoteListReader {
+ public:
+  explicit RemoteListReader(HWND list);
+  ~RemoteListReader();
+  RemoteListReader(const RemoteListReader&) = delete;
+  RemoteListReader& operator=(const RemoteListReader&) = delete;
+
+  // False when the owner's memory could not be reached.
+  bool Ready() const { return remote_ != nullptr; }
+  // The cell's text; empty when it is empty or cannot be read.
+  std::wstring CellText(int row, int column);
+
+ private:
+  static constexpr int kTextChars = 1024;
+  HWND list_;
+  UniqueHandle process_;
+  void* remote_ = nullptr;
+};
 
 }  // namespace probe
