@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "app_test_support.h"
+#include "process_handles.h"
 #include "runtime/win_handles.h"
 
 namespace {
@@ -42,47 +42,6 @@ struct Usage {
   SIZE_T privateBytes = 0;   // committed private pages of the address space
   SIZE_T workingSet = 0;
 };
-
-// Entries of SystemExtendedHandleInformation.
-constexpr auto kExtendedHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(64);
-struct HandleEntry {
-  PVOID object;
-  ULONG_PTR processId;
-  ULONG_PTR handleValue;
-  ULONG grantedAccess;
-  USHORT creatorBackTraceIndex;
-  USHORT objectTypeIndex;
-  ULONG handleAttributes;
-  ULONG reserved;
-};
-struct HandleList {
-  ULONG_PTR count;
-  ULONG_PTR reserved;
-  HandleEntry handles[1];
-};
-
-size_t HandlesInTheSystemList() {
-  constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-  std::vector<unsigned char> buffer(1 << 16);
-  for (;;) {
-    ULONG needed = 0;
-    const NTSTATUS status = NtQuerySystemInformation(kExtendedHandleInformation, buffer.data(),
-                                                     static_cast<ULONG>(buffer.size()), &needed);
-    if (status == kLengthMismatch) {
-      buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-      continue;
-    }
-    if (status < 0) return 0;
-    break;
-  }
-  const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-  const ULONG_PTR self = GetCurrentProcessId();
-  size_t count = 0;
-  for (ULONG_PTR i = 0; i < list->count; ++i) {
-    if (list->handles[i].processId == self) ++count;
-  }
-  return count;
-}
 
 SIZE_T CommittedPrivateBytes() {
   SIZE_T total = 0;
