@@ -245,8 +245,8 @@ CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
 //   the name and name.aria2        -> the same, then name.aria2 deleted
 //   the name, name.aria2, name.bak -> an interrupted run: the name and name.aria2 deleted,
 //                                     name.bak (the file from before that run) kept
-// When the task completes name.bak is deleted; when it fails the partial file is deleted and
-// name.bak moved back.
+// When the task completes name.bak is deleted; when it fails the partial file and its
+// name.aria2 are deleted and name.bak moved back.
 CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
                           const CWString& header, const CWString& userAgent, int32_t row) {
   const CWString folder = WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir);
@@ -442,6 +442,9 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
     DeleteIfExists(backup);
   } else {
     DeleteIfExists(task.path);
+    // The engine's control file of the partial download would otherwise describe the file
+    // that comes back, as if it were a download to resume.
+    DeleteIfExists(task.path + L".aria2");
     if (FileExists(backup)) MoveFileW(backup.GetText(), task.path.GetText());
   }
   CMMutexGuard guard(tableLock);

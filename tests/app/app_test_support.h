@@ -1,10 +1,16 @@
 // Helpers of the application tests: a main window whose platform services are recorded
-// instead of shown, message pumping, and small Win32 readers.
+// instead of shown, message pumping, small Win32 readers, and what the tests of whole runs
+// share: the drive emulator's control and log, a watch over a run, a log of the list's cell
+// texts and the fixture that creates the window with the real engine.
+// Everything here belongs to the test's main (user-interface) thread.
 #pragma once
 
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +50,8 @@ class TestMainWindow : public rg_my_main_window {
 
 // A click as the platform reports it: BN_CLICKED from the control to the form.
 void Click(const rg_my_main_window& window, const CKelWinControl& control);
+// The Escape key as a key press arrives during a run: at the list, which has the focus then.
+void PressEscape(const rg_my_main_window& window);
 // Dispatches every queued message of this thread.
 void PumpMessages();
 // The window's rectangle in its parent's client coordinates.
@@ -52,12 +60,105 @@ RECT RectInParent(HWND window);
 std::wstring ProgramFolder();
 // The first line of an environment variable naming a folder ("" when unset).
 std::wstring EnvironmentText(const wchar_t* name);
-// POSTs a control command to the drive emulator of the test fixture; its status code (0 when
-// it did not answer).
-int32_t ControlEmulator(const wchar_t* json);
 // Reads a whole file as bytes; false when it cannot be read.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 // Height of a font handle's LOGFONT.
 LONG FontHeight(HFONT font);
 // -(LOGPIXELSY * points / 72), as the toolkit computes font heights.
 LONG PointsHeight(int points);
+
+// -- The drive emulator the test fixture serves on the build's drive address ------------------
+
+inline constexpr const wchar_t* kStreamPath = L"/space/api/box/stream/download/all/";
+
+// POSTs a control command to the emulator; its status code (0 when it did not answer).
+int32_t ControlEmulator(const std::wstring& json);
+// GETs a file's stream from the emulator as the engine does (with the download cookie); the
+// status code (0 when it did not answer) and the bytes.
+int32_t FetchServedFile(const std::wstring& token, std::string& bytes);
+
+struct LoggedRequest {
+  std::wstring path;
+  std::wstring range;  // the Range header, "" without one
+};
+// The requests the emulator logged after sequence number since, oldest first; the latest
+// sequence number, -1 when the log could not be read.
+int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests);
+// The emulator's latest sequence number (-1 when the log could not be read).
+int64_t LatestEmulatorRequest();
+
+// -- Watching a run ---------------------------------------------------------------------------
+
+// What the user would see at one moment of a run.
+struct RunSample {
+  bool startEnabled;
+  bool listVisible;
+  std::vector<std::vector<std::wstring>> cells;  // [row][column], the six columns
+  int Rows() const { return static_cast<int>(cells.size()); }
+  int RowsWithStatus() const;
+};
+
+// Samples the window every 15 ms while it runs; a thread timer, so the samples are taken
+// inside the run's message-dispatching waits. act, when given, sees each sample as it is
+// taken and may act on the window (a key press, the engine's end ...). One at a time.
+class RunWatch {
+ public:
+  using Act = std::function<void(TestMainWindow&, const RunSample&)>;
+  RunWatch(TestMainWindow& window, Act act);
+  ~RunWatch();
+  RunWatch(const RunWatch&) = delete;
+  RunWatch& operator=(const RunWatch&) = delete;
+
+  std::vector<RunSample> samples;
+
+ private:
+  static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
+
+  TestMainWindow& window_;
+  Act act_;
+  UINT_PTR timer_ = 0;
+};
+
+// Every text the list's cells are given while this object lives, in order: the list's window
+// procedure is wrapped, so the updates the engine's worker sends are all seen, however
+// quickly they follow each other. One at a time; must go before the list's window.
+class CellLog {
+ public:
+  explicit CellLog(HWND list);
+  ~CellLog();
+  CellLog(const CellLog&) = delete;
+  CellLog& operator=(const CellLog&) = delete;
+
+  // The texts cell (row, column) was given, oldest first.
+  std::vector<std::wstring> History(int row, int column) const;
+
+ private:
+  struct Entry {
+    int row;
+    int column;
+    std::wstring text;
+  };
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wp, LPARAM lp);
+
+  HWND list_;
+  WNDPROC previous_;
+  std::vector<Entry> entries_;
+};
+
+// Whole runs of the main window with the real engine (aria2c.exe beside the test program)
+// against the drive emulator, reset before and after each test. Each test saves into its own
+// emptied folder: testFolder_ + "\\Brinemarch".
+class EngineRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates the window, which starts the engine, points it at saveFolder_ and starts watching.
+  void CreateWindowWithTheEngine(RunWatch::Act act = {});
+
+  std::wstring testFolder_;
+  std::wstring saveFolder_;
+  std::unique_ptr<TestMainWindow> window_;
+  std::unique_ptr<CellLog> cellLog_;
+  std::unique_ptr<RunWatch> watch_;
+};

@@ -5,93 +5,18 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
 #include "app_test_support.h"
 #include "runtime/convert.h"
-#include "runtime/utils.h"
 
 namespace {
 
 constexpr int kDemoFiles = 10;
 
-// What the user would see at one moment of a run, sampled by a timer inside the run's waits.
-struct Sample {
-  bool startEnabled;
-  bool listVisible;
-  int rows;
-  int rowsWithStatus;
-};
-
-struct RunWatch {
-  TestMainWindow* window = nullptr;
-  std::vector<Sample> samples;
-  bool escapeSent = false;
-  bool sendEscapeWhenRowsShow = false;
-};
-RunWatch* watch = nullptr;
-
-void CALLBACK SampleRun(HWND, UINT, UINT_PTR, DWORD) {
-  if (!watch || !watch->window->IsRunning()) return;
-  rg_my_main_window& window = *watch->window;
-  Sample sample{window.startButton.IsEnabled(), window.fileList.IsVisible(), window.fileList.GetRowCount(), 0};
-  for (int row = 0; row < sample.rows; ++row) {
-    if (!window.fileList.GetCellText(row, 5).IsEmpty()) ++sample.rowsWithStatus;
-  }
-  watch->samples.push_back(sample);
-  // Once every file was handed to the engine and reported: the run is only waiting then.
-  if (watch->sendEscapeWhenRowsShow && !watch->escapeSent && sample.rows == kDemoFiles &&
-      sample.rowsWithStatus == kDemoFiles) {
-    watch->escapeSent = true;
-    // As a key press arrives: at the list, which has the focus during a run.
-    PostMessageW(window.fileList.GetHwnd(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-  }
-}
-
-class RunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (GetFileAttributesW((ProgramFolder() + L"aria2c.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
-      GTEST_SKIP() << "aria2c.exe is not beside the test program (run scripts/setup.sh)";
-    }
-    ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200) << "the drive emulator does not answer";
-    // One folder per test, emptied first: the files must come from this run.
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::wstring folder =
-        std::wstring(temp) + L"bm app run\\" + Utf8ToText(test, std::strlen(test), true).ToStdString();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-    saveFolder_ = folder + L"\\Brinemarch";
-    watch = &watch_;
-  }
-  void TearDown() override {
-    if (timer_) KillTimer(nullptr, timer_);
-    watch = nullptr;
-    window_.reset();
-    ControlEmulator(L"{\"reset\": true}");
-  }
-
-  void CreateWindowWithTheEngine() {
-    window_ = std::make_unique<TestMainWindow>(TestMainWindow::kRealEngine);
-    ASSERT_TRUE(window_->CreateTopLevel());
-    ASSERT_EQ(window_->downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
-    window_->saveFolderBox.SetText(saveFolder_.c_str());
-    watch_.window = window_.get();
-    timer_ = SetTimer(nullptr, 0, 15, &SampleRun);
-  }
-
-  std::wstring saveFolder_;
-  std::unique_ptr<TestMainWindow> window_;
-  RunWatch watch_;
-  UINT_PTR timer_ = 0;
-};
+using RunTest = EngineRunTest;
 
 TEST_F(RunTest, ARunFillsTheRowsThenOffersTheInstallWhichStartsTheDownloadedInstaller) {
   // Streams slow enough for the run to be watched (a part takes about two seconds).
@@ -113,9 +38,9 @@ TEST_F(RunTest, ARunFillsTheRowsThenOffersTheInstallWhichStartsTheDownloadedInst
   // While running: the button disabled, the list shown with one row per file, live texts.
   bool sawRunning = false;
   bool sawLiveText = false;
-  for (const Sample& sample : watch_.samples) {
-    if (!sample.startEnabled && sample.listVisible && sample.rows == kDemoFiles) sawRunning = true;
-    if (sample.rowsWithStatus > 0) sawLiveText = true;
+  for (const RunSample& sample : watch_->samples) {
+    if (!sample.startEnabled && sample.listVisible && sample.Rows() == kDemoFiles) sawRunning = true;
+    if (sample.RowsWithStatus() > 0) sawLiveText = true;
   }
   EXPECT_TRUE(sawRunning);
   EXPECT_TRUE(sawLiveText);
@@ -152,12 +77,17 @@ TEST_F(RunTest, EscapeDuringARunStopsTheEngineAndEndsTheProgram) {
   // Slow streams: the run is still going when the key arrives.
   ASSERT_EQ(ControlEmulator(L"{\"stream\": {\"throttle\": 32768}}"), 200);
   CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
-  watch_.sendEscapeWhenRowsShow = true;
-  CreateWindowWithTheEngine();
+  bool escapeSent = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample& sample) {
+    // Once every file was handed to the engine and reported: the run is only waiting then.
+    if (escapeSent || sample.Rows() != kDemoFiles || sample.RowsWithStatus() != kDemoFiles) return;
+    escapeSent = true;
+    PressEscape(window);
+  });
 
   Click(*window_, window_->startButton);
 
-  EXPECT_TRUE(watch_.escapeSent);
+  EXPECT_TRUE(escapeSent);
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
   EXPECT_EQ(window_->downloadEngine.engine.ready.load(), 0);
   EXPECT_FALSE(window_->IsRunning());

@@ -302,6 +302,23 @@ TEST_F(FakeEngineTest, DiskFullFailsAtOnceAndPutsTheOldFileBack) {
   EXPECT_EQ(recorded[2].row, 5);
 }
 
+TEST_F(FakeEngineTest, AFailedTaskTakesItsControlFileAlongWithItsPartialFile) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  ScratchFolder folder(L"failedcontrol");
+  WriteBytes(folder / L"a.rar", "old");
+  Script(std::string(R"({"steps":)") + kActive + "}");
+  engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
+  // What the engine leaves of a download that stopped part way.
+  WriteBytes(folder / L"a.rar", "partial");
+  WriteBytes(folder / L"a.rar.aria2", "control of the partial file");
+  SetTask("a.rar", R"([{"status":"error","errorCode":"6","totalLength":"100","completedLength":"10"}])");
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
+  EXPECT_FALSE(Exists(folder / L"a.rar.bak"));
+  EXPECT_FALSE(Exists(folder / L"a.rar.aria2"));
+}
+
 TEST_F(FakeEngineTest, AnErrorCodeWithoutDescriptionStillEndsTheTask) {
   rg_n1666 engine;
   UseFakeEngine(engine);

@@ -1,0 +1,410 @@
+// Runs of the main window with the real engine while the drive or the engine misbehaves: a
+// listing that fails, a stream that drops, a missing file, the engine killed, hostile file
+// names, a file past 4 GiB. Each test states what the user sees and that nothing of theirs is
+// lost or written outside the save folder.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app_test_support.h"
+#include "engine/display_texts.h"
+#include "engine/engine_process.h"
+#include "runtime/utils.h"
+#include "runtime/win_handles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const wchar_t* kListPath = L"/space/api/explorer/v3/children/list/";
+
+// Serves a share folder holding children (JSON nodes as the emulator's trees take them).
+int32_t ServeTree(const std::wstring& children) {
+  return ControlEmulator(L"{\"tree\": {\"name\": \"Brinemarch\", \"children\": [" + children + L"]}}");
+}
+
+// Paths below folder relative to it, "\" separated, folders included.
+std::set<std::wstring> Entries(const std::wstring& folder) {
+  std::set<std::wstring> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    entries.insert(it->path().lexically_relative(folder).wstring());
+  }
+  return entries;
+}
+
+// Names of the entries directly in folder.
+std::set<std::wstring> Children(const std::wstring& folder) {
+  std::set<std::wstring> children;
+  std::error_code error;
+  for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    children.insert(it->path().filename().wstring());
+  }
+  return children;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+std::string Served(const std::wstring& token) {
+  std::string bytes;
+  EXPECT_EQ(FetchServedFile(token, bytes), 200) << "token " << testing::PrintToString(token);
+  return bytes;
+}
+
+bool Contains(const std::vector<std::wstring>& texts, const wchar_t* text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// The stream requests (and their ranges) logged since a sequence number, for one token.
+std::vector<LoggedRequest> StreamRequests(int64_t since, const std::wstring& token = L"") {
+  std::vector<LoggedRequest> logged;
+  EXPECT_GE(EmulatorRequests(since, logged), 0);
+  std::vector<LoggedRequest> streams;
+  for (const LoggedRequest& request : logged) {
+    if (request.path.starts_with(kStreamPath) && request.path.ends_with(token)) streams.push_back(request);
+  }
+  return streams;
+}
+
+int ListingRequests(int64_t since) {
+  std::vector<LoggedRequest> logged;
+  EXPECT_GE(EmulatorRequests(since, logged), 0);
+  return static_cast<int>(std::count_if(logged.begin(), logged.end(),
+                                        [](const LoggedRequest& request) { return request.path == kListPath; }));
+}
+
+bool NoEngineRuns() {
+  for (int i = 0; i < 400 && FindProcessId(L"aria2c.exe") != 0; ++i) Sleep(50);
+  return FindProcessId(L"aria2c.exe") == 0;
+}
+
+class FaultMatrixTest : public EngineRunTest {
+ protected:
+  // The failure as the user meets it: one box, then the start button offered again.
+  void ExpectFailureShown() {
+    ASSERT_EQ(window_->boxes.size(), 1u);
+    EXPECT_EQ(window_->boxes[0].text, L"下载失败,请重试！");
+    EXPECT_EQ(window_->boxes[0].caption, L"信息:");
+    EXPECT_EQ(window_->boxes[0].type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(window_->startButton.GetText(), L"开始下载");
+    EXPECT_TRUE(window_->startButton.IsEnabled());
+    EXPECT_FALSE(window_->fileList.IsVisible());
+    EXPECT_FALSE(window_->pictureBox.IsVisible());
+  }
+
+  void ExpectSuccessShown() {
+    EXPECT_TRUE(window_->boxes.empty());
+    EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+    EXPECT_TRUE(window_->pictureBox.IsVisible());
+  }
+};
+
+// -- Listing faults ---------------------------------------------------------------------------
+
+struct ListingFault {
+  const char* name;
+  const wchar_t* control;
+};
+
+class ListingFaultTest : public FaultMatrixTest, public ::testing::WithParamInterface<ListingFault> {};
+
+TEST_P(ListingFaultTest, FailsWithoutFolderOrStreamsAndTheNextPressRunsAgain) {
+  const std::wstring share = L"{\"name\": \"again.bin\", \"token\": \"tokAgain\", \"size\": 70001}";
+  ASSERT_EQ(ServeTree(share), 200);
+  CreateWindowWithTheEngine();
+  ASSERT_EQ(ControlEmulator(GetParam().control), 200);
+  const int64_t before = LatestEmulatorRequest();
+  ASSERT_GE(before, 0);
+
+  Click(*window_, window_->startButton);
+
+  ExpectFailureShown();
+  EXPECT_EQ(window_->fileList.GetRowCount(), 0);
+  EXPECT_GE(ListingRequests(before), 1);
+  EXPECT_TRUE(StreamRequests(before).empty());
+  EXPECT_FALSE(Exists(testFolder_)) << "a failed listing created the save folder";
+
+  // The drive answers again: the offered start is a whole new run.
+  ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200);
+  ASSERT_EQ(ServeTree(share), 200);
+  Click(*window_, window_->startButton);
+  EXPECT_EQ(window_->boxes.size(), 1u);
+  EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+  std::string downloaded;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\again.bin", downloaded));
+  EXPECT_TRUE(downloaded == Served(L"tokAgain"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drive, ListingFaultTest,
+    ::testing::Values(ListingFault{"ServerError", L"{\"list\": {\"mode\": \"500\"}}"},
+                      ListingFault{"InvalidJson", L"{\"list\": {\"mode\": \"invalid_json\"}}"},
+                      // The drive no longer takes the session the build carries.
+                      ListingFault{"ExpiredSession", L"{\"cookies\": {\"list\": \"Cookie: bm_session=expired\"}}"},
+                      // Bounded by the listing's own timeout.
+                      ListingFault{"NoAnswer", L"{\"list\": {\"mode\": \"hang\"}}"}),
+    [](const ::testing::TestParamInfo<ListingFault>& info) { return std::string(info.param.name); });
+
+// -- Streams ----------------------------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, AStreamThatDropsIsResumedAndTheFileArrivesWhole) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"resumed.bin\", \"token\": \"tokResumed\", \"size\": 1572871},"
+                      L"{\"name\": \"steady.bin\", \"token\": \"tokSteady\", \"size\": 300001}"),
+            200);
+  ASSERT_EQ(ControlEmulator(L"{\"stream\": {\"drop_after\": 400000, \"token\": \"tokResumed\", \"times\": 2}}"), 200);
+  CreateWindowWithTheEngine();
+  const int64_t before = LatestEmulatorRequest();
+  ASSERT_GE(before, 0);
+
+  Click(*window_, window_->startButton);
+
+  ExpectSuccessShown();
+  ASSERT_EQ(ControlEmulator(L"{\"stream\": null}"), 200);
+  std::string resumed, steady;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\resumed.bin", resumed));
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\steady.bin", steady));
+  EXPECT_TRUE(resumed == Served(L"tokResumed"));
+  EXPECT_TRUE(steady == Served(L"tokSteady"));
+  // Two drops, so at least three requests; a later one goes on from where the bytes ended.
+  const std::vector<LoggedRequest> requests = StreamRequests(before, L"tokResumed");
+  EXPECT_GE(requests.size(), 3u);
+  bool continued = false;
+  for (const LoggedRequest& request : requests) {
+    if (request.range.starts_with(L"bytes=") && std::wcstoll(request.range.c_str() + 6, nullptr, 10) > 0) {
+      continued = true;
+    }
+  }
+  EXPECT_TRUE(continued) << "every request started from the first byte";
+  EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"resumed.bin", L"steady.bin"}));
+  const std::vector<std::wstring> status = cellLog_->History(0, 5);
+  EXPECT_TRUE(Contains(status, L"完成"));
+  ASSERT_FALSE(status.empty());
+  EXPECT_EQ(status.back(), L"完毕");
+}
+
+TEST_F(FaultMatrixTest, AMissingFileFailsTheRunAndTheUsersFileOfThatNameComesBack) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"good.bin\", \"token\": \"tokGood\", \"size\": 200003},"
+                      L"{\"name\": \"missing.rar\", \"token\": \"tokMissing\", \"size\": 100000}"),
+            200);
+  ASSERT_EQ(ControlEmulator(L"{\"stream\": {\"status\": 404, \"token\": \"tokMissing\"}}"), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  const std::string mine = "the user's own missing.rar";
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\missing.rar", mine));
+  CreateWindowWithTheEngine();
+
+  Click(*window_, window_->startButton);
+
+  ExpectFailureShown();
+  ASSERT_EQ(window_->fileList.GetRowCount(), 2);
+  std::string good, missing;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\good.bin", good));
+  EXPECT_TRUE(good == Served(L"tokGood"));
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\missing.rar", missing));
+  EXPECT_EQ(missing, mine);
+  EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"good.bin", L"missing.rar"}));
+  // The failed row ends finished after its failure; the good one completed.
+  const std::vector<std::wstring> failed = cellLog_->History(1, 5);
+  EXPECT_TRUE(Contains(failed, L"error"));
+  EXPECT_FALSE(Contains(failed, L"完成"));
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed.back(), L"完毕");
+  EXPECT_EQ(window_->fileList.GetCellText(1, 3), L"0Byte/S");
+  const std::vector<std::wstring> completed = cellLog_->History(0, 5);
+  EXPECT_TRUE(Contains(completed, L"完成"));
+  ASSERT_FALSE(completed.empty());
+  EXPECT_EQ(completed.back(), L"完毕");
+}
+
+// -- The engine -------------------------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, TheEngineKilledDuringARunFailsItAndLeavesNoPartialFiles) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"k0.rar\", \"token\": \"tokKill0\", \"size\": 2097152, \"throttle_bps\": 131072},"
+                      L"{\"name\": \"k1.rar\", \"token\": \"tokKill1\", \"size\": 2097152, \"throttle_bps\": 131072},"
+                      L"{\"name\": \"k2.rar\", \"token\": \"tokKill2\", \"size\": 2097152, \"throttle_bps\": 131072}"),
+            200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\k0.rar", "mine"));
+  bool killed = false;
+  CreateWindowWithTheEngine([&](TestMainWindow&, const RunSample& sample) {
+    if (killed || sample.Rows() != 3) return;
+    for (const auto& row : sample.cells) {
+      if (row[5] != L"下载") return;
+    }
+    // Every file is downloading: the engine goes as a crash or the task manager would end it.
+    const int64_t engine = FindProcessId(L"aria2c.exe");
+    UniqueHandle process(engine > 0 ? OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(engine)) : nullptr);
+    killed = process && TerminateProcess(process.Get(), 1);
+  });
+
+  Click(*window_, window_->startButton);
+
+  ASSERT_TRUE(killed);
+  ExpectFailureShown();
+  EXPECT_EQ(window_->downloadEngine.engine.ready.load(), 0);
+  std::string k0;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\k0.rar", k0));
+  EXPECT_EQ(k0, "mine");
+  // The partial files went; what is left claims nothing.
+  EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"k0.rar"}));
+  for (int row = 0; row < 3; ++row) {
+    const std::vector<std::wstring> status = cellLog_->History(row, 5);
+    EXPECT_TRUE(Contains(status, L"error")) << row;
+    EXPECT_FALSE(Contains(status, L"完成")) << row;
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), L"完毕") << row;
+  }
+
+  // The window does not start another engine: the next press fails at once, without a
+  // download, until the program is started again.
+  const int64_t before = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  EXPECT_EQ(window_->boxes.size(), 2u);
+  EXPECT_EQ(window_->startButton.GetText(), L"开始下载");
+  EXPECT_EQ(window_->engineStarts, 1);
+  EXPECT_TRUE(StreamRequests(before).empty());
+  EXPECT_TRUE(NoEngineRuns());
+  EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"k0.rar"}));
+}
+
+// -- Names --------------------------------------------------------------------------------------
+
+TEST_F(FaultMatrixTest, HostileAndChineseNamesStayInTheSaveFolderAndArriveIntact) {
+  // Names as a drive may list them: path steps, a drive, a device, separators, a colon,
+  // Chinese with spaces, a file in a sub-folder and an empty file.
+  ASSERT_EQ(ServeTree(LR"({"name": "..\\..\\x.exe", "token": "tokUp", "size": 1024},
+                          {"name": "C:\\x", "token": "tokDrive", "size": 1025},
+                          {"name": "CON", "token": "tokDevice", "size": 1026},
+                          {"name": "a/b.txt", "token": "tokSlash", "text": "slash in the name\n"},
+                          {"name": "c:d.txt", "token": "tokColon", "text": "colon in the name\n"},
+                          {"name": "客户端 补丁 第1部分.rar", "token": "tokChinese", "size": 65536},
+                          {"name": "子目录 资料", "children": [
+                            {"name": "说明 文档.txt", "token": "tokInner", "text": "中文内容\n"}]},
+                          {"name": "empty.bin", "token": "tokEmpty", "size": 0})"),
+            200);
+  const struct {
+    const wchar_t* saved;  // below the save folder
+    const wchar_t* token;
+  } files[] = {{L"_\\_\\x.exe", L"tokUp"},     {L"C_\\x", L"tokDrive"},
+               {L"_CON", L"tokDevice"},        {L"a\\b.txt", L"tokSlash"},
+               {L"c_d.txt", L"tokColon"},      {L"客户端 补丁 第1部分.rar", L"tokChinese"},
+               {L"说明 文档.txt", L"tokInner"}, {L"empty.bin", L"tokEmpty"}};
+  const std::wstring runs = fs::path(testFolder_).parent_path().wstring();
+  DeleteFileW((runs + L"\\x.exe").c_str());
+  CreateWindowWithTheEngine();
+  const std::set<std::wstring> rootBefore = Children(L"C:\\");
+
+  Click(*window_, window_->startButton);
+
+  ExpectSuccessShown();
+  std::set<std::wstring> expected{L"_", L"_\\_", L"C_", L"a"};
+  for (const auto& file : files) {
+    expected.insert(file.saved);
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(saveFolder_ + L"\\" + file.saved, bytes) && bytes == Served(file.token))
+        << testing::PrintToString(std::wstring(file.saved));
+  }
+  EXPECT_EQ(Entries(saveFolder_), expected);
+  std::string empty = "not read";
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\empty.bin", empty));
+  EXPECT_TRUE(empty.empty());
+  std::string inner;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\说明 文档.txt", inner));
+  EXPECT_EQ(inner, "中文内容\n");
+  // Nothing beside or above the save folder, nothing at the drive's root.
+  EXPECT_EQ(Children(testFolder_), std::set<std::wstring>{L"Brinemarch"});
+  EXPECT_FALSE(Exists(runs + L"\\x.exe"));
+  EXPECT_EQ(Children(L"C:\\"), rootBefore);
+  // Each row names where its file went and ends finished after completing.
+  ASSERT_EQ(window_->fileList.GetRowCount(), 8);
+  for (int row = 0; row < 8; ++row) {
+    std::wstring shown = files[row].saved;
+    std::replace(shown.begin(), shown.end(), L'\\', L'/');
+    EXPECT_TRUE(window_->fileList.GetCellText(row, 1).ToStdString().ends_with(L"Brinemarch/" + shown))
+        << testing::PrintToString(window_->fileList.GetCellText(row, 1).ToStdString());
+    const std::vector<std::wstring> status = cellLog_->History(row, 5);
+    EXPECT_TRUE(Contains(status, L"完成")) << row;
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), L"完毕") << row;
+  }
+}
+
+// -- Sizes --------------------------------------------------------------------------------------
+
+// The one row is downloading and shows the length the engine knows (0 and no percent until the
+// server's answer came; a sample may fall between the cells of one update).
+bool KnowsItsLength(const RunSample& sample) {
+  return sample.Rows() == 1 && sample.cells[0][5] == L"下载" && sample.cells[0][2] != L"0Byte" &&
+         !sample.cells[0][4].empty();
+}
+
+TEST_F(FaultMatrixTest, AFileBeyondFourGibShowsItsSizeAndAnEscapeLeavesItIncomplete) {
+  constexpr int64_t kHugeSize = 5LL * 1024 * 1024 * 1024 + 123;
+  // At full speed for its first MiB, then slow: the run is still going when the key comes.
+  ASSERT_EQ(ServeTree(L"{\"name\": \"huge.bin\", \"token\": \"tokHuge\", \"size\": " + std::to_wstring(kHugeSize) +
+                      L", \"throttle_after\": 1048576, \"throttle_bps\": 262144}"),
+            200);
+  CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
+  int liveSamples = 0;
+  bool escapeSent = false;
+  size_t samplesBeforeEscape = 0;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample& sample) {
+    if (escapeSent || !KnowsItsLength(sample)) return;
+    if (++liveSamples < 20) return;
+    escapeSent = true;
+    samplesBeforeEscape = watch_->samples.size();
+    PressEscape(window);
+  });
+
+  Click(*window_, window_->startButton);
+
+  ASSERT_TRUE(escapeSent);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  EXPECT_EQ(window_->downloadEngine.engine.ready.load(), 0);
+  EXPECT_TRUE(NoEngineRuns());
+  EXPECT_NE(window_->startButton.GetText(), L"安装游戏");
+  const std::wstring size = FormatSize(static_cast<double>(kHugeSize)).ToStdString();
+  EXPECT_TRUE(size.ends_with(L"GB")) << testing::PrintToString(size);
+  // Up to the key: afterwards the engine is gone and the row is emptied cell by cell, which a
+  // sample may catch half done.
+  int checked = 0;
+  ASSERT_LE(samplesBeforeEscape, watch_->samples.size());
+  for (size_t i = 0; i < samplesBeforeEscape; ++i) {
+    const RunSample& sample = watch_->samples[i];
+    if (!KnowsItsLength(sample)) continue;
+    ++checked;
+    const std::vector<std::wstring>& row = sample.cells[0];
+    EXPECT_EQ(row[2], size);
+    ASSERT_TRUE(row[4].ends_with(L"%")) << testing::PrintToString(row[4]);
+    const double percent = std::wcstod(row[4].c_str(), nullptr);
+    EXPECT_GE(percent, 0.0);
+    EXPECT_LT(percent, 100.0);
+    EXPECT_TRUE(row[3].ends_with(L"/S") && !row[3].starts_with(L"-")) << testing::PrintToString(row[3]);
+  }
+  EXPECT_GE(checked, 20);
+  const std::vector<std::wstring> status = cellLog_->History(0, 5);
+  EXPECT_FALSE(Contains(status, L"完成"));
+  EXPECT_FALSE(Contains(status, L"完毕"));
+  // Whatever the engine left is marked as unfinished by its control file.
+  if (Exists(saveFolder_ + L"\\huge.bin")) {
+    EXPECT_TRUE(Exists(saveFolder_ + L"\\huge.bin.aria2"));
+  }
+  std::error_code ignored;
+  fs::remove_all(testFolder_, ignored);
+}
+
+}  // namespace
