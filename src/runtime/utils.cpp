@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -160,10 +161,27 @@ bool RunProgram(CWTextRef commandLine, int showMode) {
 namespace {
 
 // The calling thread's wait timers, one per nesting level (a handler dispatched inside a wait
-// may wait too), made at first use and closed when the thread ends. Loops of 1 ms waits run
-// for whole downloads: a kernel timer made and closed at every step costs more than the step.
+// may wait too), made at first use. Loops of 1 ms waits run for whole downloads: a kernel
+// timer made and closed at every step costs more than the step. The timers are kept in a
+// fiber-local slot whose callback closes them when the thread ends (C++ thread_local objects
+// with destructors are not safe at thread exit with this toolchain's emulated TLS).
 class ThreadWaitTimers {
  public:
+  // The calling thread's timers; null when no slot or memory is left.
+  static ThreadWaitTimers* OfThisThread() {
+    static const DWORD slot = FlsAlloc(&ThreadEnded);
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    auto* timers = static_cast<ThreadWaitTimers*>(FlsGetValue(slot));
+    if (!timers) {
+      timers = new (std::nothrow) ThreadWaitTimers;
+      if (timers && !FlsSetValue(slot, timers)) {
+        delete timers;
+        timers = nullptr;
+      }
+    }
+    return timers;
+  }
+
   // The timer of the next level, null when none can be made; Leave gives the level back.
   HANDLE Enter() {
     if (depth_ == timers_.size()) timers_.emplace_back(CreateWaitableTimerW(nullptr, FALSE, nullptr));
@@ -175,18 +193,19 @@ class ThreadWaitTimers {
   void Leave() { --depth_; }
 
  private:
+  static void WINAPI ThreadEnded(void* timers) { delete static_cast<ThreadWaitTimers*>(timers); }
+
   std::vector<UniqueHandle> timers_;
   size_t depth_ = 0;
 };
-
-thread_local ThreadWaitTimers waitTimers;
 
 }  // namespace
 
 void WaitWithMessages(uint32_t milliseconds) {
   // Sent messages wake the wait too: a worker's SendMessage to our windows must not stall.
   constexpr DWORD kWakeMask = QS_ALLEVENTS | QS_SENDMESSAGE;
-  HANDLE timer = waitTimers.Enter();
+  ThreadWaitTimers* timers = ThreadWaitTimers::OfThisThread();
+  HANDLE timer = timers ? timers->Enter() : nullptr;
   LARGE_INTEGER due{};
   due.QuadPart = -10000LL * milliseconds;
   // Setting the timer also clears a signal left by an earlier wait that ended otherwise.
@@ -220,6 +239,6 @@ void WaitWithMessages(uint32_t milliseconds) {
     }
     if (result != WAIT_OBJECT_0 + 1) break;
   }
-  if (timer) waitTimers.Leave();
+  if (timer) timers->Leave();
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
 }

@@ -359,6 +359,20 @@ TEST(Waiting, WaitingOverAndOverDoesNotCollectHandles) {
   EXPECT_LE(HandlesInTheSystemList(), before);
 }
 
+TEST(Waiting, ThreadsThatWaitedLeaveNoHandlesBehind) {
+  // A first thread settles what the platform keeps once per process for threads.
+  std::thread([] { WaitWithMessages(1); }).join();
+  const size_t before = HandlesInTheSystemList();
+  ASSERT_GT(before, 0u);
+  for (int i = 0; i < 40; ++i) {
+    std::thread([] {
+      WaitWithMessages(1);
+      WaitWithMessages(0);
+    }).join();
+  }
+  EXPECT_LE(HandlesInTheSystemList(), before + 2);
+}
+
 TEST(Waiting, AQuitMessageIsKeptForTheCallersLoop) {
   PostQuitMessage(7);
   WaitWithMessages(0);
