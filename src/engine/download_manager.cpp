@@ -23,7 +23,9 @@ int32_t rg_n1434::StartEngine(const CWString& engineDir) {
 bool rg_n1434::WaitWhileOpen(int32_t limit) {
   while (engine.PendingCount() >= limit) {
     if (!engine.EnsurePoller()) return false;
-    WaitWithMessages(1);
+    // Woken by every change of the task table, and by the window's messages; the time limit
+    // only bounds a change that could go unnoticed.
+    engine.WaitForTableChange(kTableWaitMs);
   }
   return true;
 }

@@ -23,6 +23,8 @@ class rg_n1434 : public CKelObject {
 
   // A run keeps fewer open tasks than this after each add.
   static constexpr int32_t kMaxOpenTasks = 12;
+  // Longest wait of a run between two looks at its open tasks.
+  static constexpr uint32_t kTableWaitMs = 100;
 
   rg_n1434();
   ~rg_n1434() override;

@@ -195,6 +195,7 @@ void rg_n1666::Shutdown() {
   taskIds.Clear();
   taskRows.Clear();
   taskPaths.Clear();
+  SetEvent(tableChanged.Get());
 }
 
 void rg_n1666::WatchEngineProcess(DWORD processId) {
@@ -315,6 +316,14 @@ bool rg_n1666::StartPollerLocked() {
   return true;
 }
 
+void rg_n1666::WaitForTableChange(uint32_t maxMilliseconds) {
+  if (tableChanged) {
+    WaitWithMessagesFor(tableChanged.Get(), maxMilliseconds);
+  } else {
+    WaitWithMessages(1);
+  }
+}
+
 bool rg_n1666::EnsurePoller() {
   CMMutexGuard guard(tableLock);
   return StartPollerLocked();
@@ -391,6 +400,7 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
       // Decided under the lock, so an add either sees the poller running or starts a new one.
       if (open.empty()) {
         pollerRunning = 0;
+        SetEvent(tableChanged.Get());
         return 0;
       }
     }
@@ -427,6 +437,7 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
 void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
   // The table may have been cleared (and refilled) since the pass took its copy.
   if (index < taskIds.Count() && id.View() == taskIds.GetText(index)) SetListEntry(taskIds, index, L"");
+  SetEvent(tableChanged.Get());
 }
 
 void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
@@ -471,4 +482,5 @@ void rg_n1666::FailOpenTasks(const CWString& failureText) {
   }
   CMMutexGuard guard(tableLock);
   pollerRunning = 0;
+  SetEvent(tableChanged.Get());
 }

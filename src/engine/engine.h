@@ -140,6 +140,10 @@ class rg_n1666 : public CKelObject {
   bool EnsurePoller();
   // Tasks that ended complete since construction.
   int32_t CompletedTaskCount() const { return completedCount.load(); }
+  // Waits, dispatching window messages, until the task table may have changed (a task ended,
+  // the table was cleared, the poller stopped) or at most maxMilliseconds. Waiters for the
+  // open tasks re-check at once instead of polling the table every millisecond.
+  void WaitForTableChange(uint32_t maxMilliseconds);
 
   CWString rpcSecret;               // the secret the running engine was given
   rg_XianChengChiLei2_n workerPool;  // one worker thread
@@ -182,5 +186,6 @@ class rg_n1666 : public CKelObject {
   UniqueHandle engineProcess;
   std::atomic<int32_t> stopping{0};  // set by destruction: launches and the poller end early
   std::atomic<int32_t> completedCount{0};
+  UniqueHandle tableChanged{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
   EventTarget<rg_n1666> events{this};
 };

@@ -201,7 +201,11 @@ class ThreadWaitTimers {
 
 }  // namespace
 
-void WaitWithMessages(uint32_t milliseconds) {
+namespace {
+
+// The message-pumping wait: until the time has passed or, when given, the handle is signalled.
+// True when the handle ended it.
+bool PumpWhileWaiting(HANDLE signal, uint32_t milliseconds) {
   // Sent messages wake the wait too: a worker's SendMessage to our windows must not stall.
   constexpr DWORD kWakeMask = QS_ALLEVENTS | QS_SENDMESSAGE;
   ThreadWaitTimers* timers = ThreadWaitTimers::OfThisThread();
@@ -212,6 +216,7 @@ void WaitWithMessages(uint32_t milliseconds) {
   const bool timed = timer && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
   const ULONGLONG deadline = GetTickCount64() + milliseconds;
   bool quit = false;
+  bool signalled = false;
   WPARAM quitCode = 0;
   for (;;) {
     MSG msg;
@@ -225,20 +230,32 @@ void WaitWithMessages(uint32_t milliseconds) {
       DispatchMessageW(&msg);
       TranslateMessage(&msg);
     }
-    DWORD result;
-    if (timed) {
-      result = MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, kWakeMask, MWMO_INPUTAVAILABLE);
-    } else {
+    // The signal first: it wins over a timer that fired meanwhile.
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (signal) handles[count++] = signal;
+    if (timed) handles[count++] = timer;
+    DWORD timeout = INFINITE;
+    if (!timed) {
       // Without a timer the deadline is counted by hand.
       const ULONGLONG now = GetTickCount64();
       if (now >= deadline) break;
-      result = MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), kWakeMask,
-                                           MWMO_INPUTAVAILABLE);
-      if (result == WAIT_TIMEOUT) break;
-      result = WAIT_OBJECT_0 + 1;
+      timeout = static_cast<DWORD>(deadline - now);
     }
-    if (result != WAIT_OBJECT_0 + 1) break;
+    const DWORD result = MsgWaitForMultipleObjectsEx(count, handles, timeout, kWakeMask, MWMO_INPUTAVAILABLE);
+    if (signal && result == WAIT_OBJECT_0) {
+      signalled = true;
+      break;
+    }
+    if (result != WAIT_OBJECT_0 + count) break;
   }
   if (timer) timers->Leave();
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  return signalled;
 }
+
+}  // namespace
+
+void WaitWithMessages(uint32_t milliseconds) { PumpWhileWaiting(nullptr, milliseconds); }
+
+bool WaitWithMessagesFor(HANDLE signal, uint32_t milliseconds) { return PumpWhileWaiting(signal, milliseconds); }

@@ -23,3 +23,5 @@ bool CopyTextToClipboard(CWTextRef text);
 bool RunProgram(CWTextRef commandLine, int showMode);
 // Waits while dispatching the calling thread's messages, sent ones included.
 void WaitWithMessages(uint32_t milliseconds);
+// The same wait, ended early when signal (a waitable handle) is signalled; true then.
+bool WaitWithMessagesFor(HANDLE signal, uint32_t milliseconds);

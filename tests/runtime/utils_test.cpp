@@ -373,6 +373,41 @@ TEST(Waiting, ThreadsThatWaitedLeaveNoHandlesBehind) {
   EXPECT_LE(HandlesInTheSystemList(), before + 2);
 }
 
+TEST(Waiting, ASignalEndsTheWaitEarlyAndLeavesNoTimerBehind) {
+  UniqueHandle signal(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(signal);
+  EXPECT_FALSE(WaitWithMessagesFor(signal.Get(), 50));
+  SetEvent(signal.Get());
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(WaitWithMessagesFor(signal.Get(), 5000));
+  EXPECT_LT(GetTickCount64() - start, 4000u);
+  // The timer of the wait that the signal ended fires meanwhile: the next wait still lasts.
+  Sleep(150);
+  const ULONGLONG next = GetTickCount64();
+  WaitWithMessages(100);
+  EXPECT_GE(GetTickCount64() - next, 90u);
+}
+
+TEST(Waiting, MessagesAreHandledWhileWaitingForASignal) {
+  UniqueWindow window = MakeReceiver();
+  ASSERT_TRUE(window);
+  Receiver::handled = 0;
+  UniqueHandle signal(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  ASSERT_TRUE(signal);
+  const HWND target = window.Get();
+  const HANDLE event = signal.Get();
+  std::atomic<LRESULT> reply{0};
+  std::thread worker([&] {
+    reply = SendMessageW(target, WM_APP, 0, 0);
+    SetEvent(event);
+  });
+  // Only the worker's signal, given after its message was answered, ends this wait.
+  EXPECT_TRUE(WaitWithMessagesFor(event, 60000));
+  worker.join();
+  EXPECT_EQ(reply, 77);
+  EXPECT_EQ(Receiver::handled, 1);
+}
+
 TEST(Waiting, AQuitMessageIsKeptForTheCallersLoop) {
   PostQuitMessage(7);
   WaitWithMessages(0);
