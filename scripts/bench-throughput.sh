@@ -228,11 +228,17 @@ $table
   aria2c.exe it started; the raw engine's client is the Python RPC client. **Wine server**:
   what the road's own Wine server spent during the run; Wine handles sockets and waits
   there, so part of the Windows programs' networking cost shows in it.
-- The program's own CPU time is almost all its status polling: it asks the engine for the
-  status of every open download, pass after pass with 1 ms pauses, and draws the rows. On
-  two cores that work, the engine's answers to it and the Wine server's share compete with
-  the downloads themselves: this is where the program loses against the raw engine, whose
-  client polls every 50 ms.
+- Where the program's time goes beyond the raw engine's: its twelve adds and, at the end,
+  noticing the last completion take JSON-RPC POSTs, and under Wine each POST waits about
+  44 ms for the peer's delayed acknowledgement (Wine's WinHTTP sends a request's head and
+  body separately; \`scripts/bench-http.sh\`: POST 44 ms, GET under 1 ms). That is about
+  half a second for the adds and up to a poller pass (two requests per open task) for the
+  end; the raw client sends each request in one piece and polls every 50 ms. The program's
+  own CPU (its window, its waits, its polling) competes with the engine and the Wine server
+  for the two cores; the run waits for changes of its task table rather than looking every
+  millisecond, which keeps that share small.
+- **every round**: the rounds' times, fastest first. The machine's own variation between
+  rounds is as large as the difference between the clients: compare medians.
 - **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
   save folder (engine started and answering).
 - **peak RSS**: VmHWM of the process, Wine's own libraries included.
