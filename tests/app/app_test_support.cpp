@@ -247,3 +247,14 @@ void EngineRunTest::CreateWindowWithTheEngine(RunWatch::Act act) {
   cellLog_ = std::make_unique<CellLog>(window_->fileList.GetHwnd());
   watch_ = std::make_unique<RunWatch>(*window_, std::move(act));
 }
+
+CWString StartedCommandLine(const std::wstring& marker) {
+  std::string started;
+  for (int i = 0; i < 20000 && started.find("\r\n") == std::string::npos; ++i) {
+    Sleep(1);
+    ReadFileBytes(marker, started);
+  }
+  const size_t end = started.find("\r\n");
+  if (end == std::string::npos) return CWString();
+  return Utf8ToText(started.data(), end, true);
+}

@@ -62,6 +62,9 @@ std::wstring ProgramFolder();
 std::wstring EnvironmentText(const wchar_t* name);
 // Reads a whole file as bytes; false when it cannot be read.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+// The first line the stand-in installer writes into its marker file (it notes the command line
+// it was started with), waited for up to 20 s; "" when none came.
+CWString StartedCommandLine(const std::wstring& marker);
 // Height of a font handle's LOGFONT.
 LONG FontHeight(HFONT font);
 // -(LOGPIXELSY * points / 72), as the toolkit computes font heights.
