@@ -199,10 +199,6 @@ class ThreadWaitTimers {
   size_t depth_ = 0;
 };
 
-}  // namespace
-
-namespace {
-
 // The message-pumping wait: until the time has passed or, when given, the handle is signalled.
 // True when the handle ended it.
 bool PumpWhileWaiting(HANDLE signal, uint32_t milliseconds) {
