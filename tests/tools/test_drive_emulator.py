@@ -594,7 +594,14 @@ class DriveEmulatorTest(unittest.TestCase):
         # Paced at 64 KiB/s: the last byte goes out about a quarter of a second after the first.
         self.assertEqual(self.client.control({"stream": {"throttle": 65536}})[0], 200)
         self.stream(token, {"Range": "bytes=0-16383"})
-        entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
+        # The client can hold the last byte before the server's write has returned and been
+        # noted: wait for the note.
+        deadline = time.time() + 5
+        while True:
+            entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
+            if (len(entries) == 4 and "sent" in entries[3]) or time.time() > deadline:
+                break
+            time.sleep(0.02)
         self.assertEqual([e["method"] for e in entries], ["HEAD", "GET", "GET", "GET"])
         self.assertNotIn("end", entries[0])
         self.assertEqual([e.get("sent") for e in entries[1:]], [1000, size, 16384])
