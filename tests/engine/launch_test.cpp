@@ -35,11 +35,16 @@ std::vector<Launch> Launches(const std::wstring& folder) {
   return launches;
 }
 
-// The fake engine answers on port too.
+// The fake engine answers on port too. An engine of an earlier test may still be shutting
+// down on that port (its shutdown answer comes before it lets go of the port): wait for it.
 void ListenOn(int port) {
   int status = 0;
-  Http(L"http://127.0.0.1:" + std::to_wstring(FakeEnginePort()) + L"/__listen",
-       "{\"port\":" + std::to_string(port) + "}", &status);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Http(L"http://127.0.0.1:" + std::to_wstring(FakeEnginePort()) + L"/__listen",
+         "{\"port\":" + std::to_string(port) + "}", &status);
+    if (status != 409) break;
+    WaitWithMessages(100);
+  }
   ASSERT_EQ(status, 200) << port;
 }
 
