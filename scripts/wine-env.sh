@@ -6,8 +6,10 @@ bm_build=$(cd "$1" && pwd)
 export WINEPREFIX="$bm_build/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono/Gecko install prompts: nothing of ours needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono/Gecko install prompts: nothing of ours needs them. No crash debugger either: a
+# program that crashes ends at once with its exception code instead of holding a test run
+# for minutes in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 # Only a generated zh_CN.UTF-8 locale gives Wine code page 936 and UTF-8 file names.
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 
