@@ -3,9 +3,9 @@
 // caption is the workflow's state: "开始下载" until a run succeeded, "安装游戏" afterwards.
 //
 // Threads: the window, its controls and every handler but OnRowProgress belong to the
-// user-interface thread. OnRowProgress runs on the engine's worker thread and reaches the list
-// and the progress bar only through synchronous window messages, which the user-interface
-// thread executes while it dispatches messages during a run. eventTarget makes the window's
+// user-interface thread. OnRowProgress runs on the engine's worker thread and hands each row's
+// changes to the list and the progress bar to the user-interface thread in one synchronous
+// window message, which that thread executes while it dispatches messages during a run. eventTarget makes the window's
 // destruction wait for handler calls in progress.
 #pragma once
 

@@ -1,8 +1,46 @@
 #include "ui/framework/wnd.h"
 
+#include <map>
+#include <mutex>
+
 namespace {
 
 constexpr wchar_t kObjectProperty[] = L"KelWndObject";
+
+// Work handed to a window's thread, by serial. The message carries only the serial: one
+// naming no waiting work (sent by another program, or after its sender gave up) does nothing.
+class WaitingWork {
+ public:
+  struct Work {
+    void (*run)(void*);
+    void* context;
+  };
+
+  static WaitingWork& Instance() {
+    static WaitingWork instance;
+    return instance;
+  }
+  WPARAM Add(Work work) {
+    std::lock_guard lock(mutex_);
+    const WPARAM serial = ++lastSerial_;
+    works_.emplace(serial, work);
+    return serial;
+  }
+  // Takes the work out; false when it is no longer waiting.
+  bool Take(WPARAM serial, Work& work) {
+    std::lock_guard lock(mutex_);
+    auto found = works_.find(serial);
+    if (found == works_.end()) return false;
+    work = found->second;
+    works_.erase(found);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  WPARAM lastSerial_ = 0;
+  std::map<WPARAM, Work> works_;
+};
 
 // The object waiting for its window during one CreateEx on this thread.
 thread_local CWnd* pendingAttach = nullptr;
@@ -111,9 +149,31 @@ void CWnd::DestroyWindow() {
   if (hwnd_.Get()) ::DestroyWindow(hwnd_.Get());
 }
 
+bool CWnd::RunOnWindowThread(void (*work)(void*), void* context) const {
+  HWND window = hwnd_.Get();
+  const DWORD owner = window ? GetWindowThreadProcessId(window, nullptr) : 0;
+  if (owner == 0) return false;
+  if (owner == GetCurrentThreadId()) {
+    work(context);
+    return true;
+  }
+  WaitingWork& waiting = WaitingWork::Instance();
+  const WPARAM serial = waiting.Add({work, context});
+  ::SendMessageW(window, kKelMsgRunWork, serial, 0);
+  // Still waiting: the window went before its thread took the work, and now never will.
+  WaitingWork::Work unrun;
+  return !waiting.Take(serial, unrun);
+}
+
 LRESULT CALLBACK CWnd::StaticWindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
   CWnd* object = FromHandle(window);
   if (!object) return ::DefWindowProcW(window, msg, wp, lp);
+  if (msg == kKelMsgRunWork) {
+    WaitingWork::Work work;
+    if (!WaitingWork::Instance().Take(wp, work)) return 0;
+    work.run(work.context);
+    return 1;
+  }
   if (msg == WM_NCDESTROY) {
     LRESULT result = object->WindowProc(msg, wp, lp);
     object->Detach();

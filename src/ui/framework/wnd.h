@@ -13,6 +13,10 @@
 #include "runtime/text.h"
 #include "runtime/win_handles.h"
 
+// Private message asking a window's thread to run waiting work (RunOnWindowThread); its
+// wParam names the work by serial, so a stray one finds nothing to run.
+constexpr UINT kKelMsgRunWork = 0x9FFE;
+
 class CWnd {
  public:
   CWnd() = default;
@@ -49,6 +53,17 @@ class CWnd {
   RECT GetClientRect() const;
   RECT GetWindowRect() const;
   int GetDlgCtrlID() const;
+
+  // Runs work on the window's thread and returns once it has run: at once when called there,
+  // otherwise inside one synchronous message, so a batch of changes to the window and its
+  // children costs one thread switch and at most one repaint instead of one per change.
+  // False, with work not run, when the window is gone (or goes before its thread got to it).
+  // Callable from any thread; the window's thread must be dispatching messages.
+  template <typename Work>
+  bool RunOnWindowThread(Work& work) const {
+    return RunOnWindowThread([](void* w) { (*static_cast<Work*>(w))(); }, &work);
+  }
+  bool RunOnWindowThread(void (*work)(void*), void* context) const;
 
  protected:
   // Every message of the window. The default reflects child notifications and then calls
