@@ -14,6 +14,8 @@
 #   BM_BENCH_PROGRAM=0 leaves the program out (raw engine and curl only).
 #   BM_BENCH_SHARES="12x64 1x1024" chooses the shares (files x MiB).
 #   BM_BENCH_REPEAT=3 rounds per share; the table gives each client's median round.
+#   BM_BENCH_ACKS="delayed immediate" the loopback's acknowledgement modes, each measured in
+#   every round (see road_loopback_acks).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -26,6 +28,7 @@ bench="$build/bench"
 shares=${BM_BENCH_SHARES:-12x64 1x1024}
 with_program=${BM_BENCH_PROGRAM:-1}
 repeats=${BM_BENCH_REPEAT:-3}
+ack_modes=${BM_BENCH_ACKS:-delayed immediate}
 [ -f "$build/bin/BrinemarchDownloader.exe" ] || with_program=0
 [ -f "$build/bin/aria2c.exe" ] || road_fail "missing $build/bin/aria2c.exe (build first)"
 cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["download_cookie"])' \
@@ -49,7 +52,7 @@ mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 104857
 kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
 
 rows=()
-add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
 
 run_program() {
   local share_args=("$@")
@@ -120,14 +123,58 @@ for f in json.load(open(sys.argv[1]))["files"]: print(f["name"], f["token"])' "$
   rm -rf "$dir"
 }
 
-# The median of a client's runs: its fields, and every run's seconds for the spread.
-# usage: median_run RUN...   (each run "seconds|field|field...")
-median_run() {
-  local sorted
-  sorted=$(printf '%s\n' "$@" | sort -t'|' -k1,1g)
-  sed -n "$(( ($# + 1) / 2 ))p" <<<"$sorted"
+# The runs of one loopback mode, without the mode.
+# usage: runs_of MODE RUN...   (each run "mode|seconds|field|field...")
+runs_of() {
+  local mode=$1 run
+  shift
+  for run in "$@"; do [ "${run%%|*}" = "$mode" ] && printf '%s\n' "${run#*|}"; done
 }
-spread() { printf '%s\n' "$@" | cut -d'|' -f1 | sort -g | paste -sd' ' | sed 's/ / · /g'; }
+# The median of a client's runs ("seconds|field|field..." lines on stdin).
+median_run() {
+  local sorted count
+  sorted=$(sort -t'|' -k1,1g)
+  count=$(grep -c . <<<"$sorted")
+  [ "$count" -gt 0 ] && sed -n "$(( (count + 1) / 2 ))p" <<<"$sorted"
+}
+# Every run's seconds, fastest first, for the spread.
+spread() { cut -d'|' -f1 | sort -g | paste -sd' ' | sed 's/ / · /g'; }
+
+# Adds the share's rows of one loopback mode to the table.
+add_share_rows() {
+  local label=$1 acks=$2 raw program curl
+  raw=$(runs_of "$acks" "${raw_runs[@]}")
+  program=$(runs_of "$acks" "${program_runs[@]}")
+  curl=$(runs_of "$acks" "${curl_runs[@]}")
+  raw_median=""
+  if [ -n "$raw" ]; then
+    IFS='|' read -r raw_median r_mibs r_client r_engine r_server r_peak <<<"$(median_run <<<"$raw")"
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread <<<"$raw")" "$r_mibs" "1.00" \
+      "$r_client" "$r_engine" "$r_server" "- / $r_peak" "-"
+  else
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
+  fi
+  if [ "$with_program" != 1 ]; then
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-"
+  elif [ -n "$program" ] && [ "$(grep -c . <<<"$program")" -eq "$repeats" ]; then
+    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready <<<"$(median_run <<<"$program")"
+    local ratio
+    ratio=$(ratio_to_raw "$p_seconds")
+    road_say "bench: program median ${p_seconds}s with $acks acks (ratio $ratio)"
+    add_row "$label" "$acks" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread <<<"$program")" "$p_mibs" "**$ratio**" \
+      "$p_client" "$p_engine" "$p_server" "$p_peak" "$p_ready"
+  else
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-"
+  fi
+  if [ -n "$curl" ]; then
+    IFS='|' read -r c_seconds c_mibs c_cpu <<<"$(median_run <<<"$curl")"
+    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "$c_seconds" "$(spread <<<"$curl")" "$c_mibs" \
+      "$(ratio_to_raw "$c_seconds")" "$c_cpu" "-" "-" "-" "-"
+  else
+    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
+  fi
+}
+ratio_to_raw() { awk -v p="$1" -v r="$raw_median" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}'; }
 
 for share in $shares; do
   files=${share%x*}
@@ -142,52 +189,31 @@ for share in $shares; do
   # The clients take turns, round after round, so a slow spell of the machine hits them alike.
   raw_runs=() program_runs=() curl_runs=()
   for round in $(seq "$repeats"); do
-    if run_raw_engine "${share_args[@]}"; then
-      road_say "bench: round $round raw engine ${raw_seconds}s"
-      raw_runs+=("$raw_seconds|$(mib_per_s "$raw_bytes" "$raw_seconds")|$raw_client_cpu|$raw_cpu|$raw_server_cpu|$(kib_to_mib "$raw_peak")")
-    else
-      road_say "bench: round $round raw engine run failed"
-    fi
-    if [ "$with_program" = 1 ]; then
-      road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
-      if run_program "${share_args[@]}"; then
-        road_say "bench: round $round program ${road_run_seconds}s"
-        program_runs+=("$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
+    for acks in $ack_modes; do
+      road_loopback_acks "$acks"
+      if run_raw_engine "${share_args[@]}"; then
+        road_say "bench: round $round ($acks acks) raw engine ${raw_seconds}s"
+        raw_runs+=("$acks|$raw_seconds|$(mib_per_s "$raw_bytes" "$raw_seconds")|$raw_client_cpu|$raw_cpu|$raw_server_cpu|$(kib_to_mib "$raw_peak")")
+      else
+        road_say "bench: round $round ($acks acks) raw engine run failed"
       fi
-    fi
-    if run_curl "${share_args[@]}"; then
-      road_say "bench: round $round curl ${curl_seconds}s"
-      curl_runs+=("$curl_seconds|$(mib_per_s "$curl_bytes" "$curl_seconds")|$curl_cpu")
-    fi
+      if [ "$with_program" = 1 ]; then
+        road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
+        if run_program "${share_args[@]}"; then
+          road_say "bench: round $round ($acks acks) program ${road_run_seconds}s"
+          program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
+        fi
+      fi
+      if run_curl "${share_args[@]}"; then
+        road_say "bench: round $round ($acks acks) curl ${curl_seconds}s"
+        curl_runs+=("$acks|$curl_seconds|$(mib_per_s "$curl_bytes" "$curl_seconds")|$curl_cpu")
+      fi
+    done
   done
 
-  raw_median=""
-  if [ ${#raw_runs[@]} -gt 0 ]; then
-    IFS='|' read -r raw_median r_mibs r_client r_engine r_server r_peak <<<"$(median_run "${raw_runs[@]}")"
-    add_row "$label" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread "${raw_runs[@]}")" "$r_mibs" "1.00" \
-      "$r_client" "$r_engine" "$r_server" "- / $r_peak" "-"
-  else
-    add_row "$label" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
-  fi
-  ratio_to_raw() { awk -v p="$1" -v r="$raw_median" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}'; }
-  if [ "$with_program" != 1 ]; then
-    add_row "$label" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-"
-  elif [ ${#program_runs[@]} -eq "$repeats" ]; then
-    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready <<<"$(median_run "${program_runs[@]}")"
-    ratio=$(ratio_to_raw "$p_seconds")
-    road_say "bench: program median ${p_seconds}s (ratio $ratio)"
-    add_row "$label" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread "${program_runs[@]}")" "$p_mibs" "**$ratio**" \
-      "$p_client" "$p_engine" "$p_server" "$p_peak" "$p_ready"
-  else
-    add_row "$label" "BrinemarchDownloader.exe" "failed $(( repeats - ${#program_runs[@]} )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-"
-  fi
-  if [ ${#curl_runs[@]} -gt 0 ]; then
-    IFS='|' read -r c_seconds c_mibs c_cpu <<<"$(median_run "${curl_runs[@]}")"
-    add_row "$label" "curl (Linux), up to 12 at a time" "$c_seconds" "$(spread "${curl_runs[@]}")" "$c_mibs" \
-      "$(ratio_to_raw "$c_seconds")" "$c_cpu" "-" "-" "-" "-"
-  else
-    add_row "$label" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
-  fi
+  for acks in $ack_modes; do
+    add_share_rows "$label" "$acks"
+  done
 
   road_emulator_stop
 done
@@ -197,8 +223,8 @@ cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 memory=$(awk '/^MemTotal:/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)
 machine="$cpu, $(nproc) cores, $memory GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null), Python $(python3 -c 'import platform; print(platform.python_version())'), $(curl --version | head -n 1 | cut -d' ' -f1-2)"
 table=$(
-  echo "| share | client | seconds (median) | every round | MiB/s | time ÷ raw engine | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|"
+  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"

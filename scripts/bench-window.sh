@@ -15,6 +15,8 @@
 #
 # usage: scripts/bench-window.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
 #   BM_BENCH_STARTS=5 starts for figure 1.
+#   BM_BENCH_ACKS=delayed how the loopback acknowledges (delayed or immediate, see
+#   road_loopback_acks); each mode has its own section of docs/benchmarks.md.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -25,6 +27,8 @@ road_enter_netns "$0" "$@"
 
 work="$build/bench-window"
 starts=${BM_BENCH_STARTS:-5}
+acks=${BM_BENCH_ACKS:-delayed}
+road_loopback_acks "$acks"
 counter_pid=""
 
 mkdir -p "$work"
