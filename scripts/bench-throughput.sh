@@ -52,7 +52,7 @@ mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 104857
 kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
 
 rows=()
-add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
 
 run_program() {
   local share_args=("$@")
@@ -149,30 +149,43 @@ add_share_rows() {
   raw_median=""
   if [ -n "$raw" ]; then
     IFS='|' read -r raw_median r_mibs r_client r_engine r_server r_peak <<<"$(median_run <<<"$raw")"
-    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread <<<"$raw")" "$r_mibs" "1.00" \
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread <<<"$raw")" "$r_mibs" "1.00" "1.00" \
       "$r_client" "$r_engine" "$r_server" "- / $r_peak" "-"
   else
-    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ "$with_program" != 1 ]; then
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   elif [ -n "$program" ] && [ "$(grep -c . <<<"$program")" -eq "$repeats" ]; then
     IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready <<<"$(median_run <<<"$program")"
     local ratio
     ratio=$(ratio_to_raw "$p_seconds")
-    road_say "bench: program median ${p_seconds}s with $acks acks (ratio $ratio)"
-    add_row "$label" "$acks" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread <<<"$program")" "$p_mibs" "**$ratio**" \
+    local paired
+    paired=$(paired_ratio program "$acks")
+    road_say "bench: program median ${p_seconds}s with $acks acks (ratio $ratio, round by round $paired)"
+    add_row "$label" "$acks" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread <<<"$program")" "$p_mibs" "**$ratio**" "**$paired**" \
       "$p_client" "$p_engine" "$p_server" "$p_peak" "$p_ready"
   else
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ -n "$curl" ]; then
     IFS='|' read -r c_seconds c_mibs c_cpu <<<"$(median_run <<<"$curl")"
     add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "$c_seconds" "$(spread <<<"$curl")" "$c_mibs" \
-      "$(ratio_to_raw "$c_seconds")" "$c_cpu" "-" "-" "-" "-"
+      "$(ratio_to_raw "$c_seconds")" "$(paired_ratio curl "$acks")" "$c_cpu" "-" "-" "-" "-"
   else
-    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
+}
+# The median over the rounds of a client's time over the raw engine's time in the same round.
+# usage: paired_ratio CLIENT MODE
+paired_ratio() {
+  local round ratios=()
+  for round in $(seq "$repeats"); do
+    local c=${round_seconds["$1 $2 $round"]:-} r=${round_seconds["raw $2 $round"]:-}
+    [ -n "$c" ] && [ -n "$r" ] && ratios+=("$(awk -v c="$c" -v r="$r" 'BEGIN {printf "%.3f", c / r}')")
+  done
+  [ ${#ratios[@]} -gt 0 ] || { echo -; return; }
+  printf '%s\n' "${ratios[@]}" | sort -g | awk '{v[NR] = $1} END {printf "%.2f", v[int((NR + 1) / 2)]}'
 }
 ratio_to_raw() { awk -v p="$1" -v r="$raw_median" 'BEGIN {if (r > 0) printf "%.2f", p / r; else print "-"}'; }
 
@@ -188,11 +201,13 @@ for share in $shares; do
 
   # The clients take turns, round after round, so a slow spell of the machine hits them alike.
   raw_runs=() program_runs=() curl_runs=()
+  declare -A round_seconds=()
   for round in $(seq "$repeats"); do
     for acks in $ack_modes; do
       road_loopback_acks "$acks"
       if run_raw_engine "${share_args[@]}"; then
         road_say "bench: round $round ($acks acks) raw engine ${raw_seconds}s"
+        round_seconds["raw $acks $round"]=$raw_seconds
         raw_runs+=("$acks|$raw_seconds|$(mib_per_s "$raw_bytes" "$raw_seconds")|$raw_client_cpu|$raw_cpu|$raw_server_cpu|$(kib_to_mib "$raw_peak")")
       else
         road_say "bench: round $round ($acks acks) raw engine run failed"
@@ -201,11 +216,13 @@ for share in $shares; do
         road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
         if run_program "${share_args[@]}"; then
           road_say "bench: round $round ($acks acks) program ${road_run_seconds}s"
+          round_seconds["program $acks $round"]=$road_run_seconds
           program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
         fi
       fi
       if run_curl "${share_args[@]}"; then
         road_say "bench: round $round ($acks acks) curl ${curl_seconds}s"
+        round_seconds["curl $acks $round"]=$curl_seconds
         curl_runs+=("$acks|$curl_seconds|$(mib_per_s "$curl_bytes" "$curl_seconds")|$curl_cpu")
       fi
     done
@@ -223,8 +240,8 @@ cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 memory=$(awk '/^MemTotal:/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)
 machine="$cpu, $(nproc) cores, $memory GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null), Python $(python3 -c 'import platform; print(platform.python_version())'), $(curl --version | head -n 1 | cut -d' ' -f1-2)"
 table=$(
-  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | same round ÷ raw engine (median) | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
@@ -246,23 +263,36 @@ $table
 - **seconds**: for the program, from pressing 开始下载 until the button reads 安装游戏
   (folder listing, adds, downloads, the last status poll); for the raw engine, from the first
   addUri until the last download reports complete; for curl, the whole command.
-- **time ÷ raw engine**: the headline. The program and the raw client use the same
-  aria2c.exe with the same command line and the same per-download options (split 32,
-  resumption, preallocation, the cookie line, at most twelve open).
+- **time ÷ raw engine**: the median program time over the median raw-engine time. **same
+  round ÷ raw engine**: the median of each round's own ratio (the clients take turns within
+  a round, so a slow spell of the machine weighs on both); the headline. The program and the
+  raw client use the same aria2c.exe with the same command line and the same per-download
+  options (split 32, resumption, preallocation, the cookie line, at most twelve open).
 - **CPU s**: user + system seconds of the Linux process (Wine's process for the Windows
   programs). The client of the program is BrinemarchDownloader.exe itself, its engine the
   aria2c.exe it started; the raw engine's client is the Python RPC client. **Wine server**:
   what the road's own Wine server spent during the run; Wine handles sockets and waits
   there, so part of the Windows programs' networking cost shows in it.
-- Where the program's time goes beyond the raw engine's: its twelve adds and, at the end,
-  noticing the last completion take JSON-RPC POSTs, and under Wine each POST waits about
-  44 ms for the peer's delayed acknowledgement (Wine's WinHTTP sends a request's head and
-  body separately; \`scripts/bench-http.sh\`: POST 44 ms, GET under 1 ms). That is about
-  half a second for the adds and up to a poller pass (two requests per open task) for the
-  end; the raw client sends each request in one piece and polls every 50 ms. The program's
-  own CPU (its window, its waits, its polling) competes with the engine and the Wine server
-  for the two cores; the run waits for changes of its task table rather than looking every
-  millisecond, which keeps that share small.
+- **loopback acks**: every round measures every client twice, with the private loopback as
+  Linux sets it (**delayed**: a side that has just answered holds its acknowledgement up to
+  40 ms, hoping to send it with its next answer) and with the loopback route's quickack
+  (**immediate**). It matters for the program only: Wine's WinHTTP writes a POST's head and
+  body in two sends, and with delayed acknowledgements the body waits for the head's, so
+  each JSON-RPC request of the program takes about 44 ms (\`scripts/bench-http.sh\`: POST
+  44 ms, GET under 1 ms; with immediate acknowledgements the POST takes under 1 ms). The raw
+  client writes each request in one piece and polls every 50 ms.
+- Where the program's time goes beyond the raw engine's. **Delayed**: the twelve adds cost
+  about half a second more than the raw client's, and noticing the last completion up to a
+  poller pass (two requests per open task); the slow requests also keep the poller's rate
+  and the window's row updates low. **Immediate**: requests are fast, so the poller (two
+  tellStatus per open task, 1 ms between passes) asks about as fast as the busy engine
+  answers and every answer becomes a row update that the window paints; the engine's
+  answers, the painting and the Wine server's part of both compete with the downloads for
+  the two cores and the one Wine server. Each row reaches the window's thread in one
+  message and unchanged cells are not set again, which took the program's CPU in this mode
+  from 2.8 to 2.4 s; with row updates switched off altogether (an experiment, not a mode of
+  the program) the program's own CPU was 1.3 s. Windows' own WinHTTP, loopback and painting
+  are not measured here.
 - **every round**: the rounds' times, fastest first. The machine's own variation between
   rounds is as large as the difference between the clients: compare medians.
 - **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
