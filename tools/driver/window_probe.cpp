@@ -27,24 +27,6 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
   return TRUE;
 }
 
-struct TopSearch {
-  DWORD pid;
-  std::wstring className;
-  std::wstring title;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindTop(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<TopSearch*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (search->pid != 0 && owner != search->pid) return TRUE;
-  if (!search->className.empty() && ClassOf(window) != search->className) return TRUE;
-  if (TextOf(window) != search->title) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 }  // namespace
 
 std::wstring TextOf(HWND window) {
@@ -82,9 +64,17 @@ HWND FindDescendant(HWND parent, const std::wstring& className, const std::wstri
 }
 
 HWND FindTopLevel(DWORD pid, const std::wstring& className, const std::wstring& title) {
-  TopSearch search{pid, Lower(className), title};
-  EnumWindows(FindTop, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  // The window manager narrows the search by class and stored title first, without asking
+  // every window of the desktop for its text; the exact text and owner are checked after.
+  const wchar_t* classFilter = className.empty() ? nullptr : className.c_str();
+  for (HWND window = FindWindowExW(nullptr, nullptr, classFilter, title.c_str()); window;
+       window = FindWindowExW(nullptr, window, classFilter, title.c_str())) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (pid != 0 && owner != pid) continue;
+    if (TextOf(window) == title) return window;
+  }
+  return nullptr;
 }
 
 bool Press(HWND button) { return PostMessageW(button, BM_CLICK, 0, 0) != FALSE; }

@@ -2,10 +2,38 @@
 
 #include <map>
 #include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
 
 namespace {
 
-constexpr wchar_t kObjectProperty[] = L"KelWndObject";
+// The objects attached to windows, by handle. Looked up for every message of our windows
+// and every notification they reflect: a window property would do too, but under Wine each
+// reading of one is a round trip to the server that also carries the engine's socket work.
+class AttachedObjects {
+ public:
+  static AttachedObjects& Instance() {
+    static AttachedObjects instance;
+    return instance;
+  }
+  void Add(HWND window, CWnd* object) {
+    std::unique_lock lock(mutex_);
+    objects_[window] = object;
+  }
+  void Remove(HWND window) {
+    std::unique_lock lock(mutex_);
+    objects_.erase(window);
+  }
+  CWnd* Find(HWND window) {
+    std::shared_lock lock(mutex_);
+    auto found = objects_.find(window);
+    return found == objects_.end() ? nullptr : found->second;
+  }
+
+ private:
+  std::shared_mutex mutex_;
+  std::unordered_map<HWND, CWnd*> objects_;
+};
 
 // Work handed to a window's thread, by serial. The message carries only the serial: one
 // naming no waiting work (sent by another program, or after its sender gave up) does nothing.
@@ -107,12 +135,12 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandle(HWND window) {
   if (!window) return nullptr;
-  return static_cast<CWnd*>(GetPropW(window, kObjectProperty));
+  return AttachedObjects::Instance().Find(window);
 }
 
 void CWnd::Attach(HWND window) {
   hwnd_.Reset(window);
-  SetPropW(window, kObjectProperty, this);
+  AttachedObjects::Instance().Add(window, this);
   superProc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc)));
   PreSubclassWindow();
@@ -121,7 +149,7 @@ void CWnd::Attach(HWND window) {
 void CWnd::Detach() {
   HWND window = hwnd_.Release();
   if (!window) return;
-  RemovePropW(window, kObjectProperty);
+  AttachedObjects::Instance().Remove(window);
   if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC)) == &StaticWindowProc) {
     SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
   }

@@ -1,6 +1,6 @@
 // A small window-object layer over Win32: one C++ object per platform window, attached when
 // the window is created (a thread-local CBT hook subclasses it before WM_NCCREATE), found
-// again through a window property, and detached on WM_NCDESTROY. A parent that is one of
+// again through a process-wide table by handle, and detached on WM_NCDESTROY. A parent that is one of
 // these objects reflects WM_COMMAND, WM_NOTIFY, WM_DRAWITEM and WM_CTLCOLOR* to the
 // object of the child that sent them, so a control handles its own notifications.
 // Owned and called on the thread that created the window; the thin wrappers that only send a

@@ -1,5 +1,7 @@
-// Work handed to a window's thread: run at once on that thread, run inside one synchronous
-// message from another thread, nothing run for a window that is gone or for a stray message.
+// The window layer: objects found by their window's handle from any thread while the window
+// lives; work handed to a window's thread: run at once on that thread, run inside one
+// synchronous message from another thread, nothing run for a window that is gone or for a
+// stray message.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +20,28 @@ bool PumpUntil(const std::atomic<bool>& done) {
     PumpMessages();
   }
   return true;
+}
+
+TEST(WindowObjects, FoundByHandleFromAnyThreadWhileTheWindowLives) {
+  TestForm form;
+  rg_edit_box box;
+  form.createChildren = [&](HWND parent) { ASSERT_TRUE(box.Create(parent, &form, 10, 10, 100, 24, 201)); };
+  ASSERT_TRUE(form.CreateTopLevel());
+  const HWND formWindow = form.GetHwnd();
+  const HWND boxWindow = box.GetHwnd();
+  EXPECT_EQ(CWnd::FromHandle(formWindow), form.Window());
+  EXPECT_EQ(CWnd::FromHandle(boxWindow), box.Window());
+  EXPECT_EQ(CWnd::FromHandle(GetDesktopWindow()), nullptr);
+  EXPECT_EQ(CWnd::FromHandle(nullptr), nullptr);
+  CWnd* fromWorker = nullptr;
+  std::thread worker([&] { fromWorker = CWnd::FromHandle(boxWindow); });
+  worker.join();
+  EXPECT_EQ(fromWorker, box.Window());
+
+  form.Window()->DestroyWindow();
+  PumpMessages();
+  EXPECT_EQ(CWnd::FromHandle(formWindow), nullptr);
+  EXPECT_EQ(CWnd::FromHandle(boxWindow), nullptr);
 }
 
 TEST(RunOnWindowThread, OnTheWindowsOwnThreadTheWorkRunsAtOnce) {
