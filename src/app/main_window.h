@@ -5,8 +5,8 @@
 // Threads: the window, its controls and every handler but OnRowProgress belong to the
 // user-interface thread. OnRowProgress runs on the engine's worker thread and hands each row's
 // changes to the list and the progress bar to the user-interface thread in one synchronous
-// window message, which that thread executes while it dispatches messages during a run. eventTarget makes the window's
-// destruction wait for handler calls in progress.
+// window message, which that thread executes while it dispatches messages during a run.
+// eventTarget makes the window's destruction wait for handler calls in progress.
 #pragma once
 
 #include <windows.h>

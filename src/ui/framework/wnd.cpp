@@ -1,6 +1,5 @@
 #include "ui/framework/wnd.h"
 
-#include <map>
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
@@ -67,7 +66,7 @@ class WaitingWork {
  private:
   std::mutex mutex_;
   WPARAM lastSerial_ = 0;
-  std::map<WPARAM, Work> works_;
+  std::unordered_map<WPARAM, Work> works_;
 };
 
 // The object waiting for its window during one CreateEx on this thread.
