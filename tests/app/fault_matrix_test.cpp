@@ -230,6 +230,37 @@ TEST_F(FaultMatrixTest, AMissingFileFailsTheRunAndTheUsersFileOfThatNameComesBac
   EXPECT_EQ(completed.back(), L"完毕");
 }
 
+TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUsersFile) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"one.rar\", \"token\": \"tokOne\", \"size\": 150001},"
+                      L"{\"name\": \"two.rar\", \"token\": \"tokTwo\", \"size\": 90000}"),
+            200);
+  // The listing still works; the drive no longer accepts the session's download cookie (403).
+  ASSERT_EQ(ControlEmulator(L"{\"cookies\": {\"download\": \"Cookie: session=renewed\"}}"), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  const std::string mine = "the user's own two.rar";
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\two.rar", mine));
+  CreateWindowWithTheEngine();
+  const int64_t before = LatestEmulatorRequest();
+
+  Click(*window_, window_->startButton);
+
+  ExpectFailureShown();
+  ASSERT_EQ(window_->fileList.GetRowCount(), 2);
+  EXPECT_FALSE(StreamRequests(before, L"tokOne").empty());
+  EXPECT_FALSE(StreamRequests(before, L"tokTwo").empty());
+  std::string two;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\two.rar", two));
+  EXPECT_EQ(two, mine);
+  EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"two.rar"}));
+  for (int row = 0; row < 2; ++row) {
+    const std::vector<std::wstring> status = cellLog_->History(row, 5);
+    EXPECT_TRUE(Contains(status, L"error")) << "row " << row;
+    EXPECT_FALSE(Contains(status, L"完成")) << "row " << row;
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), L"完毕") << "row " << row;
+  }
+}
+
 // -- The engine -------------------------------------------------------------------------------
 
 TEST_F(FaultMatrixTest, TheEngineKilledDuringARunFailsItAndLeavesNoPartialFiles) {
