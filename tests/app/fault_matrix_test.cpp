@@ -95,6 +95,20 @@ bool NoEngineRuns() {
 
 class FaultMatrixTest : public EngineRunTest {
  protected:
+  // The row's state column over the run: it read passed, never read never (when given), and
+  // ended "完毕".
+  testing::AssertionResult RowEndedAfter(int row, const wchar_t* passed, const wchar_t* never = nullptr) const {
+    const std::vector<std::wstring> status = cellLog_->History(row, 5);
+    auto failure = [&](const std::wstring& what) {
+      return testing::AssertionFailure() << "row " << row << " " << testing::PrintToString(what) << ": "
+                                         << testing::PrintToString(status);
+    };
+    if (!Contains(status, passed)) return failure(std::wstring(L"never read ") + passed);
+    if (never && Contains(status, never)) return failure(std::wstring(L"read ") + never);
+    if (status.empty() || status.back() != L"完毕") return failure(L"did not end 完毕");
+    return testing::AssertionSuccess();
+  }
+
   // The failure as the user meets it: one box, then the start button offered again.
   void ExpectFailureShown() {
     ASSERT_EQ(window_->boxes.size(), 1u);
@@ -191,10 +205,7 @@ TEST_F(FaultMatrixTest, AStreamThatDropsIsResumedAndTheFileArrivesWhole) {
   }
   EXPECT_TRUE(continued) << "every request started from the first byte";
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"resumed.bin", L"steady.bin"}));
-  const std::vector<std::wstring> status = cellLog_->History(0, 5);
-  EXPECT_TRUE(Contains(status, L"完成"));
-  ASSERT_FALSE(status.empty());
-  EXPECT_EQ(status.back(), L"完毕");
+  EXPECT_TRUE(RowEndedAfter(0, L"完成"));
 }
 
 TEST_F(FaultMatrixTest, AMissingFileFailsTheRunAndTheUsersFileOfThatNameComesBack) {
@@ -218,16 +229,9 @@ TEST_F(FaultMatrixTest, AMissingFileFailsTheRunAndTheUsersFileOfThatNameComesBac
   EXPECT_EQ(missing, mine);
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"good.bin", L"missing.rar"}));
   // The failed row ends finished after its failure; the good one completed.
-  const std::vector<std::wstring> failed = cellLog_->History(1, 5);
-  EXPECT_TRUE(Contains(failed, L"error"));
-  EXPECT_FALSE(Contains(failed, L"完成"));
-  ASSERT_FALSE(failed.empty());
-  EXPECT_EQ(failed.back(), L"完毕");
+  EXPECT_TRUE(RowEndedAfter(1, L"error", L"完成"));
   EXPECT_EQ(window_->fileList.GetCellText(1, 3), L"0Byte/S");
-  const std::vector<std::wstring> completed = cellLog_->History(0, 5);
-  EXPECT_TRUE(Contains(completed, L"完成"));
-  ASSERT_FALSE(completed.empty());
-  EXPECT_EQ(completed.back(), L"完毕");
+  EXPECT_TRUE(RowEndedAfter(0, L"完成"));
 }
 
 TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUsersFile) {
@@ -252,13 +256,7 @@ TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUs
   ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\two.rar", two));
   EXPECT_EQ(two, mine);
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"two.rar"}));
-  for (int row = 0; row < 2; ++row) {
-    const std::vector<std::wstring> status = cellLog_->History(row, 5);
-    EXPECT_TRUE(Contains(status, L"error")) << "row " << row;
-    EXPECT_FALSE(Contains(status, L"完成")) << "row " << row;
-    ASSERT_FALSE(status.empty());
-    EXPECT_EQ(status.back(), L"完毕") << "row " << row;
-  }
+  for (int row = 0; row < 2; ++row) EXPECT_TRUE(RowEndedAfter(row, L"error", L"完成"));
 }
 
 // -- The engine -------------------------------------------------------------------------------
@@ -292,13 +290,7 @@ TEST_F(FaultMatrixTest, TheEngineKilledDuringARunFailsItAndLeavesNoPartialFiles)
   EXPECT_EQ(k0, "mine");
   // The partial files went; what is left claims nothing.
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"k0.rar"}));
-  for (int row = 0; row < 3; ++row) {
-    const std::vector<std::wstring> status = cellLog_->History(row, 5);
-    EXPECT_TRUE(Contains(status, L"error")) << row;
-    EXPECT_FALSE(Contains(status, L"完成")) << row;
-    ASSERT_FALSE(status.empty());
-    EXPECT_EQ(status.back(), L"完毕") << row;
-  }
+  for (int row = 0; row < 3; ++row) EXPECT_TRUE(RowEndedAfter(row, L"error", L"完成"));
 
   // The window does not start another engine: the next press fails at once, without a
   // download, until the program is started again.
@@ -367,10 +359,7 @@ TEST_F(FaultMatrixTest, HostileAndChineseNamesStayInTheSaveFolderAndArriveIntact
     std::replace(shown.begin(), shown.end(), L'\\', L'/');
     EXPECT_TRUE(window_->fileList.GetCellText(row, 1).ToStdString().ends_with(L"Brinemarch/" + shown))
         << testing::PrintToString(window_->fileList.GetCellText(row, 1).ToStdString());
-    const std::vector<std::wstring> status = cellLog_->History(row, 5);
-    EXPECT_TRUE(Contains(status, L"完成")) << row;
-    ASSERT_FALSE(status.empty());
-    EXPECT_EQ(status.back(), L"完毕") << row;
+    EXPECT_TRUE(RowEndedAfter(row, L"完成"));
   }
 }
 
