@@ -1,6 +1,7 @@
 #include "engine/download_manager.h"
 
 #include "build_config.h"
+#include "engine/safe_names.h"
 #include "runtime/utils.h"
 
 rg_n1434::rg_n1434() {
@@ -33,6 +34,13 @@ bool rg_n1434::WaitWhileOpen(int32_t limit) {
 int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   const int64_t count = fileNames.Count();
   if (count == 0) return 0;
+  // Two files on one path would overwrite each other, and the second add would delete the
+  // first one's control file while the engine writes it.
+  if (SavePathsClash(fileNames)) {
+    fileNames.Clear();
+    fileUrls.Clear();
+    return 0;
+  }
   CreateDirectories(saveFolder);
   // A file already in the folder is not deleted here: the add moves it aside and puts it back
   // when its download fails.

@@ -37,7 +37,9 @@ class rg_n1434 : public CKelObject {
   // Downloads every file of fileNames/fileUrls (row i shows file i) into saveFolder, which is
   // created when missing, with the drive's session cookie, and waits until every task ended.
   // 1 only when every file was handed to the engine and completed; 0 otherwise (nothing
-  // listed, engine not ready, a file refused or failed, the engine gone). Empties both lists.
+  // listed, two files on one save path, engine not ready, a file refused or failed, the
+  // engine gone). Nothing is created, moved or added when nothing is listed or paths clash.
+  // Empties both lists.
   int32_t DownloadAll(const CWString& saveFolder);
 
   // Handlers of the engine's events, on the engine's worker thread.

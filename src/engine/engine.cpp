@@ -253,8 +253,7 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   const CWString folder = WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir);
   if (ready == 0) return CWString(kEngineNotReadyText);
   CMMutexGuard guard(tableLock);
-  CWString safeName = SafeRelativeName(name);
-  if (safeName.IsEmpty()) safeName = L"test.rar";
+  const CWString safeName = SaveName(name);
   const CWString path = folder + safeName;
 
   // Without a folder the name would be relative to wherever the engine happens to run.

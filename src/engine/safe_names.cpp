@@ -1,8 +1,13 @@
 #include "engine/safe_names.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cwctype>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -55,4 +60,33 @@ CWString SafeRelativeName(CWTextRef name) {
     start = end + 1;
   }
   return CWString(out);
+}
+
+CWString SaveName(CWTextRef name) {
+  CWString safe = SafeRelativeName(name);
+  if (safe.IsEmpty()) safe = L"test.rar";
+  return safe;
+}
+
+bool SavePathsClash(const rg_WenBenShuZuLei& names) {
+  // Every file's path, and every folder on the way to it; folders may repeat, nothing else
+  // may meet anything.
+  std::vector<std::pair<std::wstring, bool>> paths;  // path, is a file
+  for (int64_t i = 0; i < names.Count(); ++i) {
+    const std::wstring path = SaveName(names.Get(i)).ToStdString();
+    for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+      paths.emplace_back(path.substr(0, at), false);
+    }
+    paths.emplace_back(path, true);
+  }
+  const auto compare = [](const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE);
+  };
+  std::sort(paths.begin(), paths.end(),
+            [&](const auto& a, const auto& b) { return compare(a.first, b.first) == CSTR_LESS_THAN; });
+  for (size_t i = 1; i < paths.size(); ++i) {
+    const bool same = compare(paths[i - 1].first, paths[i].first) == CSTR_EQUAL;
+    if (same && (paths[i - 1].second || paths[i].second)) return true;
+  }
+  return false;
 }

@@ -1,10 +1,14 @@
 #include "resolve/feishu_lister.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <set>
 #include <string>
 
 #include "json/json_reader.h"
 #include "net/http.h"
+#include "runtime/convert.h"
 
 namespace {
 
@@ -27,57 +31,117 @@ struct FileLists {
   rg_WenBenShuZuLei downloadUrls;
 };
 
-// One listing, shared by the folders it descends into.
+// RFC 3986: unreserved characters stay, every other byte of the UTF-8 text becomes %XX.
+CWString PercentEncode(const CWString& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const CKelMem utf8 = TextToUtf8(text, false, false);
+  std::wstring out;
+  out.reserve(static_cast<size_t>(utf8.Size()) * 3);
+  for (int64_t i = 0; i < utf8.Size(); ++i) {
+    const unsigned char c = utf8.Data()[i];
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += static_cast<wchar_t>(c);
+    } else {
+      out += L'%';
+      out += static_cast<wchar_t>(kHex[c >> 4]);
+      out += static_cast<wchar_t>(kHex[c & 15]);
+    }
+  }
+  return CWString(out.c_str());
+}
+
+// One listing, shared by the folders it descends into. The listing is whole or it fails:
+// a folder or page that cannot be read, or one that lies deeper than the depth limit, ends
+// it with nothing, since a partial list would download part of the game and call it done.
 class FolderWalk {
  public:
   FolderWalk(const DriveEndpoints& endpoints, bool makeDownloadUrls, bool keepFolderNames)
-      : endpoints_(endpoints), makeDownloadUrls_(makeDownloadUrls), keepFolderNames_(keepFolderNames) {}
+      : endpoints_(endpoints),
+        makeDownloadUrls_(makeDownloadUrls),
+        keepFolderNames_(keepFolderNames),
+        deadline_(GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs)) {}
 
-  // Appends the files of the folder at address (and of its sub-folders) to out.
-  void List(const CWString& address, const CWString& prefix, int depth, FileLists& out) {
+  // Appends the files of the folder at address (and of its sub-folders) to out; false when
+  // any part of it could not be listed.
+  bool List(const CWString& address, const CWString& prefix, int depth, FileLists& out) {
     CWString token = CWString::RightOfLast(address, L"/");
-    // A drive that lists a folder inside itself (or inside a descendant) would keep us here
-    // for ever.
-    if (depth > kFeishuMaxFolderDepth || !visited_.insert(token.ToStdString()).second) return;
+    // A folder met again (a listing leading back to itself or an ancestor) has given its
+    // files already.
+    if (!visited_.insert(token.ToStdString()).second) return true;
+    if (depth > kFeishuMaxFolderDepth) return false;
 
-    CWString url = CWString::Concat(endpoints_.listOrigin, kListPathAndQuery);
-    url.ReplaceAll(kTokenPlaceholder, token, false);
+    CWString firstPage = CWString::Concat(endpoints_.listOrigin, kListPathAndQuery);
+    firstPage.ReplaceAll(kTokenPlaceholder, token, false);
+    std::set<std::wstring> labels;
+    CWString url = firstPage;
+    for (int page = 1;; ++page) {
+      rg_JSONDuiXiangLei_n answer;
+      rg_JSONShuZuLei_n nodeList;
+      if (!ReadPage(url, answer, nodeList)) return false;
+      for (int64_t i = 0; i < nodeList.Count(); ++i) {
+        if (!AddNode(answer, nodeList.GetTextAt(i), prefix, depth, out)) return false;
+      }
+      if (answer.GetText(L"/data/has_more") != L"true") return true;
+      const CWString label = answer.GetText(L"/data/last_label");
+      // A drive that keeps saying "more" without moving on would page for ever.
+      if (label.IsEmpty() || !labels.insert(label.ToStdString()).second || page >= kFeishuMaxPagesPerFolder) {
+        return false;
+      }
+      url = firstPage + L"&last_label=" + PercentEncode(label);
+    }
+  }
 
+ private:
+  bool AddNode(const rg_JSONDuiXiangLei_n& answer, const CWString& nodeToken, const CWString& prefix, int depth,
+               FileLists& out) {
+    const CWString node = CWString::Concat(L"/data/entities/nodes/", nodeToken);
+    const CWString nodeUrl = answer.GetText(node + L"/url");
+    if (answer.HasPath(node + L"/extra/subtype")) {
+      CWString name = answer.GetText(node + L"/name");
+      if (!prefix.IsEmpty()) name = prefix + L"\\" + name;
+      out.names.Add(name);
+      out.pageUrls.Add(nodeUrl);
+      if (makeDownloadUrls_) out.downloadUrls.Add(MakeFeishuDownloadUrl(nodeUrl, endpoints_));
+      return true;
+    }
+    // Only the innermost folder's name goes in front of a file name.
+    const CWString childPrefix = keepFolderNames_ ? answer.GetText(node + L"/name") : CWString();
+    return List(nodeUrl, childPrefix, depth + 1, out);
+  }
+
+  // One page, asked again after each pause of the endpoints while it cannot be read: the
+  // drive throttles quick listings.
+  bool ReadPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
+    for (size_t attempt = 0;; ++attempt) {
+      if (TryPage(url, answer, nodeList)) return true;
+      if (attempt >= endpoints_.listRetryPausesMs.size()) return false;
+      const uint64_t pause = static_cast<uint64_t>(endpoints_.listRetryPausesMs[attempt]);
+      if (GetTickCount64() + pause >= deadline_) return false;
+      Sleep(static_cast<DWORD>(pause));
+    }
+  }
+
+  bool TryPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
+    const uint64_t now = GetTickCount64();
+    if (now >= deadline_) return false;
+    const int32_t timeoutMs = static_cast<int32_t>(std::min<uint64_t>(kListTimeoutMs, deadline_ - now));
     rg_WangLaoFangWenLei_n http;
     rg_WangYeFangWenXiangYingLei_n response;
     CWString scratchCookies, scratchHeaders;
     const CWString none;
     CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), CWString(kAgentLine),
                                     endpoints_.listCookie, kRedirectsNotFollowed, scratchCookies, scratchHeaders, none,
-                                    none, none, kListTimeoutMs, kIgnoreCertErrors, none, response);
-    if (body.IsEmpty()) return;
-    rg_JSONDuiXiangLei_n answer;
-    if (!answer.Parse(body)) return;
-    rg_JSONShuZuLei_n nodeList;
-    CWString nodeListText = answer.GetText(L"/data/node_list");
-    if (nodeListText.IsEmpty() || !nodeList.Parse(nodeListText)) return;
-
-    for (int64_t i = 0; i < nodeList.Count(); ++i) {
-      const CWString node = CWString::Concat(L"/data/entities/nodes/", nodeList.GetTextAt(i));
-      const CWString nodeUrl = answer.GetText(node + L"/url");
-      if (answer.HasPath(node + L"/extra/subtype")) {
-        CWString name = answer.GetText(node + L"/name");
-        if (!prefix.IsEmpty()) name = prefix + L"\\" + name;
-        out.names.Add(name);
-        out.pageUrls.Add(nodeUrl);
-        if (makeDownloadUrls_) out.downloadUrls.Add(MakeFeishuDownloadUrl(nodeUrl, endpoints_));
-        continue;
-      }
-      // Only the innermost folder's name goes in front of a file name.
-      const CWString childPrefix = keepFolderNames_ ? answer.GetText(node + L"/name") : CWString();
-      List(nodeUrl, childPrefix, depth + 1, out);
-    }
+                                    none, none, timeoutMs, kIgnoreCertErrors, none, response);
+    if (body.IsEmpty() || !answer.Parse(body)) return false;
+    if (answer.HasPath(L"/code") && answer.GetText(L"/code") != L"0") return false;
+    return answer.GetArray(L"/data/node_list", nodeList);
   }
 
- private:
   const DriveEndpoints& endpoints_;
   const bool makeDownloadUrls_;
   const bool keepFolderNames_;
+  const uint64_t deadline_;  // GetTickCount64 value after which no request is made
   std::set<std::wstring> visited_;  // folder tokens already listed
 };
 
@@ -87,7 +151,9 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints) {
   FileLists found;
-  FolderWalk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0).List(shareAddress, prefix, 0, found);
+  if (!FolderWalk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0).List(shareAddress, prefix, 0, found)) {
+    found = FileLists();
+  }
   names = std::move(found.names);
   pageUrls = std::move(found.pageUrls);
   downloadUrls = std::move(found.downloadUrls);

@@ -9,16 +9,22 @@
 #include "runtime/arrays.h"
 #include "runtime/text.h"
 
-// Folders below this many levels under the share are not listed.
+// A folder below this many levels under the share fails the listing.
 inline constexpr int kFeishuMaxFolderDepth = 32;
+// A folder answered in more pages than this (50 entries each) fails the listing.
+inline constexpr int kFeishuMaxPagesPerFolder = 500;
 
 // Fills names, pageUrls and (when makeDownloadUrls is not 0) downloadUrls with one entry per
 // file and returns the number of names. The folder token is the text after the last "/" of
 // shareAddress. With keepFolderNames, a file found in a sub-folder is named with that folder's
 // name (the innermost one only) and a backslash in front; prefix goes in front of every name
-// found in this folder. Failures give fewer entries, never an error: whatever was gathered
-// before a failure is kept. A folder met a second time (a listing that leads back to itself
-// or an ancestor) is skipped. The three lists are replaced when the call ends.
+// found in this folder. A folder's further pages are asked for with its answer's last_label
+// for as long as the answer says has_more. The listing is whole or it fails: a page that
+// cannot be read after the endpoints' retries (no answer, not JSON, a "code" other than 0,
+// no node_list), a paging that does not move on, a folder beyond the depth limit or the
+// endpoints' listing deadline passing gives 0 and three empty lists. A folder met a second
+// time (a listing that leads back to itself or an ancestor) is skipped. The three lists are
+// replaced when the call ends.
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/public_address.h"
 #include "engine/rpc_requests.h"
@@ -151,6 +152,34 @@ TEST(SafeRelativeName, ReservedDeviceNamesAndTrailingDots) {
   EXPECT_EQ(Std(SafeRelativeName(L"a.rar. . ")), L"a.rar");
   EXPECT_EQ(Std(SafeRelativeName(L"")), L"");
   EXPECT_EQ(Std(SafeRelativeName(L"\\.\\")), L"");
+}
+
+TEST(SavePaths, ClashWhenTwoFilesMeetOnOnePath) {
+  struct Case {
+    std::vector<const wchar_t*> names;
+    bool clash;
+  };
+  const Case cases[] = {
+      {{L"Brinemarch.part1.exe", L"Brinemarch.part2.rar", L"extra.zip"}, false},
+      {{L"Brinemarch.part2.rar", L"brinemarch.PART2.rar"}, true},  // letters as the file system compares them
+      {{L"a.rar", L"b.rar", L"a.rar"}, true},
+      {{L"x.rar:", L"x.rar_"}, true},                // the same after the clean-up
+      {{L"", L"test.rar"}, true},                    // an empty name is saved as test.rar
+      {{L"sub/a.rar", L"SUB\\b.rar"}, false},        // one folder, two files
+      {{L"sub", L"sub\\a.rar"}, true},               // a file where a folder is needed
+      {{L"Ä.rar", L"ä.rar"}, true},
+      {{L"a-b.rar", L"a\\b.rar", L"a"}, true},       // the folder sorts apart from its file
+      {{}, false},
+  };
+  for (const Case& c : cases) {
+    rg_WenBenShuZuLei names;
+    std::wstring shown;
+    for (const wchar_t* name : c.names) {
+      names.Add(name);
+      shown += std::wstring(name) + L" | ";
+    }
+    EXPECT_EQ(SavePathsClash(names), c.clash) << shown;
+  }
 }
 
 TEST(PublicAddress, ValueOfTheSpan) {

@@ -90,6 +90,8 @@ DriveEndpoints EmulatorClient::Endpoints() const {
   endpoints.downloadOrigin = CWString(HttpOrigin());
   // "https://127." + this composes back to the emulator's TLS address.
   endpoints.lanzouDomain = CWString(L"0.0.1:" + std::to_wstring(tlsPort_));
+  // The emulator does not throttle; its faults are counted, not timed.
+  endpoints.listRetryPausesMs = {20, 60};
   return endpoints;
 }
 

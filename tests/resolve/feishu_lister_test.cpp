@@ -1,7 +1,9 @@
 // The Feishu lister against the drive emulator: order, names, addresses, the exact requests,
 // failures and listings that would never end.
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -131,7 +133,7 @@ TEST_F(FeishuListerTest, TokenKeepsAQueryAfterIt) {
   UseTree(kNestedTree);
   EXPECT_EQ(List(Share(L"RootTok?from=home")), 0);
   const auto requests = Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests.size(), 3u);  // the refusal, tried again twice
   EXPECT_EQ(requests[0].target, kListTarget + L"RootTok?from=home");
 }
 
@@ -141,7 +143,7 @@ TEST_F(FeishuListerTest, SlashAtTheEndGivesAnEmptyToken) {
   EXPECT_EQ(List(Share(L"RootTok/")), 0);
   EXPECT_EQ(names.Count(), 0);
   const auto requests = Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].target, kListTarget);
 }
 
@@ -152,34 +154,113 @@ TEST_F(FeishuListerTest, ExpiredSessionGivesNothing) {
   EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
 }
 
-TEST_F(FeishuListerTest, ServerErrorAndInvalidJsonGiveNothing) {
-  UseTree(kNestedTree);
-  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"500"}})"));
-  EXPECT_EQ(List(Share(L"RootTok")), 0);
-  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"invalid_json"}})"));
-  EXPECT_EQ(List(Share(L"RootTok")), 0);
-  EXPECT_EQ(names.Count(), 0);
-}
-
-TEST_F(FeishuListerTest, FailingSubFolderKeepsWhatWasGathered) {
-  UseTree(kNestedTree);
-  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"500","token":"Fs"}})"));
-  EXPECT_EQ(List(Share(L"RootTok")), 2);
-  EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"b.bin"}));
-  EXPECT_EQ(Items(downloadUrls), (std::vector<std::wstring>{Stream(L"fa"), Stream(L"fb")}));
-}
-
-TEST_F(FeishuListerTest, MoreThanFiftyChildrenGiveTheFirstFifty) {
+// Files f<first>.bin .. f<last>.bin as tree children.
+std::wstring NumberedFiles(const std::wstring& stem, int first, int last) {
   std::wstring children;
-  for (int i = 1; i <= 60; ++i) {
-    if (i > 1) children += L",";
-    children += L"{\"name\":\"f" + std::to_wstring(i) + L".bin\",\"size\":1}";
+  for (int i = first; i <= last; ++i) {
+    if (i > first) children += L",";
+    children += L"{\"name\":\"" + stem + std::to_wstring(i) + L".bin\",\"size\":1}";
   }
-  UseTree(L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[" + children + L"]}");
-  EXPECT_EQ(List(Share(L"RootTok")), 50);
-  EXPECT_EQ(Std(names.Get(0)), L"f1.bin");
-  EXPECT_EQ(Std(names.Get(49)), L"f50.bin");
-  EXPECT_EQ(Requests().size(), 1u);
+  return children;
+}
+
+std::vector<std::wstring> NumberedNames(const std::wstring& stem, int first, int last) {
+  std::vector<std::wstring> names;
+  for (int i = first; i <= last; ++i) names.push_back(stem + std::to_wstring(i) + L".bin");
+  return names;
+}
+
+TEST_F(FeishuListerTest, FoldersOfMoreThanOnePageArriveWholeAndInOrder) {
+  UseTree(L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[" + NumberedFiles(L"f", 1, 120) + L"]}");
+  EXPECT_EQ(List(Share(L"RootTok")), 120);
+  EXPECT_EQ(Items(names), NumberedNames(L"f", 1, 120));
+
+  // The first request as ever; then the same one with the answer's cursor, percent-encoded.
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].target, kListTarget + L"RootTok");
+  for (size_t i = 1; i < requests.size(); ++i) {
+    const std::wstring head = kListTarget + L"RootTok&last_label=";
+    ASSERT_EQ(requests[i].target.substr(0, head.size()), head);
+    const std::wstring label = requests[i].target.substr(head.size());
+    EXPECT_EQ(label.find_first_of(L"+/=&"), std::wstring::npos) << label;
+    EXPECT_NE(label.find(L"%2B"), std::wstring::npos) << label;
+    EXPECT_NE(label.find(L"%3D"), std::wstring::npos) << label;
+    ExpectListingHeaders(requests[i]);
+  }
+  EXPECT_NE(requests[1].target, requests[2].target);
+}
+
+TEST_F(FeishuListerTest, PagesOfASubFolderComeAtItsPlace) {
+  UseTree(L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[{\"name\":\"a.bin\",\"size\":1},"
+          L"{\"name\":\"s\",\"token\":\"Fs\",\"children\":[" + NumberedFiles(L"s", 1, 60) +
+          L"]},{\"name\":\"b.bin\",\"size\":1}]}");
+  EXPECT_EQ(List(Share(L"RootTok")), 62);
+  std::vector<std::wstring> expected{L"a.bin"};
+  for (const auto& name : NumberedNames(L"s", 1, 60)) expected.push_back(name);
+  expected.push_back(L"b.bin");
+  EXPECT_EQ(Items(names), expected);
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].target, kListTarget + L"Fs");
+  EXPECT_EQ(requests[2].target.rfind(kListTarget + L"Fs&last_label=", 0), 0u);
+}
+
+// Any part of the tree that cannot be read, after its retries, fails the whole listing.
+TEST_F(FeishuListerTest, AListingIsWholeOrItFails) {
+  const std::wstring paged =
+      L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[{\"name\":\"s\",\"token\":\"Fs\",\"children\":[" +
+      NumberedFiles(L"s", 1, 60) + L"]}," + NumberedFiles(L"f", 1, 60) + L"]}";
+  struct Case {
+    const wchar_t* what;
+    std::wstring tree;
+    const wchar_t* fault;
+    size_t requests;  // at the drive, retries included
+    int32_t files;
+  };
+  const Case cases[] = {
+      {L"root answers 500", kNestedTree, LR"({"mode":"500"})", 3, 0},
+      {L"root answers no JSON", kNestedTree, LR"({"mode":"invalid_json"})", 3, 0},
+      {L"session expired", kNestedTree, LR"({"mode":"expired"})", 3, 0},
+      {L"sub-folder refused for good", kNestedTree, LR"({"mode":"refused","token":"Fs"})", 4, 0},
+      {L"sub-folder refused twice", kNestedTree, LR"({"mode":"refused","token":"Fs","times":2})", 5, 4},
+      {L"root's page 2 refused", paged, LR"({"mode":"refused","token":"RootTok","page":2})", 6, 0},
+      {L"more without a cursor", kNestedTree, LR"({"mode":"no_label","token":"Fs"})", 3, 0},
+      {L"the first cursor again", paged, LR"({"mode":"repeat_label","token":"Fs"})", 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseTree(c.tree);
+    ASSERT_TRUE(emulator.Control(std::wstring(L"{\"list\":") + c.fault + L"}"));
+    const size_t before = Requests().size();
+    names.Add(L"previous");
+    EXPECT_EQ(List(Share(L"RootTok")), c.files);
+    EXPECT_EQ(names.Count(), c.files);
+    EXPECT_EQ(downloadUrls.Count(), c.files);
+    EXPECT_EQ(Requests().size() - before, c.requests);
+    ASSERT_TRUE(emulator.Control(LR"({"list":null})"));
+  }
+}
+
+TEST_F(FeishuListerTest, RetriesPauseAndTheListingKeepsItsDeadline) {
+  UseTree(kNestedTree);
+  DriveEndpoints patient = endpoints;
+  patient.listRetryPausesMs = {200, 400};
+  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"refused","times":2}})"));
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient),
+            4);
+  EXPECT_GE(GetTickCount64() - start, 600u);
+
+  // A drive that never answers is given up when the listing's time is over.
+  patient.listDeadlineMs = 1500;
+  ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"hang"}})"));
+  start = GetTickCount64();
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient),
+            0);
+  const ULONGLONG took = GetTickCount64() - start;
+  EXPECT_LT(took, 5000u) << "a hanging drive held the listing " << took << " ms";
+  std::printf("listing of a hanging drive gave up after %llu ms (deadline 1500 ms)\n", took);
 }
 
 TEST_F(FeishuListerTest, FoldersLeadingBackAreListedOnce) {
@@ -195,7 +276,7 @@ TEST_F(FeishuListerTest, FoldersLeadingBackAreListedOnce) {
   EXPECT_EQ(Requests().size(), 2u);
 }
 
-TEST_F(FeishuListerTest, AbsurdNestingEndsAtTheDepthLimit) {
+TEST_F(FeishuListerTest, AbsurdNestingFailsAtTheDepthLimit) {
   // 40 folders, one inside the other, each holding one file.
   std::wstring tree = L"{\"name\":\"f40.bin\",\"size\":1}";
   for (int level = 39; level >= 0; --level) {
@@ -204,9 +285,9 @@ TEST_F(FeishuListerTest, AbsurdNestingEndsAtTheDepthLimit) {
   }
   tree.insert(1, L"\"token\":\"RootTok\",");
   UseTree(tree);
-  EXPECT_EQ(List(Share(L"RootTok")), kFeishuMaxFolderDepth + 1);
-  EXPECT_EQ(Std(names.Get(0)), L"f0.bin");
-  EXPECT_EQ(Std(names.Get(kFeishuMaxFolderDepth)), L"f" + std::to_wstring(kFeishuMaxFolderDepth) + L".bin");
+  // Files below the limit would be missing from the game, so the listing fails.
+  EXPECT_EQ(List(Share(L"RootTok")), 0);
+  EXPECT_EQ(names.Count(), 0);
   EXPECT_EQ(Requests().size(), static_cast<size_t>(kFeishuMaxFolderDepth + 1));
 }
 

@@ -20,6 +20,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 
 # Keep the source folders free of bytecode caches.
 sys.dont_write_bytecode = True
@@ -30,6 +31,7 @@ sys.path.insert(0, EMULATOR_DIR)
 
 import content  # noqa: E402
 import defaults  # noqa: E402
+import feishu  # noqa: E402
 import tree as treemod  # noqa: E402
 
 LIST_PATH = "/space/api/explorer/v3/children/list/"
@@ -338,14 +340,30 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertEqual(dict(hdrs).get("Content-Encoding"), "gzip")
         self.assertIn("node_list", json.loads(gzip.decompress(data))["data"])
 
-    def test_listing_keeps_first_fifty_children(self):
+    def test_listing_pages_through_opaque_cursors(self):
         self.client.control({"preset": "faults"})
         many = [n for n in self.faults_tree.root.children if n.name == "many"][0]
-        status, answer = self.client.listing(many.token)
-        self.assertEqual(len(answer["data"]["node_list"]), 50)
-        self.assertTrue(answer["data"]["has_more"])
-        names = [answer["data"]["entities"]["nodes"][t]["name"] for t in answer["data"]["node_list"]]
-        self.assertEqual(names, ["many-%03d.bin" % n for n in range(1, 51)])
+        names, label, pages = [], None, 0
+        while True:
+            extra = "" if label is None else "&last_label=" + urllib.parse.quote(label, safe="")
+            status, answer = self.client.listing(many.token + extra)
+            data = answer["data"]
+            self.assertEqual(data["total"], 60)
+            names += [data["entities"]["nodes"][t]["name"] for t in data["node_list"]]
+            pages += 1
+            if not data["has_more"]:
+                self.assertEqual(data["last_label"], "")
+                break
+            label = data["last_label"]
+            for needs_encoding in "+/=":
+                self.assertIn(needs_encoding, label)
+        self.assertEqual(pages, 2)
+        self.assertEqual(names, ["many-%03d.bin" % n for n in range(1, 61)])
+        # A cursor the drive did not hand out, or one of another folder, is refused.
+        for bad in ("bm90LWEtY3Vyc29y", urllib.parse.quote(label.replace("+", "-"), safe="")):
+            self.assertNotEqual(self.client.listing(many.token + "&last_label=" + bad)[1]["code"], 0)
+        other = "&last_label=" + urllib.parse.quote(feishu.cursor(defaults.SHARE_TOKEN, 50), safe="")
+        self.assertNotEqual(self.client.listing(many.token + other)[1]["code"], 0)
 
     def test_fault_tree_nodes(self):
         self.client.control({"preset": "faults"})
@@ -534,6 +552,17 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertRaises(OSError, conn.getresponse)
         conn.close()
         self.assertEqual(self.client.control({"list": {"mode": "sometimes"}})[0], 400)
+        # A refusal of one page of one folder only, twice.
+        self.client.control({"list": {"mode": "refused", "page": 2, "times": 2}})
+        self.assertEqual(self.client.listing(defaults.SHARE_TOKEN)[1]["code"], 0)
+        second = "&last_label=" + urllib.parse.quote(feishu.cursor(defaults.SHARE_TOKEN, 50), safe="")
+        codes = [self.client.listing(defaults.SHARE_TOKEN + second)[1]["code"] for _ in range(3)]
+        self.assertEqual(codes[:2], [99991400, 99991400])
+        self.assertNotEqual(codes[2], 99991400)
+        for mode, label in (("no_label", ""), ("repeat_label", feishu.cursor(defaults.SHARE_TOKEN, 0))):
+            self.client.control({"list": {"mode": mode}})
+            data = self.client.listing(defaults.SHARE_TOKEN)[1]["data"]
+            self.assertEqual((data["has_more"], data["last_label"]), (True, label))
 
     def test_stream_faults(self):
         token = self.file_token("Brinemarch.part5.rar")

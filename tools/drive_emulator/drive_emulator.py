@@ -82,6 +82,8 @@ def tree_layout(args):
         return treemod.bench(12, args.file_size_mib), None
     if args.preset == "faults":
         return treemod.faults(), None
+    if args.preset == "clash":
+        return treemod.clash(), None
     return treemod.demo(args.part_size_mib, args.installer), None
 
 

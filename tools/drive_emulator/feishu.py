@@ -1,5 +1,6 @@
 """Answers of the Feishu drive's web interface: the children listing and pages."""
 
+import base64
 import html
 import json
 
@@ -14,6 +15,10 @@ PAGE_LENGTH = 50
 EXPIRED = {"code": 10014, "msg": "login session expired, please sign in again", "data": {}}
 NOT_FOUND = {"code": 1002, "msg": "node not found or no permission", "data": {}}
 BAD_PARAMS = {"code": 2, "msg": "invalid params", "data": {}}
+BAD_CURSOR = {"code": 4, "msg": "invalid last_label", "data": {}}
+THROTTLED = {"code": 99991400, "msg": "request trigger frequency limit", "data": {}}
+# Cursors open with these bytes, so every one holds "+" and "/" (and, padded, "=").
+_CURSOR_MARK = b"\xfb\xff\xbf"
 
 
 def folder_url(origin, token):
@@ -43,17 +48,42 @@ def _entity(node, origin):
     return base
 
 
-def listing(tree, token, length, origin):
-    """The answer object for a folder token, or NOT_FOUND."""
+def cursor(token, offset):
+    """The drive's opaque paging cursor: where the next page of a folder starts."""
+    payload = _CURSOR_MARK + ("%s|%d" % (token, offset)).encode("utf-8")
+    payload += b" " * ((1 - len(payload)) % 3)
+    return base64.b64encode(payload).decode("ascii")
+
+
+def cursor_offset(label, token):
+    """The offset a cursor of this folder stands for, or None for anything else."""
+    try:
+        payload = base64.b64decode(label, validate=True)
+    except ValueError:
+        return None
+    if not payload.startswith(_CURSOR_MARK):
+        return None
+    owner, _, offset = payload[len(_CURSOR_MARK):].decode("utf-8", "replace").rstrip(" ").rpartition("|")
+    return int(offset) if owner == token and offset.isdigit() else None
+
+
+def listing(tree, token, length, origin, label=None):
+    """The answer object for one page of a folder, NOT_FOUND or BAD_CURSOR."""
     folder = tree.folders.get(token) if tree.root is not None else None
     if folder is None:
         return NOT_FOUND
-    shown = folder.children[:max(0, length)]
+    start = 0
+    if label is not None:
+        start = cursor_offset(label, token)
+        if start is None or start > len(folder.children):
+            return BAD_CURSOR
+    shown = folder.children[start:start + max(0, length)]
+    more = start + len(shown) < len(folder.children)
     nodes = {node.token: _entity(node, origin) for node in shown}
     return {"code": 0, "msg": "Success", "data": {
         "entities": {"nodes": nodes, "users": {}},
-        "has_more": len(folder.children) > len(shown),
-        "last_label": shown[-1].token if shown and len(folder.children) > len(shown) else "",
+        "has_more": more,
+        "last_label": cursor(token, start + len(shown)) if more else "",
         "node_list": [node.token for node in shown],
         "total": len(folder.children),
     }}

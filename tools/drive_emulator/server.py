@@ -19,7 +19,7 @@ import lanzou
 import scripted
 import tree as treemod
 
-LIST_FAULTS = ("500", "invalid_json", "expired", "hang")
+LIST_FAULTS = ("500", "invalid_json", "expired", "hang", "refused", "no_label", "repeat_label", "slow")
 STREAM_FAULT_KEYS = ("status", "drop_after", "throttle", "delay_ms")
 _LAST_MODIFIED = email.utils.formatdate(1712000000, usegmt=True)
 
@@ -118,13 +118,13 @@ class State:
                 raise ValueError("lanzou fault mode must be one of %s" % ", ".join(lanzou.FAULT_MODES))
             if kind == "stream" and not any(fault.get(k) for k in STREAM_FAULT_KEYS):
                 raise ValueError("stream fault needs one of %s" % ", ".join(STREAM_FAULT_KEYS))
-            for key in ("times",) + STREAM_FAULT_KEYS:
+            for key in ("times", "page") + STREAM_FAULT_KEYS:
                 if key in fault and fault[key] is not None:
                     fault[key] = int(fault[key])
         with self.lock:
             self.faults[kind] = fault
 
-    def take_fault(self, kind, token=None, mode=None):
+    def take_fault(self, kind, token=None, mode=None, page=None):
         """The fault to apply to this request, counting down its "times"."""
         with self.lock:
             fault = self.faults[kind]
@@ -133,6 +133,8 @@ class State:
             if fault.get("token") and fault["token"] != token:
                 return None
             if mode is not None and fault.get("mode") != mode:
+                return None
+            if fault.get("page") is not None and fault["page"] != page:
                 return None
             if fault.get("times") is not None:
                 fault["times"] -= 1
@@ -180,6 +182,8 @@ def control_tree(command):
         return treemod.bench(int(options.get("files", 12)), float(options.get("file_size_mib", 64)))
     if name == "faults":
         return treemod.faults()
+    if name == "clash":
+        return treemod.clash()
     raise ValueError("unknown preset %r" % name)
 
 
@@ -384,15 +388,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def _listing(self, tree, query):
         if not query.startswith(feishu.LIST_QUERY_PREFIX):
             return self._send(200, feishu.encode(feishu.BAD_PARAMS), "application/json; charset=utf-8")
-        token = query[len(feishu.LIST_QUERY_PREFIX):]
+        token, marker, label = query[len(feishu.LIST_QUERY_PREFIX):].partition("&last_label=")
+        label = urllib.parse.unquote(label) if marker else None
         if token not in tree.folders:
             token = urllib.parse.unquote(token)
         if not self._cookie_ok("list"):
             return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
-        fault = self.state.take_fault("list", token)
+        page = 1 if label is None else 1 + (feishu.cursor_offset(label, token) or 0) // feishu.PAGE_LENGTH
+        fault = self.state.take_fault("list", token, page=page)
         mode = fault and fault["mode"]
         if mode == "hang":
             return self._hang()
+        if mode == "slow" and self.state.stop.wait(fault.get("delay_ms", 2000) / 1000.0):
+            return None
         if mode == "500":
             return self._send(500, b"<html><body><h1>500 Internal Server Error</h1></body></html>",
                               "text/html; charset=utf-8")
@@ -400,7 +408,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._send(200, b'{"code":0,"msg":"Success","data":{"node_list":["', "application/json; charset=utf-8")
         if mode == "expired":
             return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
-        answer = feishu.listing(tree, token, feishu.PAGE_LENGTH, self._origin())
+        if mode == "refused":
+            return self._send(200, feishu.encode(feishu.THROTTLED), "application/json; charset=utf-8")
+        answer = feishu.listing(tree, token, feishu.PAGE_LENGTH, self._origin(), label)
+        if mode in ("no_label", "repeat_label") and answer.get("code") == 0:
+            # A drive that says "more" but gives no way on, or the same way again.
+            answer["data"]["has_more"] = True
+            answer["data"]["last_label"] = "" if mode == "no_label" else feishu.cursor(token, 0)
         self._send(200, feishu.encode(answer), "application/json; charset=utf-8", compress=True)
 
     def _hang(self):

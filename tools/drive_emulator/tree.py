@@ -273,4 +273,12 @@ def faults():
             "lanzou": lanzou_demo()}
 
 
-PRESETS = ("demo", "faults", "bench")
+def clash():
+    """The demo share with a sub-folder whose file lands on a root file's path."""
+    share = demo(part_size_mib=0.25)
+    share["feishu"]["children"].insert(1, {"name": "extra", "children": [
+        {"name": "brinemarch.PART2.rar", "text": "same path as Brinemarch.part2.rar on Windows\n"}]})
+    return share
+
+
+PRESETS = ("demo", "faults", "bench", "clash")
