@@ -34,6 +34,13 @@ class RunningFlag {
   bool& flag_;
 };
 
+// The program's folder followed by the game's folder name.
+CWString DefaultSaveFolder() {
+  CWString folder;
+  ModuleDirectory(GetModuleHandleW(nullptr), folder);
+  return folder + kGameFolder;
+}
+
 }  // namespace
 
 int ProgressBarPosition(CWTextRef percentText) {
@@ -114,12 +121,16 @@ int rg_my_main_window::ShowMessageBox(CWTextRef text, CWTextRef caption, UINT ty
 
 void rg_my_main_window::EndProcess(UINT exitCode) { ExitProcess(exitCode); }
 
+DWORD rg_my_main_window::StartInstaller(CWTextRef commandLine) { return StartProgram(commandLine, SW_SHOWNORMAL); }
+
+DWORD rg_my_main_window::StartInstallerElevated(CWTextRef path) {
+  return StartProgramElevated(path, SW_SHOWNORMAL);
+}
+
 void rg_my_main_window::OnCreated(CKelObject*, int32_t) {
   fileList.SetExtendedStyle(kListDoubleBuffer, kListDoubleBuffer);
   if (StartDownloadEngine() == 0) return;
-  CWString folder;
-  ModuleDirectory(GetModuleHandleW(nullptr), folder);
-  saveFolderBox.SetText(folder + kGameFolder);
+  saveFolderBox.SetText(DefaultSaveFolder());
   fileList.Hide();
   pictureBox.Hide();
 }
@@ -146,17 +157,26 @@ void rg_my_main_window::Browse() {
 }
 
 void rg_my_main_window::StartDownload() {
+  // A press that reaches us while a run waits (a double click queued behind the first) is
+  // not a second run.
+  if (running_) return;
   RunningFlag running(running_);
+  startButton.Disable();
+  // Disabling the focused button leaves no focus, and keys would then reach the form only
+  // as system keys: Escape must still end the run.
+  if (!GetFocus() && GetActiveWindow() == GetHwnd()) SetFocus(GetHwnd());
   // The run's waits dispatch messages themselves: keyboard and mouse handling of the form
   // (Escape, drag to move) must reach it there too.
   CKelNestedPreTranslateScope preTranslate;
+  // The engine answered only after the start-up wait: without this, the run would save to
+  // (and back up in) the Desktop.
+  if (saveFolderBox.GetText().IsEmpty()) saveFolderBox.SetText(DefaultSaveFolder());
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
   const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL),
                                                                     downloadEngine.fileNames, pageUrls,
                                                                     downloadEngine.fileUrls);
   for (int32_t i = 0; i < count; ++i) fileList.AppendEmptyRow();
-  startButton.Disable();
   fileList.Show();
   const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
   if (result == 1) {
@@ -171,13 +191,25 @@ void rg_my_main_window::StartDownload() {
 }
 
 void rg_my_main_window::Install() {
+  const CWString path = saveFolderBox.GetText() + kInstallerName;
   // Quoted: a folder with spaces must not let the platform try a shorter program name first.
   CWString commandLine(L"\"");
-  commandLine.Append(saveFolderBox.GetText());
-  commandLine.Append(kInstallerName);
+  commandLine.Append(path);
   commandLine.AppendChar(L'"');
-  RunProgram(commandLine, SW_SHOWNORMAL);
-  EndProcess(0);
+  DWORD error = StartInstaller(commandLine);
+  // Self-extracting installers often ask for administrator rights, which CreateProcessW
+  // cannot give; the shell shows the elevation prompt.
+  if (error == kErrorElevationRequired) error = StartInstallerElevated(path);
+  if (error == 0) {
+    EndProcess(0);
+    return;
+  }
+  CWString reason = SystemMessageText(error);
+  if (reason.IsEmpty()) reason.Format(L"错误代码 %u", static_cast<unsigned>(error));
+  CWString text;
+  text.Format(kInstallerFailureText, path.GetText(), reason.GetText());
+  // The window stays as it is, so the player can fix the file and press again.
+  ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONERROR);
 }
 
 void rg_my_main_window::OnTitleButtonClick(CKelObject* sender, int32_t) {

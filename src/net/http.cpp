@@ -7,6 +7,7 @@
 #include "net/headers.h"
 #include "net/url.h"
 #include "runtime/convert.h"
+#include "runtime/utils.h"
 #include "runtime/win_http_handle.h"
 
 namespace {
@@ -454,20 +455,18 @@ const CWString& NoAcceptEncoding() {
 }
 
 CWString FormatErrorDetail(DWORD code) {
-  wchar_t message[1024];
-  constexpr DWORD kFlags = FORMAT_MESSAGE_IGNORE_INSERTS;
-  DWORD length = FormatMessageW(kFlags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, LANG_USER_DEFAULT, message,
-                                static_cast<DWORD>(std::size(message)), nullptr);
-  if (length == 0) {
-    // WinHTTP's own codes live in its module's message table, where it has one.
-    if (HMODULE winhttp = GetModuleHandleW(L"winhttp.dll")) {
-      length = FormatMessageW(kFlags | FORMAT_MESSAGE_FROM_HMODULE, winhttp, code, LANG_USER_DEFAULT, message,
-                              static_cast<DWORD>(std::size(message)), nullptr);
-    }
+  CWString text = SystemMessageText(code);
+  // WinHTTP's own codes live in its module's message table, where it has one.
+  HMODULE winhttp = text.IsEmpty() ? GetModuleHandleW(L"winhttp.dll") : nullptr;
+  if (winhttp) {
+    wchar_t message[1024];
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_HMODULE, winhttp, code, LANG_USER_DEFAULT,
+                       message, static_cast<DWORD>(std::size(message)), nullptr);
+    text = CWString(message, length);
+    text.TrimRight();
   }
-  if (length == 0) return {};
-  CWString text(message, length);
-  text.TrimRight();
+  if (text.IsEmpty()) return {};
   CWString detail;
   detail.Format(L"错误(%u): %s", static_cast<unsigned>(code), text.GetText());
   return detail;

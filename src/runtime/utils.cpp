@@ -1,8 +1,10 @@
 #include "runtime/utils.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -139,8 +141,8 @@ bool CopyTextToClipboard(CWTextRef text) {
   return true;
 }
 
-bool RunProgram(CWTextRef commandLine, int showMode) {
-  if (commandLine.IsEmpty()) return false;
+DWORD StartProgram(CWTextRef commandLine, int showMode) {
+  if (commandLine.IsEmpty()) return ERROR_INVALID_PARAMETER;
   std::wstring writable(commandLine.Chars(), static_cast<size_t>(commandLine.Length()));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -150,12 +152,38 @@ bool RunProgram(CWTextRef commandLine, int showMode) {
   }
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return false;
+    return GetLastError();
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
   WaitForInputIdle(process.Get(), 500);
-  return true;
+  return 0;
+}
+
+bool RunProgram(CWTextRef commandLine, int showMode) { return StartProgram(commandLine, showMode) == 0; }
+
+DWORD StartProgramElevated(CWTextRef file, int showMode) {
+  if (file.IsEmpty()) return ERROR_INVALID_PARAMETER;
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  // No shell error box: the caller tells the user in its own words.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"runas";
+  const std::wstring path(file.Chars(), static_cast<size_t>(file.Length()));
+  info.lpFile = path.c_str();
+  info.nShow = showMode < 0 ? SW_SHOWNORMAL : showMode;
+  if (!ShellExecuteExW(&info)) return GetLastError();
+  UniqueHandle process(info.hProcess);
+  return 0;
+}
+
+CWString SystemMessageText(DWORD code) {
+  wchar_t message[1024];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                      LANG_USER_DEFAULT, message, static_cast<DWORD>(std::size(message)), nullptr);
+  CWString text(message, length);
+  text.TrimRight();
+  return text;
 }
 
 namespace {

@@ -26,6 +26,17 @@ int TestMainWindow::ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type)
   return IDOK;
 }
 
+DWORD TestMainWindow::StartInstaller(CWTextRef commandLine) {
+  if (installerStart) return installerStart(CWString(commandLine).ToStdString());
+  return rg_my_main_window::StartInstaller(commandLine);
+}
+
+DWORD TestMainWindow::StartInstallerElevated(CWTextRef path) {
+  elevatedStarts.push_back(CWString(path).ToStdString());
+  if (elevatedStart) return elevatedStart(elevatedStarts.back());
+  return rg_my_main_window::StartInstallerElevated(path);
+}
+
 void Click(const rg_my_main_window& window, const CKelWinControl& control) {
   SendMessageW(window.GetHwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control.GetHwnd()), BN_CLICKED),
                reinterpret_cast<LPARAM>(control.GetHwnd()));

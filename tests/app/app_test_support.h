@@ -37,12 +37,19 @@ class TestMainWindow : public rg_my_main_window {
   std::wstring browseResult;
   std::vector<UINT> exitCodes;
   int engineStarts = 0;
+  // When set, stands in for CreateProcessW's start of the installer (an error code or 0).
+  std::function<DWORD(const std::wstring& commandLine)> installerStart;
+  // When set, stands in for the shell's start through the elevation prompt.
+  std::function<DWORD(const std::wstring& path)> elevatedStart;
+  std::vector<std::wstring> elevatedStarts;  // paths handed to the elevation prompt's start
 
  protected:
   int32_t StartDownloadEngine() override;
   CWString BrowseForFolder(CWTextRef title) override;
   int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type) override;
   void EndProcess(UINT exitCode) override { exitCodes.push_back(exitCode); }
+  DWORD StartInstaller(CWTextRef commandLine) override;
+  DWORD StartInstallerElevated(CWTextRef path) override;
 
  private:
   int engineStarted_;

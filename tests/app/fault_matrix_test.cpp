@@ -174,6 +174,92 @@ INSTANTIATE_TEST_SUITE_P(
                       ListingFault{"NoAnswer", L"{\"list\": {\"mode\": \"hang\"}}"}),
     [](const ::testing::TestParamInfo<ListingFault>& info) { return std::string(info.param.name); });
 
+// A listing that is not whole, or files that would meet on one path: nothing is asked of the
+// drive's streams and the save folder stays exactly as the player left it.
+TEST_F(FaultMatrixTest, AnIncompleteListingOrAClashTouchesNothing) {
+  struct Case {
+    const wchar_t* what;
+    const wchar_t* share;  // a control command that serves the share
+    const wchar_t* fault;  // a control command, or nullptr
+  };
+  const Case cases[] = {
+      {L"sub-folder refused", LR"({"tree": {"name": "Brinemarch", "children": [
+          {"name": "Brinemarch.part2.rar", "token": "tokTop", "size": 70001},
+          {"name": "sub", "token": "tokSub", "children": [{"name": "inner.bin", "size": 5000}]}]}})",
+       LR"({"list": {"mode": "refused", "token": "tokSub"}})"},
+      {L"name clash", LR"({"preset": "clash"})", nullptr},
+  };
+  CreateWindowWithTheEngine();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200);
+    ASSERT_EQ(ControlEmulator(c.share), 200);
+    if (c.fault) {
+      ASSERT_EQ(ControlEmulator(c.fault), 200);
+    }
+    ASSERT_TRUE(CreateDirectories(saveFolder_));
+    const std::string mine = "the player's own Brinemarch.part2.rar";
+    ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\Brinemarch.part2.rar", mine));
+    const std::set<std::wstring> before = Entries(testFolder_);
+    const int64_t since = LatestEmulatorRequest();
+    window_->boxes.clear();
+
+    Click(*window_, window_->startButton);
+
+    ExpectFailureShown();
+    EXPECT_TRUE(StreamRequests(since).empty());
+    EXPECT_EQ(Entries(testFolder_), before);
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\Brinemarch.part2.rar", kept));
+    EXPECT_EQ(kept, mine);
+  }
+}
+
+// The listing is slowed so the presses land while it runs.
+TEST_F(FaultMatrixTest, PressesDuringTheListingStartNoSecondRun) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"once.bin\", \"token\": \"tokOnce\", \"size\": 40001}"), 200);
+  int presses = 0;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample& sample) {
+    if (presses >= 3 || sample.Rows() != 0) return;
+    ++presses;
+    // The button is disabled at once, so the platform would not even report these; a click
+    // that was queued before still finds the run going.
+    EXPECT_FALSE(sample.startEnabled);
+    Click(window, window.startButton);
+    PostMessageW(window.startButton.GetHwnd(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(window.startButton.GetHwnd(), WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageW(window.startButton.GetHwnd(), WM_KEYUP, VK_SPACE, 0xC0390001);
+  });
+  ASSERT_EQ(ControlEmulator(L"{\"list\": {\"mode\": \"slow\", \"delay_ms\": 1500, \"times\": 1}}"), 200);
+  const int64_t since = LatestEmulatorRequest();
+
+  Click(*window_, window_->startButton);
+
+  EXPECT_EQ(presses, 3) << "the listing ended before the presses";
+  ExpectSuccessShown();
+  EXPECT_EQ(ListingRequests(since), 1);
+  EXPECT_EQ(StreamRequests(since, L"tokOnce").size(), 1u);
+  EXPECT_TRUE(window_->exitCodes.empty());
+}
+
+TEST_F(FaultMatrixTest, EscapeDuringTheListingEndsTheProgram) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"never.bin\", \"token\": \"tokNever\", \"size\": 40001}"), 200);
+  CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
+  bool pressed = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (pressed) return;
+    pressed = true;
+    PressEscape(window);
+  });
+  ASSERT_EQ(ControlEmulator(L"{\"list\": {\"mode\": \"slow\", \"delay_ms\": 1500, \"times\": 1}}"), 200);
+
+  Click(*window_, window_->startButton);
+
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  EXPECT_TRUE(NoEngineRuns()) << "the engine outlived the close";
+}
+
 // -- Streams ----------------------------------------------------------------------------------
 
 TEST_F(FaultMatrixTest, AStreamThatDropsIsResumedAndTheFileArrivesWhole) {

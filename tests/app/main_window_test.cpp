@@ -280,6 +280,15 @@ TEST_F(MainWindowTest, ARunThatFailsShowsTheBoxAndOffersTheStartAgain) {
   EXPECT_TRUE(window_->exitCodes.empty());
 }
 
+TEST_F(MainWindowTest, AnEmptySaveFolderBoxGetsTheDefaultFolderBeforeTheRun) {
+  // The engine answered too late to fill the box: the run must not fall back to the Desktop.
+  Create(0);
+  ASSERT_TRUE(window_->saveFolderBox.GetText().IsEmpty());
+  Click(*window_, window_->startButton);
+  EXPECT_EQ(window_->saveFolderBox.GetText().ToStdString(), ProgramFolder() + L"Brinemarch");
+  EXPECT_EQ(window_->boxes.size(), 1u);
+}
+
 TEST_F(MainWindowTest, MinimiseMinimisesAndCloseEndsTheProcessWithZero) {
   Create();
   Click(*window_, window_->minimizeButton);
@@ -296,27 +305,98 @@ TEST_F(MainWindowTest, ACloseRequestOutsideARunClosesTheWindow) {
   EXPECT_TRUE(window_->exitCodes.empty());
 }
 
-TEST_F(MainWindowTest, InstallStartsThePartOneProgramFromTheBoxsFolderAndEnds) {
+// A folder of the temporary folder (with a space in its name) holding a copy of the stand-in
+// installer; the marker file the stand-in writes when it starts.
+struct InstallerFolder {
+  std::wstring folder, program, marker;
+};
+
+InstallerFolder MakeInstallerFolder(const wchar_t* name) {
   const std::wstring installer = ProgramFolder() + L"..\\standin_installer\\Brinemarch.part1.exe";
-  ASSERT_NE(GetFileAttributesW(installer.c_str()), INVALID_FILE_ATTRIBUTES) << "stand-in installer not built";
+  EXPECT_NE(GetFileAttributesW(installer.c_str()), INVALID_FILE_ATTRIBUTES) << "stand-in installer not built";
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  // A folder with a space: the command line must still name the right program.
-  const std::wstring folder = std::wstring(temp) + L"bm app install\\Brinemarch";
-  ASSERT_TRUE(CreateDirectories(folder.c_str()));
-  const std::wstring program = folder + L"\\Brinemarch.part1.exe";
-  const std::wstring marker = folder + L"\\Brinemarch.part1.started.txt";
-  DeleteFileW(marker.c_str());
-  ASSERT_TRUE(CopyFileW(installer.c_str(), program.c_str(), FALSE));
+  InstallerFolder made;
+  made.folder = std::wstring(temp) + name + L"\\Brinemarch";
+  made.program = made.folder + L"\\Brinemarch.part1.exe";
+  made.marker = made.folder + L"\\Brinemarch.part1.started.txt";
+  EXPECT_TRUE(CreateDirectories(made.folder.c_str()));
+  DeleteFileW(made.marker.c_str());
+  EXPECT_TRUE(CopyFileW(installer.c_str(), made.program.c_str(), FALSE));
+  return made;
+}
 
+TEST_F(MainWindowTest, InstallStartsThePartOneProgramFromTheBoxsFolderAndEnds) {
+  // A folder with a space: the command line must still name the right program.
+  const InstallerFolder made = MakeInstallerFolder(L"bm app install");
   Create();
-  window_->saveFolderBox.SetText(folder.c_str());
+  window_->saveFolderBox.SetText(made.folder.c_str());
   window_->startButton.SetText(L"安装游戏");
   Click(*window_, window_->startButton);
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  EXPECT_TRUE(window_->elevatedStarts.empty());
 
   // The stand-in notes its command line: the quoted program path.
-  EXPECT_EQ(StartedCommandLine(marker), CWString((L"\"" + program + L"\"").c_str()));
+  EXPECT_EQ(StartedCommandLine(made.marker), CWString((L"\"" + made.program + L"\"").c_str()));
+}
+
+TEST_F(MainWindowTest, AnInstallerThatAsksForRightsIsStartedThroughTheElevationPrompt) {
+  const InstallerFolder made = MakeInstallerFolder(L"bm app elevate");
+  Create();
+  // Windows refuses CreateProcessW for a program whose manifest asks for administrator
+  // rights; Wine has no such manifests and no prompt, so the refusal is played here and the
+  // shell's "runas" start is the real one (Wine starts the program without asking).
+  std::vector<std::wstring> created;
+  window_->installerStart = [&](const std::wstring& commandLine) -> DWORD {
+    created.push_back(commandLine);
+    return kErrorElevationRequired;
+  };
+  window_->saveFolderBox.SetText(made.folder.c_str());
+  window_->startButton.SetText(L"安装游戏");
+  Click(*window_, window_->startButton);
+  EXPECT_EQ(created, std::vector<std::wstring>{L"\"" + made.program + L"\""});
+  EXPECT_EQ(window_->elevatedStarts, std::vector<std::wstring>{made.program});
+  EXPECT_TRUE(window_->boxes.empty());
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  EXPECT_FALSE(StartedCommandLine(made.marker).IsEmpty()) << "the installer did not start";
+}
+
+TEST_F(MainWindowTest, AnInstallerThatCannotStartIsToldAndTheWindowStaysInstallable) {
+  struct Case {
+    const wchar_t* what;
+    DWORD createError;  // 0: the real start of a missing file
+    DWORD elevatedError;  // 0: no stand-in for the shell's start
+  };
+  const Case cases[] = {
+      {L"missing file", 0, 0},
+      {L"blocked", ERROR_ACCESS_DENIED, 0},
+      {L"prompt refused", kErrorElevationRequired, ERROR_CANCELLED},
+  };
+  Create();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window_->boxes.clear();
+    window_->installerStart = nullptr;
+    window_->elevatedStart = nullptr;
+    if (c.createError != 0) window_->installerStart = [&](const std::wstring&) { return c.createError; };
+    if (c.elevatedError != 0) window_->elevatedStart = [&](const std::wstring&) { return c.elevatedError; };
+    const std::wstring folder = L"C:\\bm-app-no-installer\\Brinemarch";
+    window_->saveFolderBox.SetText(folder.c_str());
+    window_->startButton.SetText(L"安装游戏");
+    window_->startButton.Enable();
+    const size_t elevatedBefore = window_->elevatedStarts.size();
+    Click(*window_, window_->startButton);
+    EXPECT_TRUE(window_->exitCodes.empty());
+    ASSERT_EQ(window_->boxes.size(), 1u);
+    EXPECT_EQ(window_->boxes[0].caption, L"信息:");
+    EXPECT_EQ(window_->boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_NE(window_->boxes[0].text.find(folder + L"\\Brinemarch.part1.exe"), std::wstring::npos)
+        << window_->boxes[0].text;
+    EXPECT_NE(window_->boxes[0].text.find(L"原因："), std::wstring::npos);
+    EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+    EXPECT_TRUE(window_->startButton.IsEnabled());
+    EXPECT_EQ(window_->elevatedStarts.size() - elevatedBefore, c.createError == kErrorElevationRequired ? 1u : 0u);
+  }
 }
 
 }  // namespace
