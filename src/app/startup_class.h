@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/single_instance.h"
 
 class rg_startup_class : public rg_ChuangKouChengXuLei {
   KEL_DECLARE_CLASS(rg_startup_class, rg_ChuangKouChengXuLei)
@@ -15,7 +16,12 @@ class rg_startup_class : public rg_ChuangKouChengXuLei {
 
   // Creates the main window as a top-level window (its creation starts the engine) and, when
   // the framework runs, makes it the window whose destruction ends the message loop. Always 1.
+  // When a program of the same folder already runs, brings its window to the front and ends
+  // the process with exit code 0 instead.
   int32_t Launch() override;
 
   rg_my_main_window mainWindow;
+
+ private:
+  ProgramInstanceLock instanceLock_;  // held for the program's life
 };

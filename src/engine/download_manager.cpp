@@ -15,7 +15,7 @@ rg_n1434::~rg_n1434() {
 }
 
 int32_t rg_n1434::StartEngine(const CWString& engineDir) {
-  const int32_t started = engine.Start(engineDir, CWString(L"572"), CWString(L"Transmission/3.00"),
+  const int32_t started = engine.Start(engineDir, CWString(L"Transmission/3.00"),
                                        CWString(L"-TR3000-"));
   engine.SetMaxConcurrent();
   return started;

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <cwchar>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr const wchar_t* kEngineExe = L"aria2c.exe";
+// How long an ended engine may take to let go of its ports.
+constexpr uint32_t kLeftoverEndWaitMs = 2000;
 
 // Shown for a task that ended without the engine naming an error code.
 constexpr const wchar_t* kRemovedText = L"任务已被移除";
@@ -33,6 +36,15 @@ CWString ProgramFolder() {
   CWString folder;
   ModuleDirectory(nullptr, folder);
   return folder;
+}
+
+// The absolute, normalised form of path, as a process's image path reads; path itself when
+// that fails.
+CWString FullPath(const CWString& path) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD length = GetFullPathNameW(path.GetText(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  if (length == 0 || length >= std::size(full)) return path;
+  return CWString(full, length);
 }
 
 CWString DecimalText(int32_t value) {
@@ -88,8 +100,7 @@ rg_n1666::~rg_n1666() {
 
 // -- Engine process ---------------------------------------------------------------------------
 
-int32_t rg_n1666::Start(const CWString& engineDir, const CWString& secret, const CWString& peerAgent,
-                        const CWString& peerIdPrefix) {
+int32_t rg_n1666::Start(const CWString& engineDir, const CWString& peerAgent, const CWString& peerIdPrefix) {
   launchResult = 0;
   readyTimeoutSeconds = kReadyTimeoutSeconds;
   const CWString dir = engineDir.IsEmpty() ? ProgramFolder() : WithBackslash(engineDir);
@@ -102,7 +113,10 @@ int32_t rg_n1666::Start(const CWString& engineDir, const CWString& secret, const
   settings.rpcPortText = DecimalText(kBaseRpcPort);
   settings.listenPortText = DecimalText(kBaseListenPort);
   settings.dhtPortText = DecimalText(kBaseDhtPort);
-  settings.secret = secret;
+  // A secret of this start only: a web page or program that knows the program's build must
+  // still not be able to drive its engine.
+  settings.secret = NewRpcSecret();
+  if (settings.secret.IsEmpty()) return 0;
   settings.peerAgent = peerAgent;
   settings.peerIdPrefix = peerIdPrefix;
   settings.showEngineWindow = 0;
@@ -157,38 +171,45 @@ CWString rg_n1666::EngineCommandLine(const CWString& dir, const CWString& rpcPor
 int32_t rg_n1666::LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
                                const CWString& dhtPort, const CWString& secret, int32_t showWindow) {
   ready = 0;
-  const int64_t leftover = FindProcessId(kEngineExe);
-  if (leftover > 0) EndProcess(static_cast<DWORD>(leftover));
   const CWString folder = dir.IsEmpty() ? ProgramFolder() : WithBackslash(dir);
+  // Only our own leftover: an aria2c.exe of another program keeps running, and if it holds
+  // our port the next attempt's ports step around it.
+  EndProcessesOfImage(kEngineExe, FullPath(folder + kEngineExe), kLeftoverEndWaitMs);
   if (!FileExists(folder + kEngineExe)) return 0;
 
-  SetRpcPort(rpcPortValue);
-  rpcSecret = secret;
+  SetRpcEndpoint(rpcPortValue, secret);
   const CWString address = LookUpPublicAddress(publicAddressUrl);
-  RunProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address, GetCurrentProcessId()),
-             showWindow != 0 ? 1 : 0);
-  const int64_t engine = FindProcessId(kEngineExe);
-  if (engine == 0) return 0;
-  if (engine > 0) WatchEngineProcess(static_cast<DWORD>(engine));
+  UniqueHandle process;
+  if (StartProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address,
+                                     GetCurrentProcessId()),
+                   showWindow != 0 ? 1 : 0, &process) != 0) {
+    return 0;
+  }
+  WatchEngineProcess(std::move(process));
 
   const ULONGLONG began = GetTickCount64();
   while (ready == 0 && stopping == 0) {
-    if (!ReadResult(PostRpc(getVersionRequest, kRequestTimeoutMs), L"/result/version").IsEmpty()) {
+    // An engine that ended (its port taken, say) will never answer: the next attempt starts
+    // now rather than after the whole readiness wait.
+    if (!EngineAlive()) break;
+    // Only our engine knows the secret: another server on the port does not make us ready.
+    if (!ReadResult(PostRpc(MakeGetVersionRequest(secret), kRequestTimeoutMs), L"/result/version").IsEmpty()) {
       ready = 1;
       break;
     }
     if (GetTickCount64() - began >= static_cast<ULONGLONG>(readyTimeoutSeconds) * 1000) break;
     WaitWithMessages(1);
   }
+  if (ready == 0) EndWatchedEngine();
   return ready;
 }
 
 void rg_n1666::SetMaxConcurrent() {
-  if (ready == 1) PostRpc(MakeMaxConcurrentRequest(L"99"), kRequestTimeoutMs);
+  if (ready == 1) PostRpc(MakeMaxConcurrentRequest(RpcSecret(), L"99"), kRequestTimeoutMs);
 }
 
 void rg_n1666::Shutdown() {
-  PostRpc(shutdownRequest, kShutdownTimeoutMs);
+  PostRpc(MakeShutdownRequest(RpcSecret()), kShutdownTimeoutMs);
   ready = 0;
   WaitWithMessages(10);
   CMMutexGuard guard(tableLock);
@@ -199,17 +220,24 @@ void rg_n1666::Shutdown() {
 }
 
 void rg_n1666::WatchEngineProcess(DWORD processId) {
-  UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  WatchEngineProcess(UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, processId)));
+}
+
+void rg_n1666::WatchEngineProcess(UniqueHandle process) {
   std::lock_guard<std::mutex> guard(processLock);
   engineProcess = std::move(process);
 }
 
+void rg_n1666::EndWatchedEngine() {
+  std::lock_guard<std::mutex> guard(processLock);
+  if (!engineProcess) return;
+  TerminateProcess(engineProcess.Get(), 0);
+  WaitForSingleObject(engineProcess.Get(), kLeftoverEndWaitMs);
+}
+
 bool rg_n1666::EngineAlive() const {
-  {
-    std::lock_guard<std::mutex> guard(processLock);
-    if (engineProcess) return WaitForSingleObject(engineProcess.Get(), 0) == WAIT_TIMEOUT;
-  }
-  return FindProcessId(kEngineExe) > 0;
+  std::lock_guard<std::mutex> guard(processLock);
+  return engineProcess && WaitForSingleObject(engineProcess.Get(), 0) == WAIT_TIMEOUT;
 }
 
 // -- Requests ---------------------------------------------------------------------------------
@@ -219,9 +247,15 @@ CWString rg_n1666::RpcPort() const {
   return rpcPort;
 }
 
-void rg_n1666::SetRpcPort(const CWString& port) {
+CWString rg_n1666::RpcSecret() const {
+  std::lock_guard<std::mutex> guard(portLock);
+  return rpcSecret;
+}
+
+void rg_n1666::SetRpcEndpoint(const CWString& port, const CWString& secret) {
   std::lock_guard<std::mutex> guard(portLock);
   rpcPort = port;
+  rpcSecret = secret;
 }
 
 CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
@@ -292,7 +326,7 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
 
   CWString engineName = safeName;
   engineName.ReplaceAll(L"\\", L"/", false);
-  const CWString request = MakeAddUriRequest(url, JsonFolder(folder), engineName, referer, header, userAgent);
+  const CWString request = MakeAddUriRequest(RpcSecret(), url, JsonFolder(folder), engineName, referer, header, userAgent);
   const CWString id = ReadResult(PostRpc(request, kRequestTimeoutMs), L"/result");
   if (id.IsEmpty()) {
     // Nothing will download: the file from before goes back under its name.
@@ -333,12 +367,12 @@ CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
   if (ready == 0) return CWString(kEngineNotReadyText);
   CWString id = taskId;
   {
-    RpcReply first(PostRpc(MakeTellStatusRequest(id), kRequestTimeoutMs));
+    RpcReply first(PostRpc(MakeTellStatusRequest(RpcSecret(), id), kRequestTimeoutMs));
     if (!first.Parsed()) return CWString();
     const CWString followedBy = first.Text(L"/result/followedBy");
     if (!followedBy.IsEmpty()) id = followedBy;
   }
-  RpcReply reply(PostRpc(MakeTellStatusRequest(id), kRequestTimeoutMs));
+  RpcReply reply(PostRpc(MakeTellStatusRequest(RpcSecret(), id), kRequestTimeoutMs));
   if (!reply.Parsed()) return CWString();
   texts.reply = reply.HasResult() ? TaskTexts::kResult : TaskTexts::kErrorReply;
 

@@ -78,17 +78,19 @@ class rg_n1666 : public CKelObject {
 
   // -- Engine process -----------------------------------------------------------------------
 
-  // Prepares engineDir ("" for the program's folder), posts the launch to the worker and waits
-  // up to 12000 ms for its result: launchResult (1 ready, 0 not). 0 at once when aria2c.exe or
-  // aria2.conf is missing there. A slower launch may still succeed after this returned 0.
-  int32_t Start(const CWString& engineDir, const CWString& secret, const CWString& peerAgent,
-                const CWString& peerIdPrefix);
+  // Prepares engineDir ("" for the program's folder), draws this start's RPC secret (128 bits
+  // of the system's generator), posts the launch to the worker and waits up to 12000 ms for
+  // its result: launchResult (1 ready, 0 not). 0 at once when aria2c.exe or aria2.conf is
+  // missing there or no secret could be drawn. A slower launch may still succeed after this
+  // returned 0.
+  int32_t Start(const CWString& engineDir, const CWString& peerAgent, const CWString& peerIdPrefix);
   // Object-task handler of workerPool; settings is an rg_n2038.
   int32_t LaunchTask(int32_t kind, CKelObject* settings, int64_t value2);
   // Up to three launch attempts, the ports one higher each time; sets launchResult.
   void RunLaunch(const rg_n2038& settings);
-  // One attempt: ends a leftover engine, starts aria2c.exe from dir and waits up to
-  // readyTimeoutSeconds for it to answer getVersion. 1 ready, 0 not.
+  // One attempt: ends a leftover engine of dir's own aria2c.exe (no other), starts it and waits
+  // up to readyTimeoutSeconds for it to answer a getVersion signed with secret; the wait ends
+  // early when the started process ends. 1 ready; 0 not, and the attempt's process is ended.
   int32_t LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
                        const CWString& dhtPort, const CWString& secret, int32_t showWindow);
   // The engine's command line for one attempt (the template filled in order).
@@ -101,16 +103,20 @@ class rg_n1666 : public CKelObject {
   void Shutdown();
   // The process the poller checks when the engine stops answering (the launch sets it).
   void WatchEngineProcess(DWORD processId);
-  // False once the watched engine process has ended (without one: whether any aria2c.exe runs).
+  void WatchEngineProcess(UniqueHandle process);
+  // False once the watched engine process has ended, and while none is watched.
   bool EngineAlive() const;
 
   // -- Requests -----------------------------------------------------------------------------
 
   // POSTs request to the engine's RPC port; the reply text, "" when the exchange failed.
   CWString PostRpc(const CWString& request, int32_t timeoutMs) const;
-  // The RPC port the requests go to (written by the launch, read by both threads).
+  // The RPC port the requests go to and the secret they are signed with (written by the
+  // launch, read by both threads). The secret lives only here and in the engine's command
+  // line: never on disk, in a log or a window.
   CWString RpcPort() const;
-  void SetRpcPort(const CWString& port);
+  CWString RpcSecret() const;
+  void SetRpcEndpoint(const CWString& port, const CWString& secret);
 
   // -- Downloads ----------------------------------------------------------------------------
 
@@ -145,7 +151,6 @@ class rg_n1666 : public CKelObject {
   // open tasks re-check at once instead of polling the table every millisecond.
   void WaitForTableChange(uint32_t maxMilliseconds);
 
-  CWString rpcSecret;               // the secret the running engine was given
   rg_XianChengChiLei2_n workerPool;  // one worker thread
   rg_HuChiSuoLei tableLock;          // guards the task table
   rg_WenBenShuZuLei taskIds;         // engine task ids; "" once a task has ended
@@ -176,12 +181,15 @@ class rg_n1666 : public CKelObject {
   bool StartPollerLocked();
   // Ends one task: the last updates, its table entry emptied, its backup settled.
   void FinishTask(const OpenTask& task, TaskTexts texts);
+  // Ends the watched process (a launch attempt that did not become ready).
+  void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.
   void FailOpenTasks(const CWString& failureText);
   void EmptyEntryLocked(int64_t index, const CWString& id);
 
-  mutable std::mutex portLock;  // guards rpcPort
+  mutable std::mutex portLock;  // guards rpcPort and rpcSecret
   CWString rpcPort;
+  CWString rpcSecret;
   mutable std::mutex processLock;  // guards engineProcess
   UniqueHandle engineProcess;
   std::atomic<int32_t> stopping{0};  // set by destruction: launches and the poller end early

@@ -22,7 +22,7 @@ class rg_n2038 : public CKelObject {
   CWString rpcPortText{L"7022"};
   CWString listenPortText{L"7055"};
   CWString dhtPortText{L"7033"};
-  CWString secret{L"572"};
+  CWString secret;  // the RPC secret of this start, drawn by the engine's Start
   // Travel with the settings, but the engine's command line does not carry them.
   CWString peerAgent{L"Transmission/3.00"};
   CWString peerIdPrefix{L"-TR3000-"};

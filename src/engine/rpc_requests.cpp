@@ -1,17 +1,20 @@
 #include "engine/rpc_requests.h"
 
+#include <windows.h>
+#include <bcrypt.h>
+
 #include <initializer_list>
 
-// "572" is the RPC secret the engine is started with; it is part of every text.
+// "令牌" stands for the RPC secret the running engine was started with; every text has it.
 const CWConstString getVersionRequest(
-    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:572\"],\"id\":1}");
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:令牌\"],\"id\":1}");
 const CWConstString shutdownRequest(
-    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:572\"],\"id\":1}");
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:令牌\"],\"id\":1}");
 const CWConstString addUriRequest(
     L"{\r\n"
     L"\t\"jsonrpc\": \"2.0\",\r\n"
     L"\t\"method\": \"aria2.addUri\",\r\n"
-    L"\t\"params\": [\"token:572\", [\"下载链接\"], {\r\n"
+    L"\t\"params\": [\"token:令牌\", [\"下载链接\"], {\r\n"
     L"\t\t\"dir\": \"保存目录\",\r\n"
     L"\t\t\"out\":\"文件名\",\r\n"
     L"\t\t\"referer\": \"引用页面\",\r\n"
@@ -30,7 +33,7 @@ const CWConstString tellStatusRequest(
     L"\t\"method\": \"aria2.tellStatus\",\r\n"
     L"\t\"id\": 1,\r\n"
     L"\t\"params\": [\r\n"
-    L"\t\t\"token:572\",\r\n"
+    L"\t\t\"token:令牌\",\r\n"
     L"\t\t\"查询任务\", [\r\n"
     L"\t\t\t\"gid\",\r\n"
     L"\t\t\t\"status\",\r\n"
@@ -54,7 +57,7 @@ const CWConstString maxConcurrentRequest(
     L"    \"method\":\"aria2.changeGlobalOption\",\r\n"
     L"    \"id\":1,\r\n"
     L"    \"params\":[\r\n"
-    L"        \"token:572\",\r\n"
+    L"        \"token:令牌\",\r\n"
     L"        {\r\n"
     L"            \"max-concurrent-downloads\":\"最大同时下载数\"\r\n"
     L"        }\r\n"
@@ -137,6 +140,21 @@ void AppendEscaped(CWString& out, wchar_t unit) {
 
 }  // namespace
 
+CWString NewRpcSecret() {
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
+  unsigned char bytes[16];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return CWString();
+  }
+  CWString secret;
+  for (unsigned char byte : bytes) {
+    secret.AppendChar(kHex[byte >> 4]);
+    secret.AppendChar(kHex[byte & 15]);
+  }
+  SecureZeroMemory(bytes, sizeof bytes);
+  return secret;
+}
+
 CWString JsonEscape(CWTextRef value) {
   CWString out;
   for (int64_t i = 0; i < value.Length(); ++i) AppendEscaped(out, value.Chars()[i]);
@@ -159,14 +177,26 @@ CWString JsonFolder(CWTextRef folder) {
   return out;
 }
 
-CWString MakeAddUriRequest(CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
+CWString MakeGetVersionRequest(CWTextRef secret) {
+  const CWString escaped = JsonEscape(secret);
+  return Fill(getVersionRequest, {{L"令牌", escaped}});
+}
+
+CWString MakeShutdownRequest(CWTextRef secret) {
+  const CWString escaped = JsonEscape(secret);
+  return Fill(shutdownRequest, {{L"令牌", escaped}});
+}
+
+CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
                            CWTextRef header, CWTextRef userAgent) {
+  const CWString escapedSecret = JsonEscape(secret);
   const CWString escapedUrl = JsonEscape(url);
   const CWString escapedName = JsonEscape(name);
   const CWString escapedReferer = JsonEscape(referer);
   const CWString escapedHeader = JsonEscape(header);
   const CWString escapedAgent = JsonEscape(userAgent);
-  return Fill(addUriRequest, {{L"下载链接", escapedUrl},
+  return Fill(addUriRequest, {{L"令牌", escapedSecret},
+                              {L"下载链接", escapedUrl},
                               {L"保存目录", jsonFolder},
                               {L"文件名", escapedName},
                               {L"引用页面", escapedReferer},
@@ -177,14 +207,16 @@ CWString MakeAddUriRequest(CWTextRef url, CWTextRef jsonFolder, CWTextRef name, 
                               {L"分配模式", L"prealloc"}});
 }
 
-CWString MakeTellStatusRequest(CWTextRef taskId) {
+CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId) {
+  const CWString escapedSecret = JsonEscape(secret);
   const CWString escaped = JsonEscape(taskId);
-  return Fill(tellStatusRequest, {{L"查询任务", escaped}});
+  return Fill(tellStatusRequest, {{L"令牌", escapedSecret}, {L"查询任务", escaped}});
 }
 
-CWString MakeMaxConcurrentRequest(CWTextRef count) {
+CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count) {
+  const CWString escapedSecret = JsonEscape(secret);
   const CWString escaped = JsonEscape(count);
-  return Fill(maxConcurrentRequest, {{L"最大同时下载数", escaped}});
+  return Fill(maxConcurrentRequest, {{L"令牌", escapedSecret}, {L"最大同时下载数", escaped}});
 }
 
 RpcReply::RpcReply(const CWString& reply) : parsed_(json_.Parse(reply)) {}

@@ -1,6 +1,6 @@
 // The JSON-RPC request texts the engine is driven with, how values go into them, and how a
-// reply is read back by path. The texts are process-wide constants; the functions are pure
-// and any thread may call them.
+// reply is read back by path. The texts are process-wide templates whose "令牌" stands for
+// the RPC secret of the running engine; the functions are pure and any thread may call them.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,10 @@ extern const CWConstString addUriRequest;
 extern const CWConstString tellStatusRequest;
 extern const CWConstString maxConcurrentRequest;
 
+// A new RPC secret: 16 bytes of the system's cryptographic generator as 32 lowercase hex
+// digits; "" when the generator fails (the engine is then not started with a weaker one).
+CWString NewRpcSecret();
+
 // What a JSON string holds between its quotes for value: quotes, backslashes and control
 // characters escaped, everything else as it is.
 CWString JsonEscape(CWTextRef value);
@@ -23,13 +27,16 @@ CWString JsonEscape(CWTextRef value);
 // folder ends with a backslash.
 CWString JsonFolder(CWTextRef folder);
 
-// The addUri request for one download. jsonFolder comes from JsonFolder; the other values are
-// escaped here. Each placeholder is filled once, so a value that happens to contain another
-// placeholder word is not touched.
-CWString MakeAddUriRequest(CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
+// Each request signed with the engine's secret ("token:" + secret). The addUri request is for
+// one download: jsonFolder comes from JsonFolder; the other values are escaped here. Each
+// placeholder is filled once, so a value that happens to contain another placeholder word is
+// not touched.
+CWString MakeGetVersionRequest(CWTextRef secret);
+CWString MakeShutdownRequest(CWTextRef secret);
+CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
                            CWTextRef header, CWTextRef userAgent);
-CWString MakeTellStatusRequest(CWTextRef taskId);
-CWString MakeMaxConcurrentRequest(CWTextRef count);
+CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId);
+CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count);
 
 // One engine reply, parsed once and read by JSON Pointer paths below "/result".
 class RpcReply {

@@ -13,6 +13,7 @@
 #include "app/app_instance.h"
 #include "app/application.h"
 #include "app/program.h"
+#include "app/single_instance.h"
 #include "app/startup_class.h"
 #include "app_test_support.h"
 #include "runtime/exception.h"
@@ -403,6 +404,28 @@ TEST(OleTest, TheApplicationInstallsItsMessageFilter) {
   EXPECT_EQ(app.MessageFilter().RetryRejectedCall(HTASK{}, 0, SERVERCALL_REJECTED), static_cast<DWORD>(-1));
   app.ExitInstance();
   EXPECT_FALSE(app.MessageFilter().IsRegistered());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SingleInstanceTest, OneLockPerFolderLettersComparedAsFileNames) {
+  const CWString lock = InstanceLockName(L"C:\\Games\\Brinemarch\\BrinemarchDownloader.exe");
+  EXPECT_TRUE(lock.ToStdString().starts_with(L"Local\\BrinemarchDownloader-"));
+  EXPECT_EQ(lock.ToStdString().find(L'\\', 6), std::wstring::npos) << "a lock name holds no further backslash";
+  // The folder counts, not the file's name or its letters' case.
+  EXPECT_EQ(InstanceLockName(L"c:\\GAMES\\brinemarch\\renamed.exe"), lock);
+  EXPECT_NE(InstanceLockName(L"C:\\Games\\Other\\BrinemarchDownloader.exe"), lock);
+
+  ProgramInstanceLock first, second, elsewhere;
+  EXPECT_TRUE(first.Acquire(L"C:\\bm-lock-test\\a\\BrinemarchDownloader.exe"));
+  EXPECT_FALSE(second.Acquire(L"C:\\BM-LOCK-TEST\\A\\BrinemarchDownloader.exe"));
+  EXPECT_TRUE(elsewhere.Acquire(L"C:\\bm-lock-test\\b\\BrinemarchDownloader.exe"));
+  // No window of another process runs this test program.
+  wchar_t own[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  EXPECT_EQ(FindInstanceWindow(own, 0), nullptr);
 }
 
 }  // namespace

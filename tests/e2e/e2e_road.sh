@@ -5,6 +5,8 @@
 #     with stale files of the share's names (one with a leftover engine control file) in
 #     the save folder. Every file must arrive intact with nothing left beside it, and
 #     "安装游戏" must start the installer from the save folder and end the program.
+#     While it runs, the engine must answer on loopback only, and a second start from the
+#     same folder must end with exit code 0 and leave the first run alone.
 #   expired_session: the drive answers the listing with an expired session. The window must
 #     show "下载失败,请重试！", offer a new run afterwards, and nothing may be downloaded.
 # usage: e2e_road.sh REPO BUILD_DIR download|expired_session
@@ -38,8 +40,39 @@ print(lists, streams)
 EOF
 }
 
+# The engine's RPC port from a non-loopback address of the road's own network: refused.
+# Then a second start of the program from the same folder: exit code 0 within its wait, the
+# first program's engine untouched.
+check_running() {
+  [ "$1" = running ] || return 0
+  local engine port
+  engine=$(road_engine_pid)
+  [ -n "$engine" ] || road_fail "no engine runs during the run"
+  port=$(ss -ltnpH 2>/dev/null | sed -n 's/.*127\.0\.0\.1:\(70[0-9][0-9]\) .*/\1/p' | head -n 1)
+  [ -n "$port" ] || road_fail "the engine's RPC port is not listening on loopback"
+  if [ "${BM_ROAD_NETNS:-}" = inside ]; then
+    # An address of the road's own network that is not a loopback one (on its only device).
+    ip addr replace 10.213.0.2/32 dev lo || road_fail "cannot add an address to the road's own network"
+    ! ss -ltnH | grep -E "(0\.0\.0\.0|\*|\[::\]|10\.213\.0\.2):$port " ||
+      road_fail "the engine listens beyond loopback: $(ss -ltnH | grep ":$port ")"
+    ! curl -s -m 3 -o /dev/null "http://10.213.0.2:$port/jsonrpc" ||
+      road_fail "the engine's RPC port answered on 10.213.0.2"
+    curl -s -m 3 -o /dev/null "http://127.0.0.1:$port/jsonrpc" ||
+      road_fail "the engine's RPC port did not answer on loopback"
+    road_say "e2e: the engine's RPC port $port answers on loopback only"
+  fi
+  local began code
+  began=$(date +%s.%N)
+  (cd "$road_app_dir" && timeout 60 wine BrinemarchDownloader.exe) >"$road_state_dir/second.out" 2>&1 </dev/null
+  code=$?
+  [ "$code" = 0 ] || road_fail "a second start from the same folder ended with exit code $code"
+  [ "$(road_engine_pid)" = "$engine" ] || road_fail "a second start touched the first program's engine"
+  road_say "e2e: a second start ended with exit code 0 after $(awk -v a="$began" -v b="$(date +%s.%N)" 'BEGIN {printf "%.1f", b - a}') s"
+}
+
 case $road in
   download)
+    road_on_pause() { check_running "$@"; }
     share=(--preset demo --part-size-mib 0.5 --installer "$installer")
     mkdir -p "$save"
     head -c 5000 /dev/urandom >"$save/Brinemarch.part3.rar"

@@ -550,6 +550,15 @@ TEST_F(FakeEngineTest, ARunWithAFailedFileFails) {
   }
   EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
   EXPECT_EQ(manager.engine.PendingCount(), 0);
+  // Every request of the run is signed with the engine's secret, and only with it.
+  const std::wstring token = L"\"token:" + std::wstring(kTestSecret) + L"\"";
+  const auto log = FakeLog();
+  ASSERT_GE(log.size(), 6u);
+  for (const RpcRecord& record : log) {
+    const std::wstring body = FakeBody(record.seq);
+    EXPECT_NE(body.find(token), std::wstring::npos) << record.method;
+    EXPECT_EQ(body.find(L"572"), std::wstring::npos) << record.method;
+  }
 }
 
 TEST_F(FakeEngineTest, ARunWithARefusedAddressFails) {

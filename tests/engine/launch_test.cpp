@@ -62,7 +62,8 @@ std::wstring FullFolder(const std::wstring& folder) {
   return path;
 }
 
-std::wstring ExpectedCommandLine(const std::wstring& dir, int rpc, int listen, int dht, const std::wstring& address) {
+std::wstring ExpectedCommandLine(const std::wstring& dir, int rpc, int listen, int dht, const std::wstring& address,
+                                 const std::wstring& secret = kTestSecret) {
   std::wstring dhtDir = dir;
   for (wchar_t& c : dhtDir) {
     if (c == L'\\') c = L'/';
@@ -70,8 +71,8 @@ std::wstring ExpectedCommandLine(const std::wstring& dir, int rpc, int listen, i
   return L"\"" + dir + L"aria2c.exe\" --conf-path=\"" + dir + L"aria2.conf\" #--save-session=\"" + dir +
          L"aria2.session\" --input-file=\"" + dir + L"aria2.session\" --rpc-listen-port=" + std::to_wstring(rpc) +
          L" --listen-port=" + std::to_wstring(listen) + L" --dht-listen-port=" + std::to_wstring(dht) +
-         L" --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=572 --enable-dht=true"
-         L" --enable-dht6=true --dht-file-path=\"" +
+         L" --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=" + secret +
+         L" --enable-dht=true --enable-dht6=true --dht-file-path=\"" +
          dhtDir + L"dht.dat\" --dht-file-path6=\"" + dhtDir + L"dht6.dat\" --bt-external-ip=" + address +
          L" --stop-with-process=" + std::to_wstring(GetCurrentProcessId());
 }
@@ -93,6 +94,7 @@ class LaunchTest : public ::testing::Test {
   rg_n2038 Settings() const {
     rg_n2038 settings;
     settings.engineDir = CWString(folder_);
+    settings.secret = CWString(kTestSecret);
     return settings;
   }
 
@@ -120,15 +122,13 @@ TEST_F(LaunchTest, ThreeAttemptsOnShiftedPortsWithTheFullCommandLine) {
   EXPECT_EQ(launches[1].commandLine, ExpectedCommandLine(folder_, 7023, 7056, 7034, L"203.0.113.7"));
   EXPECT_EQ(launches[2].commandLine, ExpectedCommandLine(folder_, 7024, 7057, 7035, L"203.0.113.7"));
   EXPECT_EQ(engine.RpcPort().ToStdString(), L"7024");
-  // Each attempt ended the engine the one before had left running.
-  EXPECT_FALSE(Running(launches[0].processId));
-  EXPECT_FALSE(Running(launches[1].processId));
-  EXPECT_TRUE(Running(launches[2].processId));
+  // An attempt that never became ready leaves no engine behind.
+  for (const Launch& launch : launches) EXPECT_FALSE(Running(launch.processId));
 }
 
 TEST_F(LaunchTest, OnlyTheDhtPathsUseForwardSlashes) {
   const std::wstring line = rg_n1666::EngineCommandLine(CWString(L"C:\\Games\\"), CWString(L"7022"), CWString(L"7055"),
-                                                        CWString(L"7033"), CWString(L"572"), CWString(L""), 1234)
+                                                        CWString(L"7033"), CWString(kTestSecret), CWString(L""), 1234)
                                 .ToStdString();
   EXPECT_NE(line.find(L"--dht-file-path=\"C:/Games/dht.dat\""), std::wstring::npos);
   EXPECT_NE(line.find(L"--dht-file-path6=\"C:/Games/dht6.dat\""), std::wstring::npos);
@@ -176,7 +176,9 @@ TEST_F(LaunchTest, StartPreparesAFolderGivenWithoutSeparator) {
     EXPECT_TRUE(WaitFor([&] { return Launches(folder_).size() == 1; }));
     const auto launches = Launches(folder_);
     ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].commandLine, ExpectedCommandLine(folder_, 7022, 7055, 7033, L"203.0.113.7"));
+    // The secret drawn for this start, on the command line and nowhere else.
+    const std::wstring secret = manager.engine.RpcSecret().ToStdString();
+    EXPECT_EQ(launches[0].commandLine, ExpectedCommandLine(folder_, 7022, 7055, 7033, L"203.0.113.7", secret));
   }
   const auto log = FakeLog();
   ASSERT_GE(log.size(), 3u);
@@ -190,40 +192,50 @@ TEST_F(LaunchTest, AFolderWithoutSettingsFileStartsNothing) {
   ScratchFolder scratch(L"noconf");
   ASSERT_TRUE(CopyFileW((folder_ + L"aria2c.exe").c_str(), (scratch / L"aria2c.exe").c_str(), FALSE));
   rg_n1666 engine;
-  EXPECT_EQ(engine.Start(CWString(scratch.Path()), CWString(L"572"), CWString(L"Transmission/3.00"),
-                         CWString(L"-TR3000-")),
-            0);
+  EXPECT_EQ(engine.Start(CWString(scratch.Path()), CWString(L"Transmission/3.00"), CWString(L"-TR3000-")), 0);
   EXPECT_TRUE(Exists(scratch / L"aria2.session"));
   EXPECT_TRUE(Launches(scratch.Path()).empty());
   EXPECT_EQ(FindProcessId(L"aria2c.exe"), 0);
 }
 
-TEST_F(LaunchTest, ALeftoverEngineOfAnyLetterCaseIsEnded) {
-  ScratchFolder scratch(L"leftover");
-  const std::wstring upper = scratch / L"ARIA2C.EXE";
-  ASSERT_TRUE(CopyFileW((folder_ + L"aria2c.exe").c_str(), upper.c_str(), FALSE));
+UniqueHandle StartStandIn(std::wstring program) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
-  std::wstring commandLine = L"\"" + upper + L"\"";
-  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &created));
-  UniqueHandle leftover(created.hProcess);
+  std::wstring commandLine = L"\"" + program + L"\"";
+  EXPECT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &created))
+      << GetLastError();
   UniqueHandle thread(created.hThread);
-  ASSERT_TRUE(WaitFor([] { return FindProcessId(L"aria2c.exe") > 0; }));
+  return UniqueHandle(created.hProcess);
+}
+
+TEST_F(LaunchTest, OnlyALeftoverEngineOfOurOwnFolderIsEnded) {
+  ScratchFolder scratch(L"foreign");
+  ASSERT_TRUE(CopyFileW((folder_ + L"aria2c.exe").c_str(), (scratch / L"aria2c.exe").c_str(), FALSE));
+  // Our own leftover, named in other letters' case; another program's engine elsewhere.
+  std::wstring upperFolder = folder_;
+  for (wchar_t& c : upperFolder) c = static_cast<wchar_t>(towupper(c));
+  UniqueHandle ours = StartStandIn(upperFolder + L"ARIA2C.EXE");
+  UniqueHandle theirs = StartStandIn(scratch / L"aria2c.exe");
+  ASSERT_TRUE(ours && theirs);
+  ASSERT_TRUE(WaitFor([&] { return Launches(folder_).size() == 1 && Launches(scratch.Path()).size() == 1; }));
 
   ListenOn(7022);
   rg_n1666 engine;
   UseFakeAddressPage(engine);
   engine.readyTimeoutSeconds = 1;
   EXPECT_EQ(engine.LaunchEngine(CWString(folder_), CWString(L"7022"), CWString(L"7055"), CWString(L"7033"),
-                                CWString(L"572"), 0),
+                                CWString(kTestSecret), 0),
             1);
-  EXPECT_EQ(WaitForSingleObject(leftover.Get(), 10000), WAIT_OBJECT_0);
-  EXPECT_TRUE(WaitFor([&] { return Launches(folder_).size() == 1; }));
+  EXPECT_EQ(WaitForSingleObject(ours.Get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(theirs.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "another program's engine ended";
+  EXPECT_TRUE(WaitFor([&] { return Launches(folder_).size() == 2; }));
   const auto launches = Launches(folder_);
-  ASSERT_EQ(launches.size(), 1u);
-  EXPECT_TRUE(Running(launches[0].processId));
+  ASSERT_EQ(launches.size(), 2u);
+  EXPECT_TRUE(Running(launches[1].processId));
+  TerminateProcess(theirs.Get(), 0);
+  WaitForSingleObject(theirs.Get(), 5000);
 }
 
 TEST_F(LaunchTest, FindProcessIdIgnoresLetterCaseAndReportsNone) {

@@ -61,9 +61,10 @@ void ServeFiles(const std::vector<ServedFile>& files, const std::string& faults 
 
 // The running engine's value of a global option.
 std::wstring GlobalOption(rg_n1666& engine, const wchar_t* name) {
-  const CWString reply = engine.PostRpc(
-      CWString(L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getGlobalOption\",\"params\":[\"token:572\"],\"id\":1}"),
-      5000);
+  const CWString reply =
+      engine.PostRpc(CWString(L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getGlobalOption\",\"params\":[\"token:" +
+                              engine.RpcSecret().ToStdString() + L"\"],\"id\":1}"),
+                     5000);
   return ReadResult(reply, CWString(std::wstring(L"/result/") + name)).ToStdString();
 }
 
@@ -140,12 +141,85 @@ TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
   engine.dhtPortNumber = 7033;
   rg_n2038 settings;
   settings.engineDir = CWString(ProgramFolder());
+  settings.secret = NewRpcSecret();
   engine.RunLaunch(settings);
   EXPECT_EQ(engine.ready.load(), 1);
   EXPECT_EQ(engine.RpcPort().ToStdString(), L"7023");
-  EXPECT_FALSE(ReadResult(engine.PostRpc(getVersionRequest, 5000), L"/result/version").IsEmpty());
+  EXPECT_FALSE(ReadResult(engine.PostRpc(MakeGetVersionRequest(engine.RpcSecret()), 5000), L"/result/version").IsEmpty());
   closesocket(taken);
   WSACleanup();
+}
+
+// A getVersion signed with secret, straight to the port: whether it was answered with a version.
+bool AnswersVersion(int port, const std::wstring& secret) {
+  int status = 0;
+  const std::string reply =
+      Http(L"http://127.0.0.1:" + std::to_wstring(port) + L"/jsonrpc",
+           "{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:" +
+               std::string(secret.begin(), secret.end()) + "\"],\"id\":1}",
+           &status);
+  return status == 200 && reply.find("\"version\"") != std::string::npos;
+}
+
+TEST_F(RealEngineTest, EveryStartHasItsOwnSecretAndNoOtherIsTaken) {
+  std::wstring previous;
+  for (int start = 0; start < 2; ++start) {
+    rg_n1434 manager;
+    Start(manager);
+    const std::wstring secret = manager.engine.RpcSecret().ToStdString();
+    const int port = std::stoi(manager.engine.RpcPort().ToStdString());
+    ASSERT_EQ(secret.size(), 32u);
+    EXPECT_EQ(secret.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << secret;
+    EXPECT_TRUE(AnswersVersion(port, secret));
+    // The secret every copy of the build once shared, and the last start's, are refused.
+    EXPECT_FALSE(AnswersVersion(port, L"572"));
+    if (!previous.empty()) {
+      EXPECT_NE(secret, previous);
+      EXPECT_FALSE(AnswersVersion(port, previous));
+    }
+    previous = secret;
+  }
+}
+
+TEST_F(RealEngineTest, AnotherProgramsEngineOnOurPortKeepsRunningAndOursMovesOn) {
+  // Another download manager's aria2c.exe, from its own folder, on 7022.
+  ScratchFolder other(L"other-manager");
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"aria2c.exe").c_str(), (other / L"aria2c.exe").c_str(), FALSE));
+  std::wstring line = L"\"" + (other / L"aria2c.exe") +
+                      L"\" --no-conf=true --enable-rpc=true --rpc-listen-port=7022 --rpc-secret=othersecret "
+                      L"--listen-port=7200 --dht-listen-port=7201 --enable-dht=false --quiet=true";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &created));
+  UniqueHandle foreign(created.hProcess);
+  UniqueHandle thread(created.hThread);
+  ASSERT_TRUE(WaitFor([] { return AnswersVersion(7022, L"othersecret"); }, 15000)) << "the other engine never answered";
+
+  ServeFiles({{"beside.rar", "tokBeside", "1", ""}});
+  ScratchFolder save(L"beside-run");
+  {
+    rg_n1434 manager;
+    const ULONGLONG began = GetTickCount64();
+    Start(manager);
+    const ULONGLONG readyMs = GetTickCount64() - began;
+    std::printf("figures: ready on port %ls %llu ms after the start, with port 7022 taken\n",
+                manager.engine.RpcPort().GetText(), static_cast<unsigned long long>(readyMs));
+    EXPECT_EQ(manager.engine.RpcPort().ToStdString(), L"7023");
+    EXPECT_TRUE(AnswersVersion(7022, L"othersecret")) << "our launch ended the other program's engine";
+    manager.fileNames.Add(CWString(L"beside.rar"));
+    manager.fileUrls.Add(CWString(StreamUrl("tokBeside")));
+    EXPECT_EQ(manager.DownloadAll(CWString(save.Path())), 1);
+    EXPECT_TRUE(ReadBytes(save / L"beside.rar") == Served("tokBeside"));
+  }
+  EXPECT_EQ(WaitForSingleObject(foreign.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(AnswersVersion(7022, L"othersecret")) << "our run or its end stopped the other engine";
+  // Ended the way its own program would: a killed engine's listening port can stay taken in
+  // the Wine server for the tests that follow.
+  Http(L"http://127.0.0.1:7022/jsonrpc",
+       "{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:othersecret\"],\"id\":1}");
+  EXPECT_EQ(WaitForSingleObject(foreign.Get(), 15000), WAIT_OBJECT_0);
 }
 
 TEST_F(RealEngineTest, TwelveFilesDownloadByteExact) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "engine/safe_names.h"
 
 namespace {
+
+constexpr const wchar_t* kSecret = L"5f0c9e3a7b21d4868a9e0b1c2d3e4f50";
 
 std::wstring Std(const CWString& text) { return text.ToStdString(); }
 
@@ -24,26 +27,26 @@ TEST(Requests, TellStatusForSixteenHexDigits) {
   const std::wstring deep(24, L' ');
   const std::wstring expected =
       L"{" + nl + tab + L"\"jsonrpc\": \"2.0\"," + nl + tab + L"\"method\": \"aria2.tellStatus\"," + nl + tab +
-      L"\"id\": 1," + nl + tab + L"\"params\": [" + nl + tab + tab + L"\"token:572\"," + nl + tab + tab + L"\"" + id +
+      L"\"id\": 1," + nl + tab + L"\"params\": [" + nl + tab + tab + L"\"token:" + std::wstring(kSecret) + L"\"," + nl + tab + tab + L"\"" + id +
       L"\", [" + nl + tab + tab + tab + L"\"gid\"," + nl + tab + tab + tab + L"\"status\"," + nl + tab + tab + tab +
       L"\"errorCode\"," + nl + tab + tab + tab + L"\"totalLength\"," + nl + tab + tab + tab +
       L"\"completedLength\"," + nl + tab + tab + tab + L"\"connections\"," + nl + tab + tab + tab +
       L"\"numSeeders\"," + nl + tab + tab + tab + L"\"downloadSpeed\"," + nl + tab + tab + tab +
       L"\"uploadSpeed\"," + nl + deep + L"\"followedBy\"," + nl + deep + L"\"dir\"," + nl + deep + L"\"files\"," +
       nl + deep + L"\"bittorrent\"" + nl + tab + tab + L"]" + nl + tab + L"]" + nl + L"}";
-  EXPECT_EQ(Std(MakeTellStatusRequest(id.c_str())), expected);
+  EXPECT_EQ(Std(MakeTellStatusRequest(kSecret, id.c_str())), expected);
 }
 
 TEST(Requests, EveryLineEndIsCrLf) {
-  const std::wstring text = Std(MakeAddUriRequest(L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));
+  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));
   EXPECT_EQ(Count(text, L"\n"), Count(text, L"\r\n"));
   EXPECT_EQ(Count(text, L"\r\n"), 15u);
 }
 
 TEST(Requests, AddUriFillsEveryPlaceholderInPlace) {
-  const std::wstring text = Std(MakeAddUriRequest(L"https://drive.example/x?a=1&b=2", L"D:\\/Games\\/Fold", L"a.rar",
+  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"https://drive.example/x?a=1&b=2", L"D:\\/Games\\/Fold", L"a.rar",
                                                   L"http://ref/", L"cookie:s=1; t=2", L"Agent/1"));
-  EXPECT_NE(text.find(L"\"params\": [\"token:572\", [\"https://drive.example/x?a=1&b=2\"], {\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"\"params\": [\"token:" + std::wstring(kSecret) + L"\", [\"https://drive.example/x?a=1&b=2\"], {\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"dir\": \"D:\\/Games\\/Fold\",\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"out\":\"a.rar\",\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"referer\": \"http://ref/\",\r\n"), std::wstring::npos);
@@ -57,28 +60,39 @@ TEST(Requests, AddUriFillsEveryPlaceholderInPlace) {
 
 TEST(Requests, ValuesAreNotScannedForLaterPlaceholders) {
   // A name holding the words of later placeholders stays as it is.
-  const std::wstring text = Std(MakeAddUriRequest(L"http://h/f", L"D:", L"下载线程用户代理.txt", L"", L"H", L"U"));
+  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"下载线程用户代理.txt", L"", L"H", L"U"));
   EXPECT_NE(text.find(L"\"out\":\"下载线程用户代理.txt\""), std::wstring::npos);
   EXPECT_NE(text.find(L"\"split\": \"32\""), std::wstring::npos);
 }
 
 TEST(Requests, ValuesCannotBreakOutOfTheirString) {
   const std::wstring text =
-      Std(MakeAddUriRequest(L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows", L"", L"line1\r\nline2", L""));
+      Std(MakeAddUriRequest(kSecret, L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows", L"", L"line1\r\nline2", L""));
   EXPECT_NE(text.find(L"\"out\":\"a\\\", \\\"dir\\\": \\\"C:\\\\\\\\Windows\""), std::wstring::npos);
   EXPECT_NE(text.find(L"[\"http://h/\\\"x\"]"), std::wstring::npos);
   EXPECT_NE(text.find(L"\"header\": \"line1\\r\\nline2\""), std::wstring::npos);
 }
 
 TEST(Requests, MaxConcurrentAndFixedTexts) {
-  EXPECT_EQ(Std(MakeMaxConcurrentRequest(L"99")),
+  const std::wstring token = L"\"token:" + std::wstring(kSecret) + L"\"";
+  EXPECT_EQ(Std(MakeMaxConcurrentRequest(kSecret, L"99")),
             L"{\r\n    \"jsonrpc\":\"2.0\",\r\n    \"method\":\"aria2.changeGlobalOption\",\r\n    \"id\":1,\r\n"
-            L"    \"params\":[\r\n        \"token:572\",\r\n        {\r\n"
+            L"    \"params\":[\r\n        " + token + L",\r\n        {\r\n"
             L"            \"max-concurrent-downloads\":\"99\"\r\n        }\r\n    ]\r\n}");
-  EXPECT_EQ(Std(getVersionRequest),
-            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:572\"],\"id\":1}");
-  EXPECT_EQ(Std(shutdownRequest),
-            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[\"token:572\"],\"id\":1}");
+  EXPECT_EQ(Std(MakeGetVersionRequest(kSecret)),
+            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[" + token + L"],\"id\":1}");
+  EXPECT_EQ(Std(MakeShutdownRequest(kSecret)),
+            L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.shutdown\",\"params\":[" + token + L"],\"id\":1}");
+}
+
+TEST(Requests, EachSecretIsNewAndThirtyTwoLowercaseHexDigits) {
+  std::set<std::wstring> seen;
+  for (int i = 0; i < 64; ++i) {
+    const std::wstring secret = Std(NewRpcSecret());
+    ASSERT_EQ(secret.size(), 32u) << secret;
+    EXPECT_EQ(secret.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << secret;
+    EXPECT_TRUE(seen.insert(secret).second) << "drawn twice: " << secret;
+  }
 }
 
 TEST(JsonFolder, BackslashesFollowedBySlashWithoutClosingSeparator) {

@@ -96,7 +96,7 @@ size_t CountMethod(const std::vector<RpcRecord>& log, const std::string& method)
 std::wstring FakeBody(int seq) { return Wide(FakeEngine(L"/__body?seq=" + std::to_wstring(seq))); }
 
 void UseFakeEngine(rg_n1666& engine, int port) {
-  engine.SetRpcPort(CWString(std::to_wstring(port ? port : FakeEnginePort())));
+  engine.SetRpcEndpoint(CWString(std::to_wstring(port ? port : FakeEnginePort())), CWString(kTestSecret));
   engine.ready = 1;
   engine.WatchEngineProcess(GetCurrentProcessId());
 }

@@ -32,6 +32,9 @@ std::string FakeEngine(const std::wstring& route, const std::string& body = "");
 std::string Emulator(const std::wstring& route, const std::string& body = "");
 
 // One request the fake engine recorded.
+// The secret tests sign fake-engine requests with.
+inline constexpr const wchar_t* kTestSecret = L"0123456789abcdef0123456789abcdef";
+
 struct RpcRecord {
   int seq = 0;
   int port = 0;

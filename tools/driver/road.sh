@@ -231,6 +231,8 @@ road_drive() {
       PAUSE)
         n=$((n + 1))
         road_shoot "$n-$state"
+        # A road may look at the program at the states the driver pauses at.
+        if declare -F road_on_pause >/dev/null; then road_on_pause "$state"; fi
         printf '\n' >&"$in" ;;
       "RESULT "*)
         road_say "driver: $line"

@@ -12,7 +12,7 @@ usage:
 Control routes (JSON bodies, JSON answers):
   POST /__script    replaces the script and forgets every task and recorded request:
       {"version": "1.36.0" | null,          null: getVersion answers an error
-       "token": "token:572",                other tokens get an error
+       "token": "token:<secret>",           other tokens get an error (default: any "token:...")
        "refuse": ["aria2.addUri", ...],     these methods answer a JSON-RPC error
        "close": ["aria2.tellStatus", ...],  these methods close the connection unanswered
        "raw": {"aria2.tellStatus": "text"}, these methods answer this body as it is
@@ -170,7 +170,9 @@ def rpc_answer(request, entry):
     def result(value):
         return json.dumps({"jsonrpc": "2.0", "id": rid, "result": value}), delay
 
-    if not params or params[0] != script.get("token", "token:572"):
+    wanted = script.get("token")
+    signed = bool(params) and isinstance(params[0], str) and params[0].startswith("token:") and len(params[0]) > 6
+    if not signed or (wanted is not None and params[0] != wanted):
         return error(1, "Unauthorized")
     if method in (script.get("refuse") or []):
         return error(ERROR_CODES["refused"], "refused by the script")
