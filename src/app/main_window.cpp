@@ -173,9 +173,13 @@ void rg_my_main_window::StartDownload() {
   if (saveFolderBox.GetText().IsEmpty()) saveFolderBox.SetText(DefaultSaveFolder());
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
+  FeishuSession session;
   const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL),
                                                                     downloadEngine.fileNames, pageUrls,
-                                                                    downloadEngine.fileUrls);
+                                                                    downloadEngine.fileUrls, &session);
+  // The files download with the session that listed them.
+  downloadEngine.visitorCookies = session.visitorCookies;
+  downloadEngine.referer = session.referer;
   for (int32_t i = 0; i < count; ++i) fileList.AppendEmptyRow();
   fileList.Show();
   const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());

@@ -44,12 +44,14 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   CreateDirectories(saveFolder);
   // A file already in the folder is not deleted here: the add moves it aside and puts it back
   // when its download fails.
-  const CWString header(BRINEMARCH_DOWNLOAD_COOKIE);
+  // The listing's own session: the build's, or a visitor's of the public share.
+  const CWString header = visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE)
+                                                   : CWString(L"cookie:") + visitorCookies;
   const int32_t completedBefore = engine.CompletedTaskCount();
   int64_t accepted = 0;
   bool polled = true;
   for (int64_t i = 0; i < count && polled; ++i) {
-    const CWString id = engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), CWString(), header, CWString(),
+    const CWString id = engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), referer, header, CWString(),
                                       static_cast<int32_t>(i));
     if (!id.IsEmpty() && !(id == kEngineNotReadyText)) ++accepted;
     polled = WaitWhileOpen(kMaxOpenTasks);

@@ -35,7 +35,8 @@ class rg_n1434 : public CKelObject {
   // downloads at once. Non-zero when the engine answered within 12000 ms.
   int32_t StartEngine(const CWString& engineDir);
   // Downloads every file of fileNames/fileUrls (row i shows file i) into saveFolder, which is
-  // created when missing, with the drive's session cookie, and waits until every task ended.
+  // created when missing, with the drive's session (the build's cookie, or visitorCookies and
+  // referer when the listing used a visitor's session), and waits until every task ended.
   // 1 only when every file was handed to the engine and completed; 0 otherwise (nothing
   // listed, two files on one save path, engine not ready, a file refused or failed, the
   // engine gone). Nothing is created, moved or added when nothing is listed or paths clash.
@@ -55,6 +56,8 @@ class rg_n1434 : public CKelObject {
   rg_n1565 resolver;            // lists the share folder into fileNames and fileUrls
   rg_WenBenShuZuLei fileNames;  // output names, a sub-folder part joined by a backslash
   rg_WenBenShuZuLei fileUrls;   // download addresses, same order and count
+  CWString visitorCookies;      // "" for the build's session, else a visitor's "name=value; ..."
+  CWString referer;             // sent with every download; "" for none
   // Arguments as the engine's taskStatus: taskId, filePath, sizeText, completedText,
   // speedText, percentText, statusText, remainingText, failureText, row.
   rg_n1666::TaskStatusEvent rowProgress;

@@ -8,6 +8,7 @@
 
 #include "json/json_reader.h"
 #include "net/http.h"
+#include "resolve/feishu_visitor.h"
 #include "runtime/convert.h"
 
 namespace {
@@ -56,11 +57,19 @@ CWString PercentEncode(const CWString& text) {
 // it with nothing, since a partial list would download part of the game and call it done.
 class FolderWalk {
  public:
-  FolderWalk(const DriveEndpoints& endpoints, bool makeDownloadUrls, bool keepFolderNames)
+  // cookieLine and headers: the session the listing requests carry (the "Cookie: ..." line,
+  // and the agent line with whatever goes after it).
+  FolderWalk(const DriveEndpoints& endpoints, bool makeDownloadUrls, bool keepFolderNames, const CWString& cookieLine,
+             const CWString& headers, uint64_t deadline)
       : endpoints_(endpoints),
         makeDownloadUrls_(makeDownloadUrls),
         keepFolderNames_(keepFolderNames),
-        deadline_(GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs)) {}
+        cookieLine_(cookieLine),
+        headers_(headers),
+        deadline_(deadline) {}
+
+  // The drive refused the session for the share's own first page (rather than failing).
+  bool RootRefused() const { return rootRefused_; }
 
   // Appends the files of the folder at address (and of its sub-folders) to out; false when
   // any part of it could not be listed.
@@ -78,7 +87,11 @@ class FolderWalk {
     for (int page = 1;; ++page) {
       rg_JSONDuiXiangLei_n answer;
       rg_JSONShuZuLei_n nodeList;
-      if (!ReadPage(url, answer, nodeList)) return false;
+      const PageRead read = ReadPage(url, answer, nodeList);
+      if (read != PageRead::kRead) {
+        rootRefused_ = depth == 0 && page == 1 && read == PageRead::kRefused;
+        return false;
+      }
       for (int64_t i = 0; i < nodeList.Count(); ++i) {
         if (!AddNode(answer, nodeList.GetTextAt(i), prefix, depth, out)) return false;
       }
@@ -110,53 +123,79 @@ class FolderWalk {
     return List(nodeUrl, childPrefix, depth + 1, out);
   }
 
+  enum class PageRead { kRead, kUnreadable, kRefused };
+
   // One page, asked again after each pause of the endpoints while it cannot be read: the
   // drive throttles quick listings.
-  bool ReadPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
+  PageRead ReadPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
     for (size_t attempt = 0;; ++attempt) {
-      if (TryPage(url, answer, nodeList)) return true;
-      if (attempt >= endpoints_.listRetryPausesMs.size()) return false;
+      const PageRead read = TryPage(url, answer, nodeList);
+      if (read == PageRead::kRead || attempt >= endpoints_.listRetryPausesMs.size()) return read;
       const uint64_t pause = static_cast<uint64_t>(endpoints_.listRetryPausesMs[attempt]);
-      if (GetTickCount64() + pause >= deadline_) return false;
+      if (GetTickCount64() + pause >= deadline_) return read;
       Sleep(static_cast<DWORD>(pause));
     }
   }
 
-  bool TryPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
+  PageRead TryPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
     const uint64_t now = GetTickCount64();
-    if (now >= deadline_) return false;
+    if (now >= deadline_) return PageRead::kUnreadable;
     const int32_t timeoutMs = static_cast<int32_t>(std::min<uint64_t>(kListTimeoutMs, deadline_ - now));
     rg_WangLaoFangWenLei_n http;
     rg_WangYeFangWenXiangYingLei_n response;
     CWString scratchCookies, scratchHeaders;
     const CWString none;
-    CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), CWString(kAgentLine),
-                                    endpoints_.listCookie, kRedirectsNotFollowed, scratchCookies, scratchHeaders, none,
-                                    none, none, timeoutMs, kIgnoreCertErrors, none, response);
-    if (body.IsEmpty() || !answer.Parse(body)) return false;
-    if (answer.HasPath(L"/code") && answer.GetText(L"/code") != L"0") return false;
-    return answer.GetArray(L"/data/node_list", nodeList);
+    CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), headers_, cookieLine_,
+                                    kRedirectsNotFollowed, scratchCookies, scratchHeaders, none, none, none, timeoutMs,
+                                    kIgnoreCertErrors, none, response);
+    // A sign-in wall answers "not allowed" or sends the browser elsewhere.
+    const int32_t status = response.statusCode;
+    if (status == 401 || status == 403 || (status >= 300 && status < 400)) return PageRead::kRefused;
+    if (body.IsEmpty() || !answer.Parse(body)) return PageRead::kUnreadable;
+    if (answer.HasPath(L"/code") && answer.GetText(L"/code") != L"0") return PageRead::kRefused;
+    return answer.GetArray(L"/data/node_list", nodeList) ? PageRead::kRead : PageRead::kRefused;
   }
 
   const DriveEndpoints& endpoints_;
   const bool makeDownloadUrls_;
   const bool keepFolderNames_;
+  const CWString cookieLine_;
+  const CWString headers_;
   const uint64_t deadline_;  // GetTickCount64 value after which no request is made
   std::set<std::wstring> visited_;  // folder tokens already listed
+  bool rootRefused_ = false;
 };
 
 }  // namespace
 
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
-                         const CWString& prefix, const DriveEndpoints& endpoints) {
+                         const CWString& prefix, const DriveEndpoints& endpoints, FeishuSession* session) {
+  const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs);
   FileLists found;
-  if (!FolderWalk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0).List(shareAddress, prefix, 0, found)) {
+  FeishuSession used;
+  FolderWalk walk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, endpoints.listCookie,
+                  CWString(kAgentLine), deadline);
+  bool whole = walk.List(shareAddress, prefix, 0, found);
+  if (!whole && walk.RootRefused()) {
+    // The build's session is over; a public share still lets a visitor in. Once per listing.
     found = FileLists();
+    const CWString visitor = FetchFeishuVisitorCookies(shareAddress, endpoints, deadline);
+    if (!visitor.IsEmpty()) {
+      FolderWalk again(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, CWString(L"Cookie: ") + visitor,
+                       CWString(kAgentLine) + L"\r\nreferer: " + shareAddress, deadline);
+      whole = again.List(shareAddress, prefix, 0, found);
+      used = FeishuSession{visitor, shareAddress};
+    }
+  }
+  if (!whole) {
+    found = FileLists();
+    used = FeishuSession();
   }
   names = std::move(found.names);
   pageUrls = std::move(found.pageUrls);
   downloadUrls = std::move(found.downloadUrls);
+  if (session) *session = std::move(used);
   return static_cast<int32_t>(names.Count());
 }
 

@@ -14,6 +14,13 @@ inline constexpr int kFeishuMaxFolderDepth = 32;
 // A folder answered in more pages than this (50 entries each) fails the listing.
 inline constexpr int kFeishuMaxPagesPerFolder = 500;
 
+// The session a listing used, for the downloads of its files: empty for the build's own,
+// else a visitor's of the public share.
+struct FeishuSession {
+  CWString visitorCookies;  // "name=value; ..." as the drive set them
+  CWString referer;         // the share's address, sent with every request of the session
+};
+
 // Fills names, pageUrls and (when makeDownloadUrls is not 0) downloadUrls with one entry per
 // file and returns the number of names. The folder token is the text after the last "/" of
 // shareAddress. With keepFolderNames, a file found in a sub-folder is named with that folder's
@@ -22,12 +29,17 @@ inline constexpr int kFeishuMaxPagesPerFolder = 500;
 // for as long as the answer says has_more. The listing is whole or it fails: a page that
 // cannot be read after the endpoints' retries (no answer, not JSON, a "code" other than 0,
 // no node_list), a paging that does not move on, a folder beyond the depth limit or the
-// endpoints' listing deadline passing gives 0 and three empty lists. A folder met a second
-// time (a listing that leads back to itself or an ancestor) is skipped. The three lists are
-// replaced when the call ends.
+// endpoints' listing deadline passing gives 0 and three empty lists. When the drive refuses
+// the build's session for the share itself (a "code" other than 0, no node_list, HTTP 401 or
+// 403, a redirect), the share's address is opened as a visitor (FetchFeishuVisitorCookies)
+// and, with that session and the share as referer, the whole tree is listed again under the
+// same rules; session (when given) tells which session the listing used. A folder met a
+// second time (a listing that leads back to itself or an ancestor) is skipped. The three
+// lists are replaced when the call ends.
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
-                         const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built());
+                         const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built(),
+                         FeishuSession* session = nullptr);
 
 // The download-stream address of a file: the stream endpoint followed by the text after the
 // last "/" of its page address.

@@ -48,7 +48,8 @@ rg_n1565::~rg_n1565() {
 }
 
 int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names,
-                                      rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls) {
+                                      rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls,
+                                      FeishuSession* session) {
   CMMutexGuard guard(callMutex);
   // The mutex admits its owner again: a call from a message handled during our own wait
   // would share our lists and status.
@@ -76,6 +77,8 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   names = feishuNames;
   pageUrls = feishuPageUrls;
   downloadUrls = feishuDownloadUrls;
+  if (session) *session = feishuSession;
+  feishuSession = FeishuSession();
   feishuNames.Clear();
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
@@ -94,7 +97,8 @@ int32_t rg_n1565::RunResolverTask(void* target, CKelObject* /*pool*/, int32_t /*
     int32_t count = 0;
     if (task) {
       count = ListFeishuFolder(task->shareAddress, task->makeDownloadUrls, self.feishuNames, self.feishuPageUrls,
-                               self.feishuDownloadUrls, task->keepFolderNames, CWString(), self.endpoints_);
+                               self.feishuDownloadUrls, task->keepFolderNames, CWString(), self.endpoints_,
+                               &self.feishuSession);
     }
     self.feishuStatus.store(count, std::memory_order_release);
   } else {

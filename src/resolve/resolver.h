@@ -14,6 +14,7 @@
 #include "concurrency/mutex.h"
 #include "concurrency/thread_pool.h"
 #include "resolve/drive_endpoints.h"
+#include "resolve/feishu_lister.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
@@ -57,9 +58,9 @@ class rg_n1565 : public CKelObject {
   // are replaced by the listing's lists (empty and 0 when it failed). Gives 0 with empty
   // lists at once when the pool is not running. A call made on this thread while another
   // one waits (through a message handled during the wait) is refused: it returns 0 and
-  // leaves its lists alone.
+  // leaves its lists alone. session, when given, receives the session the listing used.
   int32_t ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names, rg_WenBenShuZuLei& pageUrls,
-                              rg_WenBenShuZuLei& downloadUrls);
+                              rg_WenBenShuZuLei& downloadUrls, FeishuSession* session = nullptr);
 
   // The pool's object-task handler (target: the resolver, sender: the pool). Kind 1 lists a
   // Feishu folder into the feishu lists, any other kind a Lanzou folder into the lanzou
@@ -73,6 +74,7 @@ class rg_n1565 : public CKelObject {
   rg_WenBenShuZuLei feishuNames;
   rg_WenBenShuZuLei feishuPageUrls;
   rg_WenBenShuZuLei feishuDownloadUrls;
+  FeishuSession feishuSession;  // written with the feishu lists
   rg_WenBenShuZuLei lanzouNames;
   rg_WenBenShuZuLei lanzouPageUrls;
   rg_WenBenShuZuLei lanzouLinks;

@@ -139,13 +139,16 @@ int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests) {
   const int64_t count = log.GetCount(L"/requests");
   for (int64_t i = 0; i < count; ++i) {
     const std::wstring entry = L"/requests/" + std::to_wstring(i);
-    LoggedRequest request{log.GetText(entry + L"/path").ToStdString(), L""};
+    LoggedRequest request{log.GetText(entry + L"/path").ToStdString(), L"", L"", L""};
     const int64_t headers = log.GetCount(entry + L"/headers");
     for (int64_t h = 0; h < headers; ++h) {
       const std::wstring header = entry + L"/headers/" + std::to_wstring(h);
       CWString name = log.GetText(header + L"/0");
       name.ToLowerAscii();
-      if (name == L"range") request.range = log.GetText(header + L"/1").ToStdString();
+      const std::wstring value = log.GetText(header + L"/1").ToStdString();
+      if (name == L"range") request.range = value;
+      if (name == L"cookie") request.cookie = value;
+      if (name == L"referer") request.referer = value;
     }
     read.push_back(std::move(request));
   }

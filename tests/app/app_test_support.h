@@ -90,6 +90,8 @@ int32_t FetchServedFile(const std::wstring& token, std::string& bytes);
 struct LoggedRequest {
   std::wstring path;
   std::wstring range;  // the Range header, "" without one
+  std::wstring cookie;   // the Cookie header, "" without one
+  std::wstring referer;  // the Referer header, "" without one
 };
 // The requests the emulator logged after sequence number since, oldest first; the latest
 // sequence number, -1 when the log could not be read.

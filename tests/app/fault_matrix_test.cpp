@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/application.h"
 #include "app_test_support.h"
+#include "build_config.h"
 #include "engine/display_texts.h"
 #include "engine/engine_process.h"
 #include "runtime/utils.h"
@@ -258,6 +260,46 @@ TEST_F(FaultMatrixTest, EscapeDuringTheListingEndsTheProgram) {
   EXPECT_TRUE(pressed);
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
   EXPECT_TRUE(NoEngineRuns()) << "the engine outlived the close";
+}
+
+// The drive no longer takes the build's session; the public share lets a visitor in.
+TEST_F(FaultMatrixTest, AVisitorsSessionOfThePublicShareDownloadsTheWholeRun) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"one.rar\", \"token\": \"tokV1\", \"size\": 150001},"
+                      L"{\"name\": \"sub\", \"children\": [{\"name\": \"two.rar\", \"token\": \"tokV2\", \"size\": 90001}]}"),
+            200);
+  CreateWindowWithTheEngine();
+  const int64_t since = LatestEmulatorRequest();
+  ASSERT_EQ(ControlEmulator(L"{\"visitor\": {\"public\": true}}"), 200);
+
+  Click(*window_, window_->startButton);
+
+  ExpectSuccessShown();
+  const std::vector<LoggedRequest> streams = StreamRequests(since);
+  ASSERT_FALSE(streams.empty());
+  for (const LoggedRequest& stream : streams) {
+    EXPECT_EQ(stream.cookie, L"bm_visitor_trace=tr2y; bm_visitor_session=VsN8qK2xPz; bm_visitor_lang=zh-CN");
+    EXPECT_EQ(stream.referer, std::wstring(BRINEMARCH_SHARE_URL));
+  }
+  // Only the visitor's session is taken now, so the files are checked against a run of it.
+  ASSERT_EQ(ControlEmulator(L"{\"visitor\": null}"), 200);
+  for (const auto& [name, token] : {std::pair{L"one.rar", L"tokV1"}, std::pair{L"two.rar", L"tokV2"}}) {
+    std::string got;
+    ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\" + name, got));
+    EXPECT_TRUE(got == Served(token)) << testing::PrintToString(std::wstring(name));
+  }
+}
+
+TEST_F(FaultMatrixTest, AShareThatIsNotPublicFailsTheRunAndTouchesNothing) {
+  ASSERT_EQ(ServeTree(L"{\"name\": \"one.rar\", \"token\": \"tokN1\", \"size\": 150001}"), 200);
+  CreateWindowWithTheEngine();
+  const int64_t since = LatestEmulatorRequest();
+  ASSERT_EQ(ControlEmulator(L"{\"visitor\": {\"public\": false}}"), 200);
+
+  Click(*window_, window_->startButton);
+
+  ExpectFailureShown();
+  EXPECT_TRUE(StreamRequests(since).empty());
+  EXPECT_FALSE(Exists(testFolder_));
 }
 
 // -- Streams ----------------------------------------------------------------------------------

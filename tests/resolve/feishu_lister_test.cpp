@@ -133,7 +133,9 @@ TEST_F(FeishuListerTest, TokenKeepsAQueryAfterIt) {
   UseTree(kNestedTree);
   EXPECT_EQ(List(Share(L"RootTok?from=home")), 0);
   const auto requests = Requests();
-  ASSERT_EQ(requests.size(), 3u);  // the refusal, tried again twice
+  // The refusal, tried again twice, then the share's page for a visitor's session.
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[3].target, L"/drive/folder/RootTok?from=home");
   EXPECT_EQ(requests[0].target, kListTarget + L"RootTok?from=home");
 }
 
@@ -143,7 +145,7 @@ TEST_F(FeishuListerTest, SlashAtTheEndGivesAnEmptyToken) {
   EXPECT_EQ(List(Share(L"RootTok/")), 0);
   EXPECT_EQ(names.Count(), 0);
   const auto requests = Requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[0].target, kListTarget);
 }
 
@@ -221,7 +223,7 @@ TEST_F(FeishuListerTest, AListingIsWholeOrItFails) {
   const Case cases[] = {
       {L"root answers 500", kNestedTree, LR"({"mode":"500"})", 3, 0},
       {L"root answers no JSON", kNestedTree, LR"({"mode":"invalid_json"})", 3, 0},
-      {L"session expired", kNestedTree, LR"({"mode":"expired"})", 3, 0},
+      {L"session expired", kNestedTree, LR"({"mode":"expired"})", 4, 0},  // and the share's page
       {L"sub-folder refused for good", kNestedTree, LR"({"mode":"refused","token":"Fs"})", 4, 0},
       {L"sub-folder refused twice", kNestedTree, LR"({"mode":"refused","token":"Fs","times":2})", 5, 4},
       {L"root's page 2 refused", paged, LR"({"mode":"refused","token":"RootTok","page":2})", 6, 0},
@@ -261,6 +263,65 @@ TEST_F(FeishuListerTest, RetriesPauseAndTheListingKeepsItsDeadline) {
   const ULONGLONG took = GetTickCount64() - start;
   EXPECT_LT(took, 5000u) << "a hanging drive held the listing " << took << " ms";
   std::printf("listing of a hanging drive gave up after %llu ms (deadline 1500 ms)\n", took);
+}
+
+// The build's session refused: the share's page gives a visitor's session, or it does not.
+TEST_F(FeishuListerTest, ARefusedSessionIsRescuedByAVisitorsSessionOfAPublicShare) {
+  const std::wstring visitorCookies = L"bm_visitor_trace=tr2y; bm_visitor_session=VsN8qK2xPz; bm_visitor_lang=zh-CN";
+  struct Case {
+    const wchar_t* what;
+    const wchar_t* visitor;
+    int32_t files;
+    size_t pageRequests;  // GETs of the share's own address
+  };
+  const Case cases[] = {
+      {L"public share", LR"({"public":true})", 4, 2},
+      {L"share not public", LR"({"public":false})", 0, 2},
+      {L"redirect loop", LR"({"redirect":"loop"})", 0, 9},
+      {L"redirect to a foreign host", LR"({"redirect":"foreign"})", 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseTree(kNestedTree);
+    ASSERT_TRUE(emulator.Control(std::wstring(L"{\"visitor\":") + c.visitor + L"}"));
+    const size_t before = Requests().size();
+    FeishuSession session{CWString(L"stale"), CWString(L"stale")};
+    EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), endpoints,
+                               &session),
+              c.files);
+    const auto all = Requests();
+    std::vector<LoggedRequest> pages, listings;
+    for (size_t i = before; i < all.size(); ++i) {
+      (all[i].target.starts_with(L"/drive/folder/") ? pages : listings).push_back(all[i]);
+    }
+    ASSERT_EQ(pages.size(), c.pageRequests);
+    // The share's page is opened as a browser would, each hop with the cookies so far.
+    EXPECT_EQ(pages[0].target, L"/drive/folder/RootTok");
+    EXPECT_EQ(pages[0].Header(L"Accept"), L"text/html,*/*");
+    EXPECT_EQ(pages[0].Header(L"User-Agent"), kAgent);
+    EXPECT_EQ(pages[0].Header(L"Cookie"), L"");
+    if (c.pageRequests > 1) {
+      EXPECT_EQ(pages[1].Header(L"Cookie"), L"bm_visitor_trace=tr1x");
+    }
+    // The build's session three times (it was refused, then tried twice more), then the
+    // visitor's, once per folder.
+    ASSERT_GE(listings.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) ExpectListingHeaders(listings[i]);
+    for (size_t i = 3; i < listings.size(); ++i) {
+      EXPECT_EQ(listings[i].Header(L"Cookie"), visitorCookies);
+      EXPECT_EQ(listings[i].Header(L"Referer"), Share(L"RootTok"));
+    }
+    if (c.files > 0) {
+      EXPECT_EQ(listings.size(), 6u);
+      EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"c.bin", L"d.bin", L"b.bin"}));
+      EXPECT_EQ(Std(session.visitorCookies), visitorCookies);
+      EXPECT_EQ(Std(session.referer), Share(L"RootTok"));
+    } else {
+      EXPECT_TRUE(session.visitorCookies.IsEmpty());
+      EXPECT_TRUE(session.referer.IsEmpty());
+    }
+    ASSERT_TRUE(emulator.Control(LR"({"visitor":null})"));
+  }
 }
 
 TEST_F(FeishuListerTest, FoldersLeadingBackAreListedOnce) {

@@ -533,6 +533,24 @@ class DriveEmulatorTest(unittest.TestCase):
 
     # -- fault switches ---------------------------------------------------
 
+    def test_visitor_session_of_a_public_share(self):
+        self.client.control({"visitor": {"public": True}})
+        share = "/drive/folder/" + defaults.SHARE_TOKEN
+        status, headers, _ = self.client.request("GET", share)
+        self.assertEqual((status, dict(headers)["Location"]), (302, share + "?visitor=1"))
+        status, headers, _ = self.client.request("GET", share + "?visitor=1", {"Cookie": "bm_visitor_trace=tr1x"})
+        self.assertEqual(status, 200)
+        self.assertEqual(len([v for k, v in headers if k == "Set-Cookie"]), 3)
+        visitor = {"Cookie": "; ".join(feishu.VISITOR_COOKIES),
+                   "Referer": "http://127.0.0.1:%d%s" % (self.client.ports["http"], share)}
+        self.assertIn("node_list", self.client.listing(defaults.SHARE_TOKEN, cookie=None, extra=visitor)[1]["data"])
+        # The build's session is refused in this mode; a share that is not public refuses visitors.
+        self.assertEqual(self.client.listing(defaults.SHARE_TOKEN)[1]["code"], feishu.EXPIRED["code"])
+        self.client.control({"visitor": {"public": False}})
+        self.assertEqual(self.client.listing(defaults.SHARE_TOKEN, cookie=None, extra=visitor)[1]["code"],
+                         feishu.NO_PERMISSION["code"])
+        self.assertEqual(self.client.control({"visitor": {"redirect": "sideways"}})[0], 400)
+
     def test_list_faults(self):
         self.client.control({"list": {"mode": "500", "times": 1}})
         status, _ = self.client.listing(defaults.SHARE_TOKEN)

@@ -16,6 +16,13 @@ EXPIRED = {"code": 10014, "msg": "login session expired, please sign in again", 
 NOT_FOUND = {"code": 1002, "msg": "node not found or no permission", "data": {}}
 BAD_PARAMS = {"code": 2, "msg": "invalid params", "data": {}}
 BAD_CURSOR = {"code": 4, "msg": "invalid last_label", "data": {}}
+NO_PERMISSION = {"code": 10003, "msg": "no permission: the share is not public", "data": {}}
+# A visitor's session of the share: the redirect sets the first trace, the page the session,
+# the language and a new trace (which replaces the first).
+VISITOR_REDIRECTS = (None, "loop", "foreign")
+VISITOR_TRACE_FIRST = "bm_visitor_trace=tr1x"
+VISITOR_SET_ON_PAGE = ("bm_visitor_session=VsN8qK2xPz", "bm_visitor_lang=zh-CN", "bm_visitor_trace=tr2y")
+VISITOR_COOKIES = ("bm_visitor_trace=tr2y", "bm_visitor_session=VsN8qK2xPz", "bm_visitor_lang=zh-CN")
 THROTTLED = {"code": 99991400, "msg": "request trigger frequency limit", "data": {}}
 # Cursors open with these bytes, so every one holds "+" and "/" (and, padded, "=").
 _CURSOR_MARK = b"\xfb\xff\xbf"

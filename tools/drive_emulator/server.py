@@ -97,6 +97,7 @@ class State:
         self.cookies = dict(cookies)
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
+        self.visitor = None
         self.pages.clear()
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
@@ -159,6 +160,15 @@ class State:
                 for kind in ("list", "download"):
                     if kind in cookies:
                         self.cookies[kind] = str(cookies[kind])
+        if "visitor" in command:
+            visitor = command["visitor"]
+            if visitor is not None and (not isinstance(visitor, dict) or
+                                        visitor.get("redirect") not in feishu.VISITOR_REDIRECTS):
+                raise ValueError("visitor must be null or an object with redirect one of %s" %
+                                 ", ".join(str(r) for r in feishu.VISITOR_REDIRECTS))
+            with self.lock:
+                self.visitor = None if visitor is None else {"public": bool(visitor.get("public", True)),
+                                                             "redirect": visitor.get("redirect")}
         if "gzip" in command:
             self.compress = bool(command["gzip"])
         if "pages" in command:
@@ -166,7 +176,7 @@ class State:
 
     def describe(self):
         with self.lock:
-            return {"ports": self.ports, "faults": self.faults, "gzip": self.compress,
+            return {"ports": self.ports, "faults": self.faults, "gzip": self.compress, "visitor": self.visitor,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -357,6 +367,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self._lanzou_link(site, "?" + query)
         if path.startswith("/drive/folder/"):
             folder = tree.folders.get(path[len("/drive/folder/"):])
+            if folder is not None and self.state.visitor is not None and folder is tree.root:
+                return self._visitor_page(path, query)
             if folder is None:
                 return self._send(404, feishu.page("Not found", "no such folder"), "text/html; charset=utf-8")
             return self._send(200, feishu.page(folder.name, "shared folder"), "text/html; charset=utf-8")
@@ -383,7 +395,36 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # -- Feishu ---------------------------------------------------------
 
     def _cookie_ok(self, kind):
+        # In the visitor mode the drive no longer takes the build's signed-in session.
+        if self.state.visitor is not None:
+            return False
         return cookie_pairs(self.headers.get_all("Cookie") or []) == line_pairs(self.state.cookies[kind])
+
+    def _visitor_session(self):
+        """None without a visitor's session; else whether the share lets visitors in."""
+        visitor = self.state.visitor
+        if visitor is None or cookie_pairs(self.headers.get_all("Cookie") or []) != cookie_pairs(feishu.VISITOR_COOKIES):
+            return None
+        root = self.state.tree.root
+        referer_ok = root is not None and self.headers.get("Referer") == feishu.folder_url(self._origin(), root.token)
+        return visitor["public"] and referer_ok
+
+    def _visitor_page(self, path, query):
+        """The share's page as a browser without a session meets it: a redirect, then the page."""
+        mode = self.state.visitor["redirect"]
+        trace = [("Set-Cookie", feishu.VISITOR_TRACE_FIRST + "; Path=/; Max-Age=600")]
+        if mode == "loop":
+            return self._send(302, b"", headers=trace + [("Location", path)])
+        if mode == "foreign":
+            return self._send(302, b"", headers=trace + [("Location", "http://localhost:%d%s?visitor=1" %
+                                                          (self.server.server_address[1], path))])
+        if query != "visitor=1":
+            return self._send(302, b"", headers=trace + [("Location", path + "?visitor=1")])
+        if cookie_pairs([feishu.VISITOR_TRACE_FIRST])[0] not in cookie_pairs(self.headers.get_all("Cookie") or []):
+            return self._send(400, feishu.page("Bad request", "cookies are off"), "text/html; charset=utf-8")
+        cookies = [("Set-Cookie", c + "; Path=/; HttpOnly") for c in feishu.VISITOR_SET_ON_PAGE]
+        return self._send(200, feishu.page(self.state.tree.root.name, "shared folder"), "text/html; charset=utf-8",
+                          headers=cookies)
 
     def _listing(self, tree, query):
         if not query.startswith(feishu.LIST_QUERY_PREFIX):
@@ -393,7 +434,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if token not in tree.folders:
             token = urllib.parse.unquote(token)
         if not self._cookie_ok("list"):
-            return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
+            visitor = self._visitor_session()
+            if visitor is None:
+                return self._send(200, feishu.encode(feishu.EXPIRED), "application/json; charset=utf-8")
+            if not visitor:
+                return self._send(200, feishu.encode(feishu.NO_PERMISSION), "application/json; charset=utf-8")
         page = 1 if label is None else 1 + (feishu.cursor_offset(label, token) or 0) // feishu.PAGE_LENGTH
         fault = self.state.take_fault("list", token, page=page)
         mode = fault and fault["mode"]
@@ -435,7 +480,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.state.stop.wait(0.2)
 
     def _feishu_stream(self, tree, token):
-        if not self._cookie_ok("download"):
+        if not self._cookie_ok("download") and not self._visitor_session():
             return self._send_json(403, {"code": 403, "msg": "forbidden: no valid session"})
         node = tree.files.get(token)
         if node is None:
