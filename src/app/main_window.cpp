@@ -121,6 +121,17 @@ int rg_my_main_window::ShowMessageBox(CWTextRef text, CWTextRef caption, UINT ty
 
 void rg_my_main_window::EndProcess(UINT exitCode) { ExitProcess(exitCode); }
 
+void rg_my_main_window::KeepSystemAwake(bool awake) {
+  SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+bool rg_my_main_window::IsForegroundWindow() { return GetForegroundWindow() == GetHwnd(); }
+
+void rg_my_main_window::FlashTaskbarButton() {
+  FLASHWINFO flash{sizeof flash, GetHwnd(), FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+  FlashWindowEx(&flash);
+}
+
 DWORD rg_my_main_window::StartInstaller(CWTextRef commandLine) { return StartProgram(commandLine, SW_SHOWNORMAL); }
 
 DWORD rg_my_main_window::StartInstallerElevated(CWTextRef path) {
@@ -182,7 +193,13 @@ void rg_my_main_window::StartDownload() {
   downloadEngine.referer = session.referer;
   for (int32_t i = 0; i < count; ++i) fileList.AppendEmptyRow();
   fileList.Show();
+  // Hours of download are lost if the computer sleeps: every file starts again from its
+  // first byte. Held only while files download.
+  if (count > 0) KeepSystemAwake(true);
   const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
+  if (count > 0) KeepSystemAwake(false);
+  // The player has usually gone elsewhere during a long run.
+  if (!IsForegroundWindow()) FlashTaskbarButton();
   if (result == 1) {
     startButton.Enable();
     startButton.SetText(kInstallText);
@@ -256,6 +273,7 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
 int32_t rg_my_main_window::OnWindowCloseRequest(CKelObject*, int32_t) {
   if (!running_) return 0;
   Hide();
+  KeepSystemAwake(false);
   downloadEngine.engine.Shutdown();
   EndProcess(0);
   return 1;

@@ -118,6 +118,13 @@ class rg_my_main_window : public CKelWinForm {
   virtual int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type);
   // Ends the process at once with the exit code.
   virtual void EndProcess(UINT exitCode);
+  // Asks Windows not to sleep for lack of input while awake is true (the display may still
+  // turn off); false gives the request back.
+  virtual void KeepSystemAwake(bool awake);
+  // Whether this window is the foreground window.
+  virtual bool IsForegroundWindow();
+  // Flashes the taskbar button until the window is brought forward.
+  virtual void FlashTaskbarButton();
   // Starts the installer's command line (CreateProcessW); 0 or the system's error code.
   virtual DWORD StartInstaller(CWTextRef commandLine);
   // Starts the installer file with the elevation prompt (ShellExecuteExW); 0 or the error.

@@ -42,6 +42,9 @@ class TestMainWindow : public rg_my_main_window {
   // When set, stands in for the shell's start through the elevation prompt.
   std::function<DWORD(const std::wstring& path)> elevatedStart;
   std::vector<std::wstring> elevatedStarts;  // paths handed to the elevation prompt's start
+  // The platform calls of a run, in order: "awake", "asleep", "flash".
+  std::vector<std::wstring> platformCalls;
+  bool inFront = true;  // what IsForegroundWindow answers
 
  protected:
   int32_t StartDownloadEngine() override;
@@ -49,6 +52,9 @@ class TestMainWindow : public rg_my_main_window {
   int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type) override;
   void EndProcess(UINT exitCode) override { exitCodes.push_back(exitCode); }
   DWORD StartInstaller(CWTextRef commandLine) override;
+  void KeepSystemAwake(bool awake) override { platformCalls.push_back(awake ? L"awake" : L"asleep"); }
+  bool IsForegroundWindow() override { return inFront; }
+  void FlashTaskbarButton() override { platformCalls.push_back(L"flash"); }
   DWORD StartInstallerElevated(CWTextRef path) override;
 
  private:

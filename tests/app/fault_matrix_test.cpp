@@ -302,6 +302,55 @@ TEST_F(FaultMatrixTest, AShareThatIsNotPublicFailsTheRunAndTouchesNothing) {
   EXPECT_FALSE(Exists(testFolder_));
 }
 
+// The awake request is held while files download and given back however the run ends; a
+// run that ends behind another window flashes its taskbar button.
+TEST_F(FaultMatrixTest, TheComputerStaysAwakeForTheRunAndABackgroundWindowFlashes) {
+  CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
+  struct Case {
+    const wchar_t* what;
+    const wchar_t* stream;  // a stream fault, or nullptr
+    bool inFront;
+    bool escape;
+    std::vector<std::wstring> calls;
+  };
+  const Case cases[] = {
+      {L"success in front", nullptr, true, false, {L"awake", L"asleep"}},
+      {L"failure behind another window", LR"({"status": 404, "token": "tokAw2"})", false, false,
+       {L"awake", L"asleep", L"flash"}},
+      {L"close during the run", LR"({"throttle": 65536})", true, true, {L"awake", L"asleep", L"asleep"}},
+  };
+  bool escape = false, escaped = false, awakeWhileRunning = true;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample& sample) {
+    if (sample.RowsWithStatus() == 0 || escaped) return;
+    awakeWhileRunning = awakeWhileRunning && !window.platformCalls.empty() && window.platformCalls.back() == L"awake";
+    if (escape && !escaped) {
+      escaped = true;
+      PressEscape(window);
+    }
+  });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(ServeTree(L"{\"name\": \"aw1.bin\", \"token\": \"tokAw1\", \"size\": 300001},"
+                        L"{\"name\": \"aw2.bin\", \"token\": \"tokAw2\", \"size\": 300002}"),
+              200);
+    if (c.stream) {
+      ASSERT_EQ(ControlEmulator(std::wstring(L"{\"stream\": ") + c.stream + L"}"), 200);
+    }
+    window_->platformCalls.clear();
+    window_->boxes.clear();
+    window_->inFront = c.inFront;
+    escape = c.escape;
+    awakeWhileRunning = true;
+    Click(*window_, window_->startButton);
+    EXPECT_EQ(window_->platformCalls, c.calls);
+    EXPECT_TRUE(awakeWhileRunning) << "a sample of the run found the awake request given back";
+    window_->startButton.SetText(L"开始下载");
+    ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200);
+  }
+  EXPECT_TRUE(escaped);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+}
+
 // -- Streams ----------------------------------------------------------------------------------
 
 TEST_F(FaultMatrixTest, AStreamThatDropsIsResumedAndTheFileArrivesWhole) {
