@@ -65,6 +65,7 @@ void rg_my_main_window::CreateChildren() {
   onCreated.Bind<static_cast<void (rg_my_main_window::*)(CKelObject*, int32_t)>(&rg_my_main_window::OnCreated)>(
       eventTarget);
   onCloseRequest.Bind<&rg_my_main_window::OnWindowCloseRequest>(eventTarget);
+  onTaskbarButtonCreated.Bind<&rg_my_main_window::OnTaskbarButtonCreated>(eventTarget);
   closeButton.onClicked.Bind<&rg_my_main_window::OnTitleButtonClick>(eventTarget);
   minimizeButton.onClicked.Bind<&rg_my_main_window::OnTitleButtonClick>(eventTarget);
   browseButton.onClicked.Bind<&rg_my_main_window::OnButtonClick>(eventTarget);
@@ -120,6 +121,31 @@ int rg_my_main_window::ShowMessageBox(CWTextRef text, CWTextRef caption, UINT ty
 }
 
 void rg_my_main_window::EndProcess(UINT exitCode) { ExitProcess(exitCode); }
+
+void rg_my_main_window::OnTaskbarButtonCreated() {
+  ComPtr<ITaskbarList3> taskbar;
+  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                              taskbar.VoidAddress())) ||
+      FAILED(taskbar->HrInit())) {
+    return;
+  }
+  taskbar_ = std::move(taskbar);
+}
+
+void rg_my_main_window::ShowTaskbarProgress(TBPFLAG state, uint64_t completed, uint64_t total) {
+  if (!taskbar_) return;
+  taskbar_->SetProgressState(GetHwnd(), state);
+  if (state == TBPF_NORMAL) taskbar_->SetProgressValue(GetHwnd(), completed, total);
+}
+
+void rg_my_main_window::ShowRunOnTaskbar() {
+  int64_t completed = 0, total = 0;
+  if (downloadEngine.engine.RunBytes(fileList.GetRowCount(), completed, total) && total > 0) {
+    ShowTaskbarProgress(TBPF_NORMAL, static_cast<uint64_t>(completed), static_cast<uint64_t>(total));
+  } else {
+    ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
+  }
+}
 
 void rg_my_main_window::KeepSystemAwake(bool awake) {
   SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
@@ -195,17 +221,23 @@ void rg_my_main_window::StartDownload() {
   fileList.Show();
   // Hours of download are lost if the computer sleeps: every file starts again from its
   // first byte. Held only while files download.
-  if (count > 0) KeepSystemAwake(true);
+  if (count > 0) {
+    KeepSystemAwake(true);
+    ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
+  }
   const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
   if (count > 0) KeepSystemAwake(false);
   // The player has usually gone elsewhere during a long run.
   if (!IsForegroundWindow()) FlashTaskbarButton();
   if (result == 1) {
+    ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
     startButton.Enable();
     startButton.SetText(kInstallText);
     pictureBox.Show();
   } else {
+    ShowTaskbarProgress(TBPF_ERROR, 0, 0);
     ShowMessageBox(kFailureText, kFailureCaption, MB_OK);
+    ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
     startButton.Enable();
   }
   fileList.Hide();
@@ -263,6 +295,7 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
     }
     if (!(progressBar.GetText() == filePath)) progressBar.SetText(filePath);
     progressBar.SetPosition(ProgressBarPosition(percentText));
+    if (running_) ShowRunOnTaskbar();
   };
   // The whole row in one trip to the window's thread: nine separate messages from the
   // worker each cost a thread switch and let a repaint in between, and at the poller's rate

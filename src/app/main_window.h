@@ -10,12 +10,14 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <cstdint>
 
 #include "concurrency/event_binding.h"
 #include "engine/download_manager.h"
 #include "runtime/text.h"
+#include "runtime/win_handles.h"
 #include "ui/ui.h"
 
 // Texts and ids of the window.
@@ -118,6 +120,8 @@ class rg_my_main_window : public CKelWinForm {
   virtual int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type);
   // Ends the process at once with the exit code.
   virtual void EndProcess(UINT exitCode);
+  // Shows the run on the taskbar button: a TBPF_* state, and completed of total when normal.
+  virtual void ShowTaskbarProgress(TBPFLAG state, uint64_t completed, uint64_t total);
   // Asks Windows not to sleep for lack of input while awake is true (the display may still
   // turn off); false gives the request back.
   virtual void KeepSystemAwake(bool awake);
@@ -134,6 +138,11 @@ class rg_my_main_window : public CKelWinForm {
   void Browse();
   void StartDownload();
   void Install();
+  // The taskbar announced the window's button: from now on the run can be shown there.
+  void OnTaskbarButtonCreated();
+  // The run's bytes on the taskbar button: indeterminate until every row reported its size.
+  void ShowRunOnTaskbar();
 
   bool running_ = false;  // a download run (its listing included) is in progress
+  ComPtr<ITaskbarList3> taskbar_;  // made when the taskbar announces the button
 };

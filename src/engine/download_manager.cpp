@@ -42,6 +42,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
     return 0;
   }
   CreateDirectories(saveFolder);
+  engine.ForgetRowBytes();
   // A file already in the folder is not deleted here: the add moves it aside and puts it back
   // when its download fails.
   // The listing's own session: the build's, or a visitor's of the public share.

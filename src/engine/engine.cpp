@@ -392,6 +392,8 @@ CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
   if (!completed.IsEmpty()) texts.completedText = FormatSize(completedBytes);
   if (!speed.IsEmpty()) texts.speedText = FormatSize(bytesPerSecond) + L"/S";
   if (totalBytes > 0) texts.percentText = FormatPercent(completedBytes, totalBytes);
+  if (totalBytes > 0) texts.totalBytes = static_cast<int64_t>(totalBytes);
+  texts.completedBytes = static_cast<int64_t>(completedBytes);
   texts.remainingText = FormatRemaining(totalBytes, completedBytes, bytesPerSecond);
   texts.filePath = reply.Text(L"/result/files/0/path");
   return id;
@@ -457,6 +459,10 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
         }
       }
       const int32_t row = RowOf(task->id);
+      if (texts.totalBytes > 0) {
+        std::lock_guard<std::mutex> guard(bytesLock);
+        rowBytes[row] = RowBytes{texts.totalBytes, texts.completedBytes};
+      }
       RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText,
                       texts.percentText, texts.statusText, texts.remainingText, texts.failureText, row);
       if (HasEnded(texts)) FinishTask({task->index, task->id, row, task->path}, std::move(texts));
@@ -465,6 +471,25 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
     WaitWithMessages(1);
   }
   return 0;
+}
+
+bool rg_n1666::RunBytes(int32_t rows, int64_t& completed, int64_t& total) const {
+  std::lock_guard<std::mutex> guard(bytesLock);
+  int64_t done = 0, all = 0;
+  for (int32_t row = 0; row < rows; ++row) {
+    const auto found = rowBytes.find(row);
+    if (found == rowBytes.end()) return false;
+    done += found->second.completed;
+    all += found->second.total;
+  }
+  completed = done;
+  total = all;
+  return rows > 0;
+}
+
+void rg_n1666::ForgetRowBytes() {
+  std::lock_guard<std::mutex> guard(bytesLock);
+  rowBytes.clear();
 }
 
 void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {

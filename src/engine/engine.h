@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "concurrency/event_binding.h"
@@ -45,6 +46,8 @@ struct TaskTexts {
   CWString statusText;     // "下载", "暂停", "开始中", "完成", "error", "无项目" or the engine's word
   CWString remainingText;  // "h:m:s"
   CWString failureText;    // the error description of a failed task
+  int64_t totalBytes = -1;     // -1 until the engine knows the file's length
+  int64_t completedBytes = 0;
   int32_t reply = kNoReply;
 };
 
@@ -146,6 +149,11 @@ class rg_n1666 : public CKelObject {
   bool EnsurePoller();
   // Tasks that ended complete since construction.
   int32_t CompletedTaskCount() const { return completedCount.load(); }
+  // The bytes of the tasks of rows 0 .. rows-1 as last polled, summed. False (and nothing
+  // written) while a row has not reported its length yet. Any thread.
+  bool RunBytes(int32_t rows, int64_t& completed, int64_t& total) const;
+  // Forgets every row's bytes (a new run begins).
+  void ForgetRowBytes();
   // Waits, dispatching window messages, until the task table may have changed (a task ended,
   // the table was cleared, the poller stopped) or at most maxMilliseconds. Waiters for the
   // open tasks re-check at once instead of polling the table every millisecond.
@@ -187,6 +195,12 @@ class rg_n1666 : public CKelObject {
   void FailOpenTasks(const CWString& failureText);
   void EmptyEntryLocked(int64_t index, const CWString& id);
 
+  struct RowBytes {
+    int64_t total = -1;
+    int64_t completed = 0;
+  };
+  mutable std::mutex bytesLock;  // guards rowBytes
+  std::map<int32_t, RowBytes> rowBytes;
   mutable std::mutex portLock;  // guards rpcPort and rpcSecret
   CWString rpcPort;
   CWString rpcSecret;

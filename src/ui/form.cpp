@@ -103,6 +103,12 @@ LRESULT CKWnd_WinForm::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
       if (quitOnDestroy) PostQuitMessage(0);
       break;
     default:
+      // Registered by the shell, so its number is only known at run time.
+      static const UINT taskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
+      if (msg == taskbarButtonCreated && taskbarButtonCreated != 0 && formListener_) {
+        formListener_->OnTaskbarButtonCreated();
+        return 0;
+      }
       break;
   }
   return CKWnd_Container::WindowProc(msg, wp, lp);
@@ -375,6 +381,7 @@ bool CKelWinForm::OnQueryClose() { return onQueryClose.Fire(this) != 0; }
 bool CKelWinForm::OnCloseRequest() { return onCloseRequest.Fire(this) != 0; }
 
 void CKelWinForm::OnFirstActivate() { onFirstActivate.Fire(this); }
+void CKelWinForm::OnTaskbarButtonCreated() { onTaskbarButtonCreated.Fire(this); }
 
 void CKelWinForm::OnActivated() { onActivated.Fire(this); }
 

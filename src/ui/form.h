@@ -112,6 +112,7 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   void OnDeactivated() override;
   void OnMenuCommand(int id) override;
   void OnGetMinMaxInfo(MINMAXINFO* info) override;
+  void OnTaskbarButtonCreated() override;
   // The container events stay those of CKelWinContainer.
   void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
     CKelWinContainer::OnWindowMessage(msg, wp, lp);
@@ -132,6 +133,7 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   EventBinding<> onDeactivated;
   EventBinding<int> onMenuCommand;  // menu item id
   EventBinding<MINMAXINFO*> onGetMinMaxInfo;
+  EventBinding<> onTaskbarButtonCreated;  // the taskbar announced the form's button
 
  protected:
   CKWnd_WinForm& FormWindow() const;

@@ -69,6 +69,8 @@ class IWinFormEventListener : public IContainerEventListener {
   virtual void OnDeactivated() = 0;    // 13
   virtual void OnMenuCommand(int id) = 0;            // 15
   virtual void OnGetMinMaxInfo(MINMAXINFO* info) = 0;  // 16: may change the limits
+  // The shell made (or made again, after Explorer restarted) the form's taskbar button.
+  virtual void OnTaskbarButtonCreated() = 0;
 
  protected:
   ~IWinFormEventListener() = default;

@@ -45,6 +45,11 @@ class TestMainWindow : public rg_my_main_window {
   // The platform calls of a run, in order: "awake", "asleep", "flash".
   std::vector<std::wstring> platformCalls;
   bool inFront = true;  // what IsForegroundWindow answers
+  struct TaskbarProgress {
+    TBPFLAG state;
+    uint64_t completed, total;
+  };
+  std::vector<TaskbarProgress> taskbar;  // what the taskbar button was told, in order
 
  protected:
   int32_t StartDownloadEngine() override;
@@ -55,6 +60,9 @@ class TestMainWindow : public rg_my_main_window {
   void KeepSystemAwake(bool awake) override { platformCalls.push_back(awake ? L"awake" : L"asleep"); }
   bool IsForegroundWindow() override { return inFront; }
   void FlashTaskbarButton() override { platformCalls.push_back(L"flash"); }
+  void ShowTaskbarProgress(TBPFLAG state, uint64_t completed, uint64_t total) override {
+    taskbar.push_back({state, completed, total});
+  }
   DWORD StartInstallerElevated(CWTextRef path) override;
 
  private:

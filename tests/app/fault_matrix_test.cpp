@@ -302,9 +302,10 @@ TEST_F(FaultMatrixTest, AShareThatIsNotPublicFailsTheRunAndTouchesNothing) {
   EXPECT_FALSE(Exists(testFolder_));
 }
 
-// The awake request is held while files download and given back however the run ends; a
-// run that ends behind another window flashes its taskbar button.
-TEST_F(FaultMatrixTest, TheComputerStaysAwakeForTheRunAndABackgroundWindowFlashes) {
+// The awake request is held while files download and given back however the run ends; the
+// taskbar button shows the run's bytes; a run that ends behind another window flashes it.
+// (Wine keeps no taskbar, power or flash state to read back, so the calls are recorded.)
+TEST_F(FaultMatrixTest, TheRunKeepsTheComputerAwakeShowsOnTheTaskbarAndFlashesWhenBehind) {
   CKelMfcAppBase app;  // the application whose pre-translation the run's waits use
   struct Case {
     const wchar_t* what;
@@ -337,6 +338,7 @@ TEST_F(FaultMatrixTest, TheComputerStaysAwakeForTheRunAndABackgroundWindowFlashe
       ASSERT_EQ(ControlEmulator(std::wstring(L"{\"stream\": ") + c.stream + L"}"), 200);
     }
     window_->platformCalls.clear();
+    window_->taskbar.clear();
     window_->boxes.clear();
     window_->inFront = c.inFront;
     escape = c.escape;
@@ -344,6 +346,33 @@ TEST_F(FaultMatrixTest, TheComputerStaysAwakeForTheRunAndABackgroundWindowFlashe
     Click(*window_, window_->startButton);
     EXPECT_EQ(window_->platformCalls, c.calls);
     EXPECT_TRUE(awakeWhileRunning) << "a sample of the run found the awake request given back";
+    // The taskbar: indeterminate first, then the run's bytes rising to the total, then the
+    // end: nothing after success, the error state (until the box is gone) after a failure.
+    const auto& shown = window_->taskbar;
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown.front().state, TBPF_INDETERMINATE);
+    uint64_t last = 0;
+    bool sawNormal = false;
+    for (const auto& step : shown) {
+      if (step.state != TBPF_NORMAL) continue;
+      sawNormal = true;
+      EXPECT_GE(step.completed, last);
+      EXPECT_LE(step.completed, step.total);
+      EXPECT_EQ(step.total, 600003u) << "the total is both files' length";
+      last = step.completed;
+    }
+    if (!c.escape) {
+      const bool failed = c.stream != nullptr;
+      // The missing file never tells its length, so that run stays indeterminate.
+      EXPECT_EQ(sawNormal, !failed);
+      EXPECT_EQ(shown.back().state, TBPF_NOPROGRESS);
+      if (failed) {
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[shown.size() - 2].state, TBPF_ERROR);
+      } else {
+        EXPECT_EQ(last, 600003u);
+      }
+    }
     window_->startButton.SetText(L"开始下载");
     ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200);
   }

@@ -400,3 +400,19 @@ TEST_F(MainWindowTest, AnInstallerThatCannotStartIsToldAndTheWindowStaysInstalla
 }
 
 }  // namespace
+
+namespace {
+
+// The real taskbar object the window makes when the taskbar announces its button. Wine
+// implements ITaskbarList3 without a taskbar to show it on (and never announces a button):
+// the calls succeed and show nothing, so the run's states are checked through the seam.
+TEST(TaskbarTest, TheTaskbarListTheWindowUsesIsThere) {
+  ComInit com(COINIT_APARTMENTTHREADED);
+  ComPtr<ITaskbarList3> taskbar;
+  const HRESULT made = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                        taskbar.VoidAddress());
+  ASSERT_TRUE(SUCCEEDED(made)) << std::hex << made;
+  EXPECT_TRUE(SUCCEEDED(taskbar->HrInit()));
+}
+
+}  // namespace

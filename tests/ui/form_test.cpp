@@ -11,8 +11,10 @@ struct FormEvents {
   int32_t OnCloseRequest() { return vetoClose ? 1 : 0; }
   void OnDestroyed() { ++destroyed; }
   void OnCreated() { ++created; }
+  void OnTaskbarButton() { ++taskbarButtons; }
 
   bool consumePreTranslate = false;
+  int taskbarButtons = 0;
   bool vetoClose = false;
   int destroyed = 0;
   int created = 0;
@@ -177,6 +179,18 @@ TEST(Form, EscapeClosesThroughThePreTranslationProtocol) {
   EXPECT_FALSE(IsWindow(window));
   EXPECT_FALSE(form.HasWindow());
   EXPECT_EQ(recorder.destroyed, 1);
+}
+
+TEST(Form, TheTaskbarsButtonAnnouncementReachesTheForm) {
+  FormEvents recorder;
+  TestForm form;
+  form.onTaskbarButtonCreated.Bind<&FormEvents::OnTaskbarButton>(recorder.events);
+  ASSERT_TRUE(form.CreateTopLevel());
+  const UINT announcement = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  ASSERT_NE(announcement, 0u);
+  SendMessageW(form.GetHwnd(), announcement, 0, 0);
+  SendMessageW(form.GetHwnd(), RegisterWindowMessageW(L"SomethingElse"), 0, 0);
+  EXPECT_EQ(recorder.taskbarButtons, 1);
 }
 
 TEST(Form, EscapeIsIgnoredWhenCloseOnEscapeIsOff) {
