@@ -60,7 +60,9 @@ road_wine
 trap road_stop EXIT
 
 road_stage "$run/app"
-road_emulator_start "$run/drive" "${share[@]}"
+# Each stream at most 8 MiB/s, about what one connection to the real drive gives: the run
+# then lasts long enough for its running picture to show every row.
+road_emulator_start "$run/drive" "${share[@]}" --stream-throttle 8388608
 road_say "run: drive emulator serving the demo share on http://127.0.0.1:$road_http_port/ (log: $run/drive/requests.jsonl)"
 
 if [ "$mode" = hand ]; then

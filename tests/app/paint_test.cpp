@@ -1,7 +1,5 @@
 // What the list shows on screen during a fast run: every row that has its texts must show
-// them in pixels, not only in the control's data. The screen here is the one this process's
-// display driver keeps; the X server's copy of it is another matter (see the README's notes
-// on Wine).
+// them in pixels, not only in the control's data.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -43,6 +43,7 @@ EOF
 # The engine's RPC port from a non-loopback address of the road's own network: refused.
 # Then a second start of the program from the same folder: exit code 0 within its wait, the
 # first program's engine untouched.
+running_checked=""
 check_running() {
   [ "$1" = running ] || return 0
   local engine port
@@ -67,20 +68,23 @@ check_running() {
   code=$?
   [ "$code" = 0 ] || road_fail "a second start from the same folder ended with exit code $code"
   [ "$(road_engine_pid)" = "$engine" ] || road_fail "a second start touched the first program's engine"
+  running_checked=1
   road_say "e2e: a second start ended with exit code 0 after $(awk -v a="$began" -v b="$(date +%s.%N)" 'BEGIN {printf "%.1f", b - a}') s"
 }
 
 case $road in
   download)
     road_on_pause() { check_running "$@"; }
+    # Each stream at 4 MiB/s: the run lasts long enough to be seen with every row reported.
     share=(--preset demo --part-size-mib 0.5 --installer "$installer")
     mkdir -p "$save"
     head -c 5000 /dev/urandom >"$save/Brinemarch.part3.rar"
     head -c 700 /dev/urandom >"$save/Brinemarch.part3.rar.aria2"
     printf 'stale\n' >"$save/Brinemarch.part4.rar"
-    road_emulator_start "$work/drive" "${share[@]}"
+    road_emulator_start "$work/drive" "${share[@]}" --stream-throttle 4194304
     road_app_start
     road_drive --marker Brinemarch.part1.started.txt --run-timeout 300 || road_fail "the run did not go as a player expects: $road_result"
+    [ -n "$running_checked" ] || road_fail "the run was never seen with every row reported"
     verified=$(road_verify "$save" "${share[@]}") || road_fail "the save folder does not hold the share"
     # The stand-in notes its command line: the save folder's installer (quoted or not), nothing else.
     started=$(head -n 1 "$save/Brinemarch.part1.started.txt" | tr -d '\r')

@@ -35,6 +35,17 @@
 
 namespace {
 
+// The height of the list's column header, above the rows.
+constexpr int kListHeaderHeight = 26;
+
+// Rows of the list whose state column has a text.
+int RowsWithStatus(HWND list, int rows) {
+  probe::RemoteListReader reader(list);
+  int withStatus = 0;
+  for (int row = 0; row < rows && reader.Ready(); ++row) withStatus += reader.CellText(row, 5).empty() ? 0 : 1;
+  return withStatus;
+}
+
 constexpr wchar_t kMainTitle[] = L"BrinemarchOL下载器";
 constexpr wchar_t kStartCaption[] = L"开始下载";
 constexpr wchar_t kInstallCaption[] = L"安装游戏";
@@ -357,10 +368,14 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
     if (!runningSeen || now - lastReport >= 1000) {
       int rows = probe::ListItemCount(app.fileList);
       int bar = probe::ProgressPosition(app.progressBar);
-      // Running once the first progress has come in: the rows have texts to show then.
-      if (!runningSeen && !enabled && rows > 0 && bar > 0 && app.Visible(app.fileList)) {
+      // Running once every row has had its first report: at the first progress only one row
+      // has texts, the others are still waiting for the engine to take their files.
+      if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList) &&
+          RowsWithStatus(app.fileList, rows) == rows) {
         runningSeen = true;
-        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
+        // What is on screen for the list at that moment: a line of text per row.
+        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) +
+            L" screen_lines=" + std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
         lastReport = now;
         Pause(options);
       } else if (runningSeen && (rows != lastRows || bar != lastBar)) {

@@ -195,7 +195,7 @@ road_shoot() {
 # road_drive [DRIVER ARGS...]: runs the driver, shoots the window at every state the driver
 # pauses at, and records the figures of the run. Sets road_result to the driver's verdict.
 road_drive() {
-  local line state="" n=0 usage engine out in server_before="-"
+  local line state="" n=0 usage engine out in server_before="-" blank=""
   coproc ROAD_DRIVER { exec wine "$road_driver" --step "$@" 2>"$road_state_dir/driver.err"; }
   # Own copies of the pipe ends: bash closes the coprocess's when it ends, before its last
   # lines are read.
@@ -214,6 +214,13 @@ road_drive() {
             usage=$(road_proc_usage "$road_app_pid")
             road_ready_cpu_seconds=${usage% *}
             server_before=$(road_wineserver_cpu) ;;
+          running)
+            # Every row of the list must show its texts on screen, not only hold them.
+            local files lines
+            files=$(sed -n 's/.* files=\([0-9]*\).*/\1/p' <<<"$line")
+            lines=$(sed -n 's/.* screen_lines=\([0-9-]*\).*/\1/p' <<<"$line")
+            [ -n "$lines" ] && [ "$lines" -ge "$files" ] ||
+              blank="fail the list showed ${lines:-no} lines of text on screen for $files rows" ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")
@@ -244,6 +251,7 @@ road_drive() {
   exec {out}<&- {in}>&-
   wait "$pid" 2>/dev/null
   [ -n "$road_result" ] || { cat "$road_state_dir/driver.err" >&2; road_result="fail the driver ended without a result"; }
+  [ -z "$blank" ] || road_result=$blank
   [ "$road_result" = ok ]
 }
 

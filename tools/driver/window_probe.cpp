@@ -125,4 +125,38 @@ std::wstring RemoteListReader::CellText(int row, int column) {
   return text;
 }
 
+int TextLinesOnScreen(HWND window, int skipTop) {
+  RECT client{};
+  if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= skipTop) return -1;
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  const int width = client.right, height = client.bottom;
+  HDC screen = GetDC(nullptr);
+  if (!screen) return -1;
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  const bool copied = BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
+  GdiFlush();
+  int lines = 0;
+  bool inLine = false;
+  for (int y = skipTop; copied && y < height; ++y) {
+    int dark = 0;
+    for (int x = 0; x < width; ++x) {
+      const uint32_t p = static_cast<const uint32_t*>(bits)[static_cast<size_t>(y) * width + x];
+      dark += ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF)) < 3 * 110 ? 1 : 0;
+    }
+    if (dark > 2 && !inLine) ++lines;
+    inLine = dark > 2;
+  }
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  return copied ? lines : -1;
+}
+
 }  // namespace probe

@@ -61,4 +61,9 @@ class RemoteListReader {
   void* remote_ = nullptr;
 };
 
+// Lines of text on screen in a window's client area below its top skipTop pixels: runs of
+// pixel rows holding dark pixels, taken from the screen as this process's display driver has
+// it. -1 when the screen cannot be read.
+int TextLinesOnScreen(HWND window, int skipTop);
+
 }  // namespace probe
