@@ -32,8 +32,8 @@ bm_wine_ready
 emulator_pid=
 app_pid=
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null || true
+  if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$emulator_pid" ]; then kill "$emulator_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
@@ -100,7 +100,7 @@ shot ready
 
 click $((left + 572)) $((top + 352))  # "开始下载"
 for _ in $(seq 100); do
-  ls "$save" 2>/dev/null | grep -q '\.aria2$' && break
+  compgen -G "$save/*.aria2" >/dev/null && break
   sleep 0.1
 done
 sleep 2

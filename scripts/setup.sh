@@ -12,7 +12,7 @@ fail() { printf 'setup: FAILED: %s\n' "$*" >&2; exit 1; }
 
 packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine64 wine xvfb xauth python3 rapidjson-dev googletest locales fonts-wqy-microhei
-  imagemagick x11-utils openssl curl dpkg-dev xz-utils pkg-config ca-certificates iproute2)
+  imagemagick x11-utils openssl curl dpkg-dev xz-utils pkg-config ca-certificates iproute2 shellcheck clang-format)
 
 [ "$(id -u)" = 0 ] || fail "run as root (it installs Debian packages)"
 missing=()
@@ -48,7 +48,8 @@ if [ ! -f "$cache/yyjson/src/yyjson.c" ]; then
   step "fetching yyjson's sources from Debian's source package"
   tmp=$(mktemp -d)
   "$here/fetch-source.sh" yyjson trixie "$tmp/dl" >/dev/null || fail "yyjson source package"
-  mkdir -p "$tmp/x" && tar -xf "$tmp"/dl/yyjson_*.orig.tar.* -C "$tmp/x" || fail "unpacking yyjson"
+  mkdir -p "$tmp/x" || fail "unpacking yyjson"
+  tar -xf "$tmp"/dl/yyjson_*.orig.tar.* -C "$tmp/x" || fail "unpacking yyjson"
   top=$(dirname "$(find "$tmp/x" -path '*/src/yyjson.c' | head -n 1)")
   [ -f "$top/yyjson.h" ] || fail "yyjson tarball has no src/yyjson.h"
   rm -rf "$cache/yyjson" && mkdir -p "$cache/yyjson"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run our Windows programs: the private Wine prefix of a
 # build folder, the players' Chinese locale, and a virtual display of our own.
 # usage: . wine-env.sh BUILD_DIR   (then bm_wine_ready; programs run with "wine X.exe")

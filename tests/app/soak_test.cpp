@@ -81,6 +81,21 @@ Usage MeasureUsage() {
   return usage;
 }
 
+// The platform's helper threads (Wine's WinHTTP and thread-pool workers) come and go on their
+// own timers, each with 1.5 MiB of stack among the private pages: a reading that catches two
+// of them is 3 MiB higher without anything lost. The figures of the quietest of several
+// readings over two seconds; memory that is lost stays in every one of them.
+Usage MeasureSettledUsage() {
+  Usage quietest = MeasureUsage();
+  for (int i = 0; i < 10; ++i) {
+    Sleep(200);
+    PumpMessages();
+    const Usage now = MeasureUsage();
+    if (now.privateBytes < quietest.privateBytes) quietest = now;
+  }
+  return quietest;
+}
+
 double Mib(SIZE_T bytes) { return static_cast<double>(bytes) / (1 << 20); }
 
 void PrintTable(const std::vector<Usage>& usage) {
@@ -154,7 +169,7 @@ TEST(SoakTest, TenRunsInOneWindowHoldNoMoreHandlesThreadsOrMemoryThanTheFirst) {
     window.startButton.SetText(main_window::kStartText);
     window.pictureBox.Hide();
     PumpMessages();
-    usage.push_back(MeasureUsage());
+    usage.push_back(MeasureSettledUsage());
   }
   std::filesystem::remove_all(base, ignored);
   PrintTable(usage);

@@ -34,7 +34,8 @@ start=$(now)
 for t in $list; do
   curl -sf -o /dev/null -H "$cookie" "http://127.0.0.1:$port/space/api/box/stream/download/all/$t" &
 done
-wait $(jobs -p | grep -v "${pids[0]}") 2>/dev/null || true
+mapfile -t others < <(jobs -p | grep -v "${pids[0]}")
+wait "${others[@]}" 2>/dev/null || true
 end=$(now)
 cpu1=$(cpu)
 python3 -c "print('%d files x %d MiB at once: %.0f MiB/s, server CPU %.2f s of %.2f s' % ($files, $mib, $files * $mib / ($end - $start), $cpu1 - $cpu0, $end - $start))"
@@ -49,7 +50,8 @@ for k in $(seq 0 31); do
   curl -sf -o /dev/null -H "$cookie" -r $((k * piece))-$(((k + 1) * piece - 1)) \
     "http://127.0.0.1:$port/space/api/box/stream/download/all/$token" &
 done
-wait $(jobs -p | grep -v "${pids[0]}") 2>/dev/null || true
+mapfile -t others < <(jobs -p | grep -v "${pids[0]}")
+wait "${others[@]}" 2>/dev/null || true
 end=$(now)
 cpu1=$(cpu)
 python3 -c "print('1 GiB over 32 range connections: %.0f MiB/s, server CPU %.2f s of %.2f s' % (1024 / ($end - $start), $cpu1 - $cpu0, $end - $start))"

@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# The road_* figures set here are read by the scripts that source this file.
+# shellcheck disable=SC2034
 # The road of one download run, shared by scripts/run.sh, the end-to-end test and
 # scripts/bench-throughput.sh: a private loopback network, the drive emulator on the port
 # the program was built for, the program under Wine in a folder of its own, the driver
@@ -61,11 +63,15 @@ road_enter_netns() {
 # the road's own network namespace; connections opened afterwards follow it.
 road_loopback_acks() {
   local mode=$1 quick=()
-  [ "${BM_ROAD_NETNS:-}" = inside ] || { [ "$mode" = delayed ] && return 0; road_fail "immediate acknowledgements need the road's own network namespace"; }
+  if [ "${BM_ROAD_NETNS:-}" != inside ]; then
+    [ "$mode" = delayed ] && return 0
+    road_fail "immediate acknowledgements need the road's own network namespace"
+  fi
   [ "$mode" = immediate ] && quick=(quickack 1)
-  ip route replace local 127.0.0.0/8 dev lo proto kernel scope host src 127.0.0.1 table local "${quick[@]}" &&
-    ip route replace local 127.0.0.1 dev lo proto kernel scope host src 127.0.0.1 table local "${quick[@]}" ||
+  if ! ip route replace local 127.0.0.0/8 dev lo proto kernel scope host src 127.0.0.1 table local "${quick[@]}" ||
+    ! ip route replace local 127.0.0.1 dev lo proto kernel scope host src 127.0.0.1 table local "${quick[@]}"; then
     road_fail "cannot set the loopback's acknowledgements to $mode"
+  fi
 }
 
 road_wine() {
