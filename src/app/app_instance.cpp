@@ -19,9 +19,8 @@ bool ReadWholeFile(CWTextRef path, CKelMem& bytes) {
   CKelMem read;
   read.SetSize(size.QuadPart);
   DWORD done = 0;
-  if (size.QuadPart > 0 &&
-      (!ReadFile(file.Get(), read.Data(), static_cast<DWORD>(size.QuadPart), &done, nullptr) ||
-       done != static_cast<DWORD>(size.QuadPart))) {
+  if (size.QuadPart > 0 && (!ReadFile(file.Get(), read.Data(), static_cast<DWORD>(size.QuadPart), &done, nullptr) ||
+                            done != static_cast<DWORD>(size.QuadPart))) {
     return false;
   }
   bytes = std::move(read);
@@ -56,8 +55,8 @@ bool CKelAppInstance::LoadStringResource(int id, CWString& text) const {
   }
   std::wstring buffer(kFirstStringBuffer, L'\0');
   for (;;) {
-    const int copied = LoadStringW(GetResourceModule(), static_cast<UINT>(id), buffer.data(),
-                                   static_cast<int>(buffer.size()));
+    const int copied =
+        LoadStringW(GetResourceModule(), static_cast<UINT>(id), buffer.data(), static_cast<int>(buffer.size()));
     if (copied <= 0) return false;
     // A string that fills the buffer may have been cut short.
     if (copied <= static_cast<int>(buffer.size()) - 2) {

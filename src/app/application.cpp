@@ -60,8 +60,7 @@ bool CKelMfcAppBase::PreTranslateMessage(MSG* msg) {
   if (!IsPreTranslatedInput(msg->message)) return false;
   for (HWND window = msg->hwnd; window;) {
     if (GetWindowLongPtrW(window, GWLP_USERDATA) == kKelWindowMark &&
-        SendMessageW(window, kKelMsgPreTranslate, reinterpret_cast<WPARAM>(msg), kKelWindowMark) ==
-            kKelWindowMark) {
+        SendMessageW(window, kKelMsgPreTranslate, reinterpret_cast<WPARAM>(msg), kKelWindowMark) == kKelWindowMark) {
       return true;
     }
     if (!(GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD)) break;

@@ -160,9 +160,7 @@ void rg_my_main_window::FlashTaskbarButton() {
 
 DWORD rg_my_main_window::StartInstaller(CWTextRef commandLine) { return StartProgram(commandLine, SW_SHOWNORMAL); }
 
-DWORD rg_my_main_window::StartInstallerElevated(CWTextRef path) {
-  return StartProgramElevated(path, SW_SHOWNORMAL);
-}
+DWORD rg_my_main_window::StartInstallerElevated(CWTextRef path) { return StartProgramElevated(path, SW_SHOWNORMAL); }
 
 void rg_my_main_window::OnCreated(CKelObject*, int32_t) {
   fileList.SetExtendedStyle(kListDoubleBuffer, kListDoubleBuffer);
@@ -211,9 +209,8 @@ void rg_my_main_window::StartDownload() {
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
   FeishuSession session;
-  const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL),
-                                                                    downloadEngine.fileNames, pageUrls,
-                                                                    downloadEngine.fileUrls, &session);
+  const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(
+      CWString(BRINEMARCH_SHARE_URL), downloadEngine.fileNames, pageUrls, downloadEngine.fileUrls, &session);
   // The files download with the session that listed them.
   downloadEngine.visitorCookies = session.visitorCookies;
   downloadEngine.referer = session.referer;

@@ -32,7 +32,8 @@ inline constexpr wchar_t kFailureCaption[] = L"信息:";
 inline constexpr wchar_t kGameFolder[] = L"Brinemarch";
 inline constexpr wchar_t kInstallerName[] = L"\\Brinemarch.part1.exe";
 // Shown with the installer's path and the system's reason when it could not be started.
-inline constexpr wchar_t kInstallerFailureText[] = L"无法启动游戏安装程序：\n%s\n\n原因：%s\n\n请检查该文件后再点击“安装游戏”。";
+inline constexpr wchar_t kInstallerFailureText[] =
+    L"无法启动游戏安装程序：\n%s\n\n原因：%s\n\n请检查该文件后再点击“安装游戏”。";
 inline constexpr wchar_t kColumns[] =
     L"0\n-1\n0\n50\nID\n0\n-1\n0\n200\n文件名\n0\n-1\n0\n80\n文件大小\n0\n-1\n0\n80\n下载速度\n0\n-1\n0\n80\n"
     L"下载进度\n0\n-1\n0\n100\n当前状态";
@@ -143,6 +144,6 @@ class rg_my_main_window : public CKelWinForm {
   // The run's bytes on the taskbar button: indeterminate until every row reported its size.
   void ShowRunOnTaskbar();
 
-  bool running_ = false;  // a download run (its listing included) is in progress
+  bool running_ = false;           // a download run (its listing included) is in progress
   ComPtr<ITaskbarList3> taskbar_;  // made when the taskbar announces the button
 };

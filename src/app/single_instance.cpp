@@ -12,8 +12,8 @@ namespace {
 constexpr wchar_t kLockPrefix[] = L"Local\\BrinemarchDownloader-";
 
 bool SamePath(CWTextRef a, CWTextRef b) {
-  return CompareStringOrdinal(a.Chars(), static_cast<int>(a.Length()), b.Chars(), static_cast<int>(b.Length()),
-                              TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(a.Chars(), static_cast<int>(a.Length()), b.Chars(), static_cast<int>(b.Length()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 struct WindowSearch {

@@ -15,9 +15,7 @@ void WaitDeliveringSentMessages(HANDLE wake) {
 
 }  // namespace
 
-CKelEventObjectPointer::CKelEventObjectPointer(void* target) : target(target) {
-  InitializeCriticalSection(&callLock);
-}
+CKelEventObjectPointer::CKelEventObjectPointer(void* target) : target(target) { InitializeCriticalSection(&callLock); }
 
 CKelEventObjectPointer::~CKelEventObjectPointer() { DeleteCriticalSection(&callLock); }
 

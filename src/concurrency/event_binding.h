@@ -62,12 +62,12 @@ class CKelEventObjectPointer : public CKelRefCounted {
   void* BeginCall();
   void EndCall();
 
-  int64_t activeCalls = 0;   // guarded by callLock
+  int64_t activeCalls = 0;    // guarded by callLock
   CRITICAL_SECTION callLock;  // guards everything below; never held while a handler runs
   // Wakes a waiting Detach whenever a call ends (any thread may set it). Created by the
   // first Detach that has to wait.
   UniqueHandle detachLock;
-  bool detaching = false;     // set by Detach: no call starts any more
+  bool detaching = false;  // set by Detach: no call starts any more
   void* target;
 };
 
@@ -209,9 +209,7 @@ class EventBinding {
   }
 
   // Raises the event: the handler's result, or 0 when it was not called.
-  int32_t Fire(CKelObject* sender, Args... args) const {
-    return Take().Invoke(sender, std::forward<Args>(args)...);
-  }
+  int32_t Fire(CKelObject* sender, Args... args) const { return Take().Invoke(sender, std::forward<Args>(args)...); }
 
  private:
   template <auto Method, class Owner>

@@ -170,8 +170,8 @@ bool PivThreadPool::Create(const int32_t& threads, const int32_t& stackSize, con
 
   for (int32_t i = 0; i < record->threadCount; ++i) {
     record->AddRef();  // the worker's own reference
-    UniqueHandle thread(CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), WorkerMain,
-                                     record.Get(), 0, nullptr));
+    UniqueHandle thread(
+        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), WorkerMain, record.Get(), 0, nullptr));
     if (!thread) {
       record->Release();
       continue;
@@ -182,8 +182,7 @@ bool PivThreadPool::Create(const int32_t& threads, const int32_t& stackSize, con
 
   // A started thread always reaches its first instruction, so wait for all of them; giving
   // up early could leave workers behind that no stop packet was meant for.
-  while (record->liveThreads.load() < record->createdThreads &&
-         record->state.load() == THREADPOOL_INFO::kStarting) {
+  while (record->liveThreads.load() < record->createdThreads && record->state.load() == THREADPOOL_INFO::kStarting) {
     WaitForSingleObject(record->startedEvent.Get(), 50);
     PumpMessages();
   }
@@ -209,8 +208,8 @@ bool PivThreadPool::Stop(const int32_t& noWait, const int32_t& timeoutMs) {
 
   if (record->pendingTasks.load() > 0) {
     record->AddRef();  // the drain thread's own reference
-    UniqueHandle drain(CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), DrainMain,
-                                    record.Get(), 0, nullptr));
+    UniqueHandle drain(
+        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), DrainMain, record.Get(), 0, nullptr));
     if (drain) {
       WaitPumping(drain.Get());
     } else {
@@ -219,8 +218,7 @@ bool PivThreadPool::Stop(const int32_t& noWait, const int32_t& timeoutMs) {
   }
 
   for (int32_t i = 0; i < record->createdThreads; ++i) {
-    PostQueuedCompletionStatus(record->completionPort.Get(), THREADPOOL_INFO::kStopPacketBytes, 0,
-                               nullptr);
+    PostQueuedCompletionStatus(record->completionPort.Get(), THREADPOOL_INFO::kStopPacketBytes, 0, nullptr);
   }
 
   if (noWait == 0) {

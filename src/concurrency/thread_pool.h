@@ -46,12 +46,12 @@ struct THREADPOOL_INFO final : CKelRefCounted {
   UniqueHandle stopSignalEvent;   // auto-reset: set by workers while the pool is stopping
   std::atomic<int32_t> state{0};  // kStarting, kRunning, kStopping
   std::atomic<int32_t> liveThreads{0};
-  int32_t threadCount = 0;        // workers Create asked for
-  int32_t priority = 0;           // 0 leaves the default
+  int32_t threadCount = 0;  // workers Create asked for
+  int32_t priority = 0;     // 0 leaves the default
   std::atomic<int32_t> runningTasks{0};
   std::atomic<int32_t> pendingTasks{0};  // posted, not yet taken from the port
   std::atomic<int32_t> completedTasks{0};
-  int32_t initCom = 0;            // not 0: each worker enters a single-threaded apartment
+  int32_t initCom = 0;  // not 0: each worker enters a single-threaded apartment
 
   // Workers that were actually started; Stop sends one stop packet to each of them, also to
   // those that have not reached their first instruction yet.
@@ -71,8 +71,7 @@ struct TaskRecord {
   static void* operator new(size_t n) { return CPoolMem::Instance().Allocate(n); }
   static void operator delete(void* block) { CPoolMem::Instance().Free(block); }
 
-  TaskRecord(rg_XianChengChiLei2_n* pool, int32_t kind, int64_t value1, int64_t value2,
-             CKelObject* object)
+  TaskRecord(rg_XianChengChiLei2_n* pool, int32_t kind, int64_t value1, int64_t value2, CKelObject* object)
       : pool(pool), kind(kind), value1(value1), value2(value2), object(object) {}
   TaskRecord(const TaskRecord&) = delete;
   TaskRecord& operator=(const TaskRecord&) = delete;
@@ -126,8 +125,8 @@ class PivThreadPool {
  private:
   void LetGo(const CKelRefPtr<THREADPOOL_INFO>& record);
 
-  mutable SRWLOCK infoLock;            // guards info (posters read it from any thread)
-  CKelRefPtr<THREADPOOL_INFO> info;    // null when no pool is running
+  mutable SRWLOCK infoLock;          // guards info (posters read it from any thread)
+  CKelRefPtr<THREADPOOL_INFO> info;  // null when no pool is running
 };
 
 // A pool with its two bindings. The standard object operations see only the object words:

@@ -15,8 +15,7 @@ rg_n1434::~rg_n1434() {
 }
 
 int32_t rg_n1434::StartEngine(const CWString& engineDir) {
-  const int32_t started = engine.Start(engineDir, CWString(L"Transmission/3.00"),
-                                       CWString(L"-TR3000-"));
+  const int32_t started = engine.Start(engineDir, CWString(L"Transmission/3.00"), CWString(L"-TR3000-"));
   engine.SetMaxConcurrent();
   return started;
 }
@@ -46,8 +45,8 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   // A file already in the folder is not deleted here: the add moves it aside and puts it back
   // when its download fails.
   // The listing's own session: the build's, or a visitor's of the public share.
-  const CWString header = visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE)
-                                                   : CWString(L"cookie:") + visitorCookies;
+  const CWString header =
+      visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
   const int32_t completedBefore = engine.CompletedTaskCount();
   int64_t accepted = 0;
   bool polled = true;
@@ -66,10 +65,10 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
 
 void rg_n1434::OnTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
                             const CWString& completedText, const CWString& speedText, const CWString& percentText,
-                            const CWString& statusText, const CWString& remainingText,
-                            const CWString& failureText, int32_t row) {
-  rowProgress.Fire(this, taskId, filePath, sizeText, completedText, speedText, percentText, statusText,
-                   remainingText, failureText, row);
+                            const CWString& statusText, const CWString& remainingText, const CWString& failureText,
+                            int32_t row) {
+  rowProgress.Fire(this, taskId, filePath, sizeText, completedText, speedText, percentText, statusText, remainingText,
+                   failureText, row);
 }
 
 void rg_n1434::OnTaskFinished(const CWString& taskId, const CWString& filePath, const CWString& sizeText,

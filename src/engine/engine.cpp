@@ -137,13 +137,13 @@ int32_t rg_n1666::LaunchTask(int32_t, CKelObject* settings, int64_t) {
 }
 
 void rg_n1666::RunLaunch(const rg_n2038& settings) {
-  launchResult = LaunchEngine(settings.engineDir, settings.rpcPortText, settings.listenPortText,
-                              settings.dhtPortText, settings.secret, settings.showEngineWindow);
+  launchResult = LaunchEngine(settings.engineDir, settings.rpcPortText, settings.listenPortText, settings.dhtPortText,
+                              settings.secret, settings.showEngineWindow);
   for (int32_t shift = 1; shift <= 2 && launchResult == 0 && stopping == 0; ++shift) {
     Shutdown();
-    launchResult = LaunchEngine(settings.engineDir, DecimalText(rpcPortNumber + shift),
-                                DecimalText(listenPortNumber + shift), DecimalText(dhtPortNumber + shift),
-                                settings.secret, settings.showEngineWindow);
+    launchResult =
+        LaunchEngine(settings.engineDir, DecimalText(rpcPortNumber + shift), DecimalText(listenPortNumber + shift),
+                     DecimalText(dhtPortNumber + shift), settings.secret, settings.showEngineWindow);
   }
 }
 
@@ -180,8 +180,7 @@ int32_t rg_n1666::LaunchEngine(const CWString& dir, const CWString& rpcPortValue
   SetRpcEndpoint(rpcPortValue, secret);
   const CWString address = LookUpPublicAddress(publicAddressUrl);
   UniqueHandle process;
-  if (StartProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address,
-                                     GetCurrentProcessId()),
+  if (StartProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address, GetCurrentProcessId()),
                    showWindow != 0 ? 1 : 0, &process) != 0) {
     return 0;
   }
@@ -292,15 +291,15 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
 
   // Without a folder the name would be relative to wherever the engine happens to run.
   if (folder.IsEmpty()) {
-    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"目录有误"),
-                    CWString(), CWString(L"没有保存目录"), row);
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"目录有误"), CWString(),
+                    CWString(L"没有保存目录"), row);
     return CWString();
   }
   CWString scheme = url.Left(4);
   scheme.ToLowerAscii();
   if (!(scheme == L"http")) {
-    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"链接有误"),
-                    CWString(), CWString(L"网址有误"), row);
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"链接有误"), CWString(),
+                    CWString(L"网址有误"), row);
     return CWString();
   }
 
@@ -319,14 +318,15 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   WaitWithMessages(20);
   // The engine would resume into (and a failure would delete) whatever still has the name.
   if (FileExists(path)) {
-    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"无法备份"),
-                    CWString(), CWString(L"同名文件无法移开"), row);
+    RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"无法备份"), CWString(),
+                    CWString(L"同名文件无法移开"), row);
     return CWString();
   }
 
   CWString engineName = safeName;
   engineName.ReplaceAll(L"\\", L"/", false);
-  const CWString request = MakeAddUriRequest(RpcSecret(), url, JsonFolder(folder), engineName, referer, header, userAgent);
+  const CWString request =
+      MakeAddUriRequest(RpcSecret(), url, JsonFolder(folder), engineName, referer, header, userAgent);
   const CWString id = ReadResult(PostRpc(request, kRequestTimeoutMs), L"/result");
   if (id.IsEmpty()) {
     // Nothing will download: the file from before goes back under its name.
@@ -417,11 +417,11 @@ int32_t rg_n1666::RowOf(const CWString& taskId) const {
 }
 
 void rg_n1666::RaiseTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
-                               const CWString& completedText, const CWString& speedText,
-                               const CWString& percentText, const CWString& statusText,
-                               const CWString& remainingText, const CWString& failureText, int32_t row) {
-  taskStatus.Fire(this, taskId, filePath, sizeText, completedText, speedText, percentText, statusText,
-                  remainingText, failureText, row);
+                               const CWString& completedText, const CWString& speedText, const CWString& percentText,
+                               const CWString& statusText, const CWString& remainingText, const CWString& failureText,
+                               int32_t row) {
+  taskStatus.Fire(this, taskId, filePath, sizeText, completedText, speedText, percentText, statusText, remainingText,
+                  failureText, row);
 }
 
 int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
@@ -463,8 +463,8 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
         std::lock_guard<std::mutex> guard(bytesLock);
         rowBytes[row] = RowBytes{texts.totalBytes, texts.completedBytes};
       }
-      RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText,
-                      texts.percentText, texts.statusText, texts.remainingText, texts.failureText, row);
+      RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText, texts.percentText,
+                      texts.statusText, texts.remainingText, texts.failureText, row);
       if (HasEnded(texts)) FinishTask({task->index, task->id, row, task->path}, std::move(texts));
     }
     if (pollerRunning == 0) return 0;
@@ -534,8 +534,8 @@ void rg_n1666::FailOpenTasks(const CWString& failureText) {
     texts.statusText = L"error";
     texts.failureText = failureText;
     texts.remainingText = L"0:0:0";
-    RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText,
-                    texts.percentText, texts.statusText, texts.remainingText, texts.failureText, task->row);
+    RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText, texts.percentText,
+                    texts.statusText, texts.remainingText, texts.failureText, task->row);
     FinishTask(*task, std::move(texts));
   }
   CMMutexGuard guard(tableLock);

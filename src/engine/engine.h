@@ -38,15 +38,15 @@ struct TaskTexts {
   // How the engine answered the status query.
   enum Reply : int32_t { kNoReply = 0, kResult = 1, kErrorReply = 2 };
 
-  CWString filePath;       // as the engine reports it ("/" separators)
+  CWString filePath;  // as the engine reports it ("/" separators)
   CWString sizeText;
   CWString completedText;
-  CWString speedText;      // size per second, "…/S"
-  CWString percentText;    // only when the total length is known
-  CWString statusText;     // "下载", "暂停", "开始中", "完成", "error", "无项目" or the engine's word
-  CWString remainingText;  // "h:m:s"
-  CWString failureText;    // the error description of a failed task
-  int64_t totalBytes = -1;     // -1 until the engine knows the file's length
+  CWString speedText;       // size per second, "…/S"
+  CWString percentText;     // only when the total length is known
+  CWString statusText;      // "下载", "暂停", "开始中", "完成", "error", "无项目" or the engine's word
+  CWString remainingText;   // "h:m:s"
+  CWString failureText;     // the error description of a failed task
+  int64_t totalBytes = -1;  // -1 until the engine knows the file's length
   int64_t completedBytes = 0;
   int32_t reply = kNoReply;
 };
@@ -56,9 +56,9 @@ class rg_n1666 : public CKelObject {
 
   // Arguments: taskId, filePath, sizeText, completedText, speedText, percentText, statusText,
   // remainingText, failureText, row.
-  using TaskStatusEvent = EventBinding<const CWString&, const CWString&, const CWString&, const CWString&,
-                                       const CWString&, const CWString&, const CWString&, const CWString&,
-                                       const CWString&, int32_t>;
+  using TaskStatusEvent =
+      EventBinding<const CWString&, const CWString&, const CWString&, const CWString&, const CWString&, const CWString&,
+                   const CWString&, const CWString&, const CWString&, int32_t>;
   // Arguments: taskId, filePath, sizeText, completedText, percentText, statusText, failureText, row.
   using TaskFinishedEvent = EventBinding<const CWString&, const CWString&, const CWString&, const CWString&,
                                          const CWString&, const CWString&, const CWString&, int32_t>;
@@ -159,11 +159,11 @@ class rg_n1666 : public CKelObject {
   // open tasks re-check at once instead of polling the table every millisecond.
   void WaitForTableChange(uint32_t maxMilliseconds);
 
-  rg_XianChengChiLei2_n workerPool;  // one worker thread
-  rg_HuChiSuoLei tableLock;          // guards the task table
-  rg_WenBenShuZuLei taskIds;         // engine task ids; "" once a task has ended
-  rg_ZhengShuShuZuLei taskRows;      // list row of each entry, same index
-  rg_WenBenShuZuLei taskPaths;       // the path each task writes, as the add prepared it
+  rg_XianChengChiLei2_n workerPool;       // one worker thread
+  rg_HuChiSuoLei tableLock;               // guards the task table
+  rg_WenBenShuZuLei taskIds;              // engine task ids; "" once a task has ended
+  rg_ZhengShuShuZuLei taskRows;           // list row of each entry, same index
+  rg_WenBenShuZuLei taskPaths;            // the path each task writes, as the add prepared it
   std::atomic<int32_t> pollerRunning{0};  // 1 while a poller task is posted or running
   std::atomic<int32_t> launchResult{0};   // latest launch attempt: 1 ready, 0 not
   std::atomic<int32_t> ready{0};          // 1 while an engine answers

@@ -10,10 +10,9 @@ bool rg_n2038::Equals(const CKelObject& other) const {
 
 bool rg_n2038::ReadFrom(CKelStream& stream) {
   rg_n2038 read;
-  if (!read.engineDir.ReadFrom(stream) || !read.rpcPortText.ReadFrom(stream) ||
-      !read.listenPortText.ReadFrom(stream) || !read.dhtPortText.ReadFrom(stream) ||
-      !read.secret.ReadFrom(stream) || !read.peerAgent.ReadFrom(stream) || !read.peerIdPrefix.ReadFrom(stream) ||
-      !stream.ReadInt32(read.showEngineWindow)) {
+  if (!read.engineDir.ReadFrom(stream) || !read.rpcPortText.ReadFrom(stream) || !read.listenPortText.ReadFrom(stream) ||
+      !read.dhtPortText.ReadFrom(stream) || !read.secret.ReadFrom(stream) || !read.peerAgent.ReadFrom(stream) ||
+      !read.peerIdPrefix.ReadFrom(stream) || !stream.ReadInt32(read.showEngineWindow)) {
     return false;
   }
   BeforeChange();

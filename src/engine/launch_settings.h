@@ -18,7 +18,7 @@ class rg_n2038 : public CKelObject {
   bool ReadFrom(CKelStream& stream) override;
   bool WriteTo(CKelStream& stream) const override;
 
-  CWString engineDir;                  // the engine folder, ending with a backslash
+  CWString engineDir;  // the engine folder, ending with a backslash
   CWString rpcPortText{L"7022"};
   CWString listenPortText{L"7055"};
   CWString dhtPortText{L"7033"};
@@ -26,5 +26,5 @@ class rg_n2038 : public CKelObject {
   // Travel with the settings, but the engine's command line does not carry them.
   CWString peerAgent{L"Transmission/3.00"};
   CWString peerIdPrefix{L"-TR3000-"};
-  int32_t showEngineWindow = 0;        // 0: the engine's console window stays hidden
+  int32_t showEngineWindow = 0;  // 0: the engine's console window stays hidden
 };

@@ -16,8 +16,7 @@ bool IsReservedDeviceName(std::wstring_view part) {
   std::wstring base(part.substr(0, part.find(L'.')));
   while (!base.empty() && base.back() == L' ') base.pop_back();
   for (wchar_t& c : base) c = static_cast<wchar_t>(std::towupper(c));
-  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
-      base == L"CONOUT$") {
+  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" || base == L"CONOUT$") {
     return true;
   }
   if (base.size() == 4 && (base.starts_with(L"COM") || base.starts_with(L"LPT"))) {

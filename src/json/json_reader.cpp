@@ -5,9 +5,7 @@
 #include "json/utf8_buffer.h"
 #include "json/yy_text.h"
 
-rg_JSONDuiXiangLei_n::rg_JSONDuiXiangLei_n(const rg_JSONDuiXiangLei_n& other) : CKelObject(other) {
-  CopyReader(other);
-}
+rg_JSONDuiXiangLei_n::rg_JSONDuiXiangLei_n(const rg_JSONDuiXiangLei_n& other) : CKelObject(other) { CopyReader(other); }
 
 rg_JSONDuiXiangLei_n& rg_JSONDuiXiangLei_n::operator=(const rg_JSONDuiXiangLei_n& other) {
   if (this != &other) {
@@ -35,8 +33,7 @@ rg_JSONDuiXiangLei_n& rg_JSONDuiXiangLei_n::operator=(rg_JSONDuiXiangLei_n&& oth
 }
 
 void rg_JSONDuiXiangLei_n::CopyReader(const rg_JSONDuiXiangLei_n& other) {
-  const bool ownRoot = other.root.valueDocument != nullptr &&
-                       other.root.valueDocument == other.document.OwnDocument();
+  const bool ownRoot = other.root.valueDocument != nullptr && other.root.valueDocument == other.document.OwnDocument();
   document = other.document;
   readErrorCode = other.readErrorCode;
   readErrorMessage = other.readErrorMessage;

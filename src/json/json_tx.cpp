@@ -17,8 +17,7 @@ using Pointer = rapidjson::Pointer;
 
 // A raw zero unit is never valid JSON, but RapidJSON's memory stream takes it for the end.
 bool HasZeroUnit(CWTextRef text) {
-  return text.Length() > 0 &&
-         std::wmemchr(text.Chars(), L'\0', static_cast<size_t>(text.Length())) != nullptr;
+  return text.Length() > 0 && std::wmemchr(text.Chars(), L'\0', static_cast<size_t>(text.Length())) != nullptr;
 }
 
 }  // namespace
@@ -68,8 +67,8 @@ bool rg_JSONLei_TX::Parse(CWTextRef text) {
 bool rg_JSONLei_TX::HasPath(CWTextRef path) const {
   if (!document_) return false;
   const Value& top = document_->value;
-  const wchar_t* slash = path.Length() > 0
-      ? std::wmemchr(path.Chars(), L'/', static_cast<size_t>(path.Length())) : nullptr;
+  const wchar_t* slash =
+      path.Length() > 0 ? std::wmemchr(path.Chars(), L'/', static_cast<size_t>(path.Length())) : nullptr;
   if (!slash) {
     Utf8Buffer name(path);
     if (!name.IsValid() || !top.IsObject()) return false;

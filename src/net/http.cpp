@@ -23,7 +23,8 @@ constexpr const wchar_t* kReceiveDataFailed = L"接收数据失败：";
 constexpr const wchar_t* kReceiveLastDataFailed = L"接收数据失败： ";
 constexpr const wchar_t* kAvailableFailed = L"取可用数据量失败：";
 
-constexpr const wchar_t* kVerbs[] = {L"GET", L"POST", L"HEAD", L"PUT", L"DELETE", L"OPTIONS", L"TRACE", L"CONNECT", L"PATCH"};
+constexpr const wchar_t* kVerbs[] = {L"GET",     L"POST",  L"HEAD",    L"PUT",  L"DELETE",
+                                     L"OPTIONS", L"TRACE", L"CONNECT", L"PATCH"};
 
 constexpr int64_t kReadStep = 1048576;  // body reads and the unknown-length growth granule
 constexpr DWORD kSessionResolveTimeout = 5000;
@@ -119,8 +120,8 @@ class Exchange {
     }
     CWString path = CWString::Concat(parts.urlPath, parts.extraInfo);
     DWORD flags = secure ? WINHTTP_FLAG_SECURE : 0;
-    hop.request.Reset(WinHttpOpenRequest(hop.connection.Get(), plan_.verb, path.GetText(), nullptr,
-                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    hop.request.Reset(WinHttpOpenRequest(hop.connection.Get(), plan_.verb, path.GetText(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!hop.request) {
       Fail(response_, kOpenRequestFailed, GetLastError());
       hop.connection.Reset();
@@ -154,8 +155,8 @@ class Exchange {
     auto length = static_cast<int32_t>(QueryHeaderNumber(request, WINHTTP_QUERY_CONTENT_LENGTH));
     CWString encoding;
     // An inflated body is longer than the length the server announced for the compressed one.
-    bool inflated = hop.decompressing && QueryHeaderText(request, WINHTTP_QUERY_CONTENT_ENCODING, encoding) &&
-                    !encoding.IsEmpty();
+    bool inflated =
+        hop.decompressing && QueryHeaderText(request, WINHTTP_QUERY_CONTENT_ENCODING, encoding) && !encoding.IsEmpty();
     if (length > 0 && !inflated) {
       ReadKnownLength(request, length);
     } else {
@@ -192,7 +193,8 @@ class Exchange {
     if (!plan_.acceptEncoding.IsNullObject()) {
       DWORD decompression = kDecompressGzipDeflate;
       // Without WinHTTP inflating the body, asking for compression would hand back raw bytes.
-      hop.decompressing = WinHttpSetOption(request, kOptionDecompression, &decompression, sizeof decompression) != FALSE;
+      hop.decompressing =
+          WinHttpSetOption(request, kOptionDecompression, &decompression, sizeof decompression) != FALSE;
       if (hop.decompressing) {
         AddHeaderText(request, plan_.acceptEncoding.IsEmpty() ? CWString(kAcceptEncodingHeader) : plan_.acceptEncoding);
       }
@@ -202,8 +204,9 @@ class Exchange {
     if (http_.enableCookies == 0) disabled |= WINHTTP_DISABLE_COOKIES;
     SetNumberOption(request, WINHTTP_OPTION_DISABLE_FEATURE, disabled);
     if (!plan_.cookie.IsEmpty()) {
-      AddHeaderText(request, plan_.cookie.StartsWithIgnoreCase(L"Cookie:") ? plan_.cookie
-                                                                            : CWString::Concat(L"Cookie: ", plan_.cookie));
+      AddHeaderText(request, plan_.cookie.StartsWithIgnoreCase(L"Cookie:")
+                                 ? plan_.cookie
+                                 : CWString::Concat(L"Cookie: ", plan_.cookie));
     }
     if (plan_.body.Size() > 0) {
       unsigned char first = plan_.body.Data()[0];
@@ -377,8 +380,15 @@ CKelMem rg_WangLaoFangWenLei_n::SendRequest(const CWString& url, int32_t method,
     return {};
   }
 
-  RequestPlan plan{VerbOf(method), textBody.IsEmpty() ? bytesBody : TextToUtf8(textBody, false, false),
-                   extraHeaders, cookie, proxy, proxyUser, proxyPassword, timeoutMs, ignoreCertErrors,
+  RequestPlan plan{VerbOf(method),
+                   textBody.IsEmpty() ? bytesBody : TextToUtf8(textBody, false, false),
+                   extraHeaders,
+                   cookie,
+                   proxy,
+                   proxyUser,
+                   proxyPassword,
+                   timeoutMs,
+                   ignoreCertErrors,
                    acceptEncoding};
   Exchange exchange(*this, session, plan, response);
   Hop hop;
@@ -387,8 +397,8 @@ CKelMem rg_WangLaoFangWenLei_n::SendRequest(const CWString& url, int32_t method,
     if (!exchange.Open(target, hop)) return {};
     if (!exchange.Send(hop)) break;
     uint32_t status = QueryHeaderNumber(hop.request.Get(), WINHTTP_QUERY_STATUS_CODE);
-    CWString next = maxRedirects >= 1 && IsRedirectStatus(status) ? RedirectTarget(hop.request.Get(), target)
-                                                                  : CWString();
+    CWString next =
+        maxRedirects >= 1 && IsRedirectStatus(status) ? RedirectTarget(hop.request.Get(), target) : CWString();
     if (next.IsEmpty()) {
       received = true;
       break;
@@ -460,9 +470,8 @@ CWString FormatErrorDetail(DWORD code) {
   HMODULE winhttp = text.IsEmpty() ? GetModuleHandleW(L"winhttp.dll") : nullptr;
   if (winhttp) {
     wchar_t message[1024];
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_HMODULE, winhttp, code, LANG_USER_DEFAULT,
-                       message, static_cast<DWORD>(std::size(message)), nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_HMODULE, winhttp, code,
+                                        LANG_USER_DEFAULT, message, static_cast<DWORD>(std::size(message)), nullptr);
     text = CWString(message, length);
     text.TrimRight();
   }

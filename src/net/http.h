@@ -38,12 +38,12 @@ class rg_WangYeFangWenXiangYingLei_n : public rg_KuoZhanDuiXiangLei {
   bool WriteTo(CKelStream& stream) const override;
 
   CKelMem body;
-  CWString cookies;            // one reduced Set-Cookie per line (CR LF), redirect responses first
-  CWString rawHeaders;         // the final response's headers, CR LF separated
+  CWString cookies;                // one reduced Set-Cookie per line (CR LF), redirect responses first
+  CWString rawHeaders;             // the final response's headers, CR LF separated
   rg_WenBenShuZuLei redirectUrls;  // absolute addresses, in the order followed
   int32_t redirectCount = 0;
-  int32_t statusCode = 0;      // of the final response; 0 when none was received
-  CWString errorText;          // empty unless a step failed
+  int32_t statusCode = 0;  // of the final response; 0 when none was received
+  CWString errorText;      // empty unless a step failed
 };
 
 class rg_WangLaoFangWenLei_n : public CKelObject {
@@ -83,10 +83,9 @@ class rg_WangLaoFangWenLei_n : public CKelObject {
   // for those two; the body decoded from UTF-8.
   CWString SendRequestText(const CWString& url, int32_t method, const CWString& textBody, const CKelMem& bytesBody,
                            const CWString& extraHeaders, const CWString& cookie, int32_t maxRedirects,
-                           CWString& outCookies, CWString& outHeaders, const CWString& proxy,
-                           const CWString& proxyUser, const CWString& proxyPassword, int32_t timeoutMs,
-                           int32_t ignoreCertErrors, const CWString& acceptEncoding,
-                           rg_WangYeFangWenXiangYingLei_n& response);
+                           CWString& outCookies, CWString& outHeaders, const CWString& proxy, const CWString& proxyUser,
+                           const CWString& proxyPassword, int32_t timeoutMs, int32_t ignoreCertErrors,
+                           const CWString& acceptEncoding, rg_WangYeFangWenXiangYingLei_n& response);
 
   // SendRequest on the process-wide object, redirects not followed and certificate errors
   // ignored, whatever is passed for those two.
@@ -100,12 +99,12 @@ class rg_WangLaoFangWenLei_n : public CKelObject {
   // The open session, null before the first request.
   HINTERNET Session() const { return session_.Peek(); }
 
-  CWString userAgent;             // "": kDefaultUserAgent; a null object: no agent
+  CWString userAgent;                                 // "": kDefaultUserAgent; a null object: no agent
   int32_t accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;  // WINHTTP_ACCESS_TYPE_NAMED_PROXY uses proxyServer
   CWString proxyServer;
   CWString proxyBypass{L"<local>"};  // for the session's and every per-request proxy
-  int32_t escapeUrl = 0;          // not 0: URLs are cracked with ICU_ESCAPE
-  int32_t enableCookies = 1;      // 0: WinHTTP's own cookie handling is off
+  int32_t escapeUrl = 0;             // not 0: URLs are cracked with ICU_ESCAPE
+  int32_t enableCookies = 1;         // 0: WinHTTP's own cookie handling is off
 
  private:
   LazySession session_;

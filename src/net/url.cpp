@@ -88,9 +88,9 @@ void rg_WangLaoURLZuJianXinXiLei_n::DebugText(CWString& out, int64_t) const {
 }
 
 bool rg_WangLaoURLZuJianXinXiLei_n::ReadFrom(CKelStream& stream) {
-  return scheme.ReadFrom(stream) && stream.ReadInt32(schemeType) && host.ReadFrom(stream) &&
-         stream.ReadInt32(port) && userName.ReadFrom(stream) && password.ReadFrom(stream) &&
-         urlPath.ReadFrom(stream) && extraInfo.ReadFrom(stream);
+  return scheme.ReadFrom(stream) && stream.ReadInt32(schemeType) && host.ReadFrom(stream) && stream.ReadInt32(port) &&
+         userName.ReadFrom(stream) && password.ReadFrom(stream) && urlPath.ReadFrom(stream) &&
+         extraInfo.ReadFrom(stream);
 }
 
 bool rg_WangLaoURLZuJianXinXiLei_n::WriteTo(CKelStream& stream) const {
@@ -102,8 +102,7 @@ bool rg_WangLaoURLZuJianXinXiLei_n::WriteTo(CKelStream& stream) const {
 bool rg_WangLaoDaiLiXinXiLei_n::Equals(const CKelObject& other) const {
   if (!CKelObject::Equals(other)) return false;
   const auto& o = static_cast<const rg_WangLaoDaiLiXinXiLei_n&>(other);
-  return proxyAccessType == o.proxyAccessType && proxyServer == o.proxyServer &&
-         proxyBypassList == o.proxyBypassList;
+  return proxyAccessType == o.proxyAccessType && proxyServer == o.proxyServer && proxyBypassList == o.proxyBypassList;
 }
 
 void rg_WangLaoDaiLiXinXiLei_n::DebugText(CWString& out, int64_t) const {

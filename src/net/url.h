@@ -27,11 +27,11 @@ class rg_WangLaoURLZuJianXinXiLei_n : public rg_KuoZhanDuiXiangLei {
   CWString scheme;         // as written, e.g. "http"
   int32_t schemeType = 0;  // INTERNET_SCHEME_HTTP (1) or INTERNET_SCHEME_HTTPS (2)
   CWString host;
-  int32_t port = 0;        // the scheme's default when the URL names none
+  int32_t port = 0;  // the scheme's default when the URL names none
   CWString userName;
   CWString password;
-  CWString urlPath;        // begins with "/"
-  CWString extraInfo;      // query and fragment, beginning with "?" or "#"
+  CWString urlPath;    // begins with "/"
+  CWString extraInfo;  // query and fragment, beginning with "?" or "#"
 };
 
 // A proxy setting for WinHttpSetOption(WINHTTP_OPTION_PROXY).

@@ -155,10 +155,27 @@ WORD FlagsOf(INVOKEKIND kind) {
 // Types a by-reference parameter may point at, for which we can keep the value.
 bool IsPlainType(VARTYPE type) {
   switch (type) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_UI1: case VT_UI2: case VT_UI4:
-    case VT_UI8: case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_BSTR: case VT_BOOL: case VT_VARIANT: case VT_DISPATCH: case VT_UNKNOWN:
-    case VT_DECIMAL: case VT_ERROR:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_BOOL:
+    case VT_VARIANT:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_DECIMAL:
+    case VT_ERROR:
       return true;
     default:
       return false;
@@ -553,8 +570,8 @@ bool CKelComObject::CreateObject(CWTextRef name, CWTextRef typeLibraryFile) {
                                                : CLSIDFromProgID(className.GetText(), &classId);
     if (FAILED(found)) return false;
     constexpr DWORD kLocal = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
-    HRESULT made = CoCreateInstance(classId, nullptr, kLocal | CLSCTX_REMOTE_SERVER, IID_IUnknown,
-                                    created.VoidAddress());
+    HRESULT made =
+        CoCreateInstance(classId, nullptr, kLocal | CLSCTX_REMOTE_SERVER, IID_IUnknown, created.VoidAddress());
     if (made == E_INVALIDARG) {
       made = CoCreateInstance(classId, nullptr, kLocal, IID_IUnknown, created.VoidAddress());
     }
@@ -623,8 +640,8 @@ bool CKelComObject::CallMember(int invokeKind, CWTextRef memberName, const char*
       return false;
     }
     passed[i].vt = static_cast<VARTYPE>(VT_BYREF | target);
-    passed[i].byref = target == VT_DECIMAL ? static_cast<void*>(&values[i].decVal)
-                                           : static_cast<void*>(&values[i].llVal);
+    passed[i].byref =
+        target == VT_DECIMAL ? static_cast<void*>(&values[i].decVal) : static_cast<void*>(&values[i].llVal);
   }
 
   // IDispatch takes the arguments last to first; by-value ones are moved over.
@@ -661,8 +678,8 @@ bool CKelComObject::CallMember(int invokeKind, CWTextRef memberName, const char*
   return true;
 }
 
-int32_t CKelComObject::IntegerResult(int invokeKind, CWTextRef memberName, const char* letters,
-                                     const CKelComArg* args, size_t count) {
+int32_t CKelComObject::IntegerResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
+                                     size_t count) {
   ResultVariant result;
   if (!CallMember(invokeKind, memberName, letters, args, count, result.Get())) return 0;
   if (FAILED(VariantChangeType(result.Get(), result.Get(), 0, VT_I4))) {
@@ -672,8 +689,8 @@ int32_t CKelComObject::IntegerResult(int invokeKind, CWTextRef memberName, const
   return result.Get()->lVal;
 }
 
-CWString CKelComObject::TextResult(int invokeKind, CWTextRef memberName, const char* letters,
-                                   const CKelComArg* args, size_t count) {
+CWString CKelComObject::TextResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
+                                   size_t count) {
   ResultVariant result;
   if (!CallMember(invokeKind, memberName, letters, args, count, result.Get())) return CWString();
   if (FAILED(VariantChangeType(result.Get(), result.Get(), 0, VT_BSTR))) {

@@ -45,7 +45,7 @@ class CKelComVariant : public CKelObject {
   KEL_DECLARE_CLASS(CKelComVariant, CKelObject)
 
   CKelComVariant();
-  explicit CKelComVariant(CWTextRef text);  // a VT_BSTR copy
+  explicit CKelComVariant(CWTextRef text);       // a VT_BSTR copy
   explicit CKelComVariant(const VARIANT& from);  // VariantCopy; VT_EMPTY when that fails
   CKelComVariant(const CKelComVariant& other);
   CKelComVariant(CKelComVariant&& other) noexcept;
@@ -74,8 +74,7 @@ class CKelComArg {
   enum class Kind { Integer, Real, Text, Object };
 
   template <class T>
-    requires(!std::is_same_v<std::remove_cvref_t<T>, CKelComArg>)
-  CKelComArg(T&& value) {  // NOLINT: implicit on purpose
+  requires(!std::is_same_v<std::remove_cvref_t<T>, CKelComArg>) CKelComArg(T&& value) {  // NOLINT: implicit on purpose
     using U = std::remove_cvref_t<T>;
     constexpr bool writable = std::is_lvalue_reference_v<T> && !std::is_const_v<std::remove_reference_t<T>>;
     if constexpr (std::is_base_of_v<CWString, U>) {
@@ -173,8 +172,8 @@ class CKelComObject : public CKelObject {
   }
 
   // The call behind the templates: count arguments described by letters.
-  bool CallMember(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
-                  size_t count, VARIANT* result);
+  bool CallMember(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args, size_t count,
+                  VARIANT* result);
 
   bool HasObject() const { return static_cast<bool>(unknown_); }
   IUnknown* Interface() const { return unknown_.Get(); }
@@ -188,8 +187,7 @@ class CKelComObject : public CKelObject {
  private:
   int32_t IntegerResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
                         size_t count);
-  CWString TextResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
-                      size_t count);
+  CWString TextResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args, size_t count);
   CKelComObject ObjectResult(int invokeKind, CWTextRef memberName, const char* letters, const CKelComArg* args,
                              size_t count);
 

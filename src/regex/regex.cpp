@@ -45,9 +45,7 @@ bool rg_ZhengZeLei_n::Execute(CWTextRef pattern, CWTextRef text) {
   return matches.HasObject();
 }
 
-int32_t rg_ZhengZeLei_n::MatchCount() {
-  return matches.CallForInteger(kGetOrMethod, L"Count", "");
-}
+int32_t rg_ZhengZeLei_n::MatchCount() { return matches.CallForInteger(kGetOrMethod, L"Count", ""); }
 
 CWString rg_ZhengZeLei_n::FirstMatchText() {
   CKelComObject first = matches.CallForObject(kGetOrMethod, L"Item", "n", 0);

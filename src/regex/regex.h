@@ -32,7 +32,7 @@ class rg_ZhengZeLei_n : public CKelObject {
   ComInit comInit_{COINIT_APARTMENTTHREADED};  // first in, last out
 
  public:
-  CKelComObject regExp;   // the engine object of the last Execute
-  CKelComObject matches;  // its match collection
+  CKelComObject regExp;    // the engine object of the last Execute
+  CKelComObject matches;   // its match collection
   CKelComVariant subject;  // the searched text
 };

@@ -161,7 +161,7 @@ class FolderWalk {
   const bool keepFolderNames_;
   const CWString cookieLine_;
   const CWString headers_;
-  const uint64_t deadline_;  // GetTickCount64 value after which no request is made
+  const uint64_t deadline_;         // GetTickCount64 value after which no request is made
   std::set<std::wstring> visited_;  // folder tokens already listed
   bool rootRefused_ = false;
 };
@@ -174,8 +174,8 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs);
   FileLists found;
   FeishuSession used;
-  FolderWalk walk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, endpoints.listCookie,
-                  CWString(kAgentLine), deadline);
+  FolderWalk walk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, endpoints.listCookie, CWString(kAgentLine),
+                  deadline);
   bool whole = walk.List(shareAddress, prefix, 0, found);
   if (!whole && walk.RootRefused()) {
     // The build's session is over; a public share still lets a visitor in. Once per listing.

@@ -23,8 +23,8 @@ constexpr int32_t kIgnoreCertErrors = 1;
 // The host of an http or https address, lower-cased; "" for anything else.
 std::wstring HostOf(const CWString& address) {
   rg_WangLaoURLZuJianXinXiLei_n parts;
-  if (!CrackUrl(address, parts, 0) || (parts.schemeType != INTERNET_SCHEME_HTTP &&
-                                       parts.schemeType != INTERNET_SCHEME_HTTPS)) {
+  if (!CrackUrl(address, parts, 0) ||
+      (parts.schemeType != INTERNET_SCHEME_HTTP && parts.schemeType != INTERNET_SCHEME_HTTPS)) {
     return {};
   }
   std::wstring host = parts.host.ToStdString();
@@ -113,8 +113,8 @@ CWString FetchFeishuVisitorCookies(const CWString& shareAddress, const DriveEndp
     const CWString none;
     const CWString cookieLine = jar.Line();
     http.SendRequest(address, http_method::kGet, none, CKelMem(), CWString(kPageHeaders),
-                     cookieLine.IsEmpty() ? none : CWString(L"Cookie: ") + cookieLine, -1, cookies, headers, none,
-                     none, none, timeoutMs, kIgnoreCertErrors, none, response);
+                     cookieLine.IsEmpty() ? none : CWString(L"Cookie: ") + cookieLine, -1, cookies, headers, none, none,
+                     none, timeoutMs, kIgnoreCertErrors, none, response);
     jar.Take(response.cookies);
     const int32_t status = response.statusCode;
     if (status >= 200 && status < 300) return jar.Line();

@@ -18,8 +18,9 @@ CWString Exchange(rg_WangLaoFangWenLei_n& http, const CWString& url, int32_t met
   rg_WangYeFangWenXiangYingLei_n response;
   CWString cookies, headers;
   const CWString none;
-  return http.SendRequestText(url, method, body, CKelMem(), CWString(kLanzouAgentLine), none, kRedirectsNotFollowed, cookies,
-                              headers, none, none, none, kTimeoutMs, kIgnoreCertErrors, NoAcceptEncoding(), response);
+  return http.SendRequestText(url, method, body, CKelMem(), CWString(kLanzouAgentLine), none, kRedirectsNotFollowed,
+                              cookies, headers, none, none, none, kTimeoutMs, kIgnoreCertErrors, NoAcceptEncoding(),
+                              response);
 }
 
 // The address a file is resolved from. Files with a password are resolved from their page

@@ -75,7 +75,7 @@ class rg_ZhengShuShuZuLei : public rg_KuoZhanDuiXiangLei {
   bool WriteTo(CKelStream& stream) const override;
 
   int64_t Count() const { return values_.Size() / static_cast<int64_t>(sizeof(int)); }
-  int Get(int64_t index) const;  // 0 outside 0 .. Count()-1
+  int Get(int64_t index) const;        // 0 outside 0 .. Count()-1
   void Set(int64_t index, int value);  // ignored outside 0 .. Count()-1
   void Add(int value);
   void Clear() { values_.Clear(); }

@@ -228,15 +228,33 @@ CWString QuoteForDisplay(CWTextRef text) {
   for (int64_t i = 0, n = text.Length(); i < n; ++i) {
     const wchar_t c = s[i];
     switch (c) {
-      case L'\0': quoted.Append(L"\\0"); break;
-      case L'\b': quoted.Append(L"\\b"); break;
-      case L'\t': quoted.Append(L"\\t"); break;
-      case L'\n': quoted.Append(L"\\n"); break;
-      case L'\f': quoted.Append(L"\\f"); break;
-      case L'\r': quoted.Append(L"\\r"); break;
-      case L'"': quoted.Append(L"\\\""); break;
-      case L'\'': quoted.Append(L"\\'"); break;
-      case L'\\': quoted.Append(L"\\\\"); break;
+      case L'\0':
+        quoted.Append(L"\\0");
+        break;
+      case L'\b':
+        quoted.Append(L"\\b");
+        break;
+      case L'\t':
+        quoted.Append(L"\\t");
+        break;
+      case L'\n':
+        quoted.Append(L"\\n");
+        break;
+      case L'\f':
+        quoted.Append(L"\\f");
+        break;
+      case L'\r':
+        quoted.Append(L"\\r");
+        break;
+      case L'"':
+        quoted.Append(L"\\\"");
+        break;
+      case L'\'':
+        quoted.Append(L"\\'");
+        break;
+      case L'\\':
+        quoted.Append(L"\\\\");
+        break;
       default:
         if (iswprint(c)) {
           quoted.AppendChar(c);

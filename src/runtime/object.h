@@ -25,9 +25,9 @@ struct CKelClassInfo {
   CKelClassInfo(const char* className, Factory makeInstance, const CKelClassInfo* baseClass);
 
   Factory factory;
-  const char* name;  // fully qualified class name, 8-bit
-  uint32_t length;   // bytes in name
-  uint32_t hash;     // 31-bit, see ClassNameHash
+  const char* name;           // fully qualified class name, 8-bit
+  uint32_t length;            // bytes in name
+  uint32_t hash;              // 31-bit, see ClassNameHash
   const CKelClassInfo* base;  // null only for CKelObject
 
   // Same record, or the same hash, length and name.
@@ -62,19 +62,16 @@ class CKelCommonBaseWithMemManager : public CKelCommonBase {
 // access at public. CreateInstance gives null for classes that are not default-constructible,
 // Clone null for non-copyable ones; CopyFrom is false and Reset does nothing for classes that
 // cannot be assigned.
-#define KEL_DECLARE_CLASS(Class, Base)                                                          \
- public:                                                                                       \
-  static const CKelClassInfo& StaticClassInfo() {                                              \
-    static const CKelClassInfo info(#Class, &::kel_detail::MakeDefault<Class>,                 \
-                                    &Base::StaticClassInfo());                                 \
-    return info;                                                                               \
-  }                                                                                            \
-  const CKelClassInfo& ClassInfo() const override { return StaticClassInfo(); }                \
-  CKelObject* CreateInstance() const override { return ::kel_detail::MakeDefault<Class>(); }   \
-  CKelObject* Clone() const override { return ::kel_detail::MakeCopy<Class>(*this); }          \
-  bool CopyFrom(const CKelObject& other) override {                                            \
-    return ::kel_detail::CopyInto<Class>(*this, other);                                        \
-  }                                                                                            \
+#define KEL_DECLARE_CLASS(Class, Base)                                                                    \
+ public:                                                                                                  \
+  static const CKelClassInfo& StaticClassInfo() {                                                         \
+    static const CKelClassInfo info(#Class, &::kel_detail::MakeDefault<Class>, &Base::StaticClassInfo()); \
+    return info;                                                                                          \
+  }                                                                                                       \
+  const CKelClassInfo& ClassInfo() const override { return StaticClassInfo(); }                           \
+  CKelObject* CreateInstance() const override { return ::kel_detail::MakeDefault<Class>(); }              \
+  CKelObject* Clone() const override { return ::kel_detail::MakeCopy<Class>(*this); }                     \
+  bool CopyFrom(const CKelObject& other) override { return ::kel_detail::CopyInto<Class>(*this, other); } \
   void Reset() override { ::kel_detail::ResetToDefault<Class>(*this); }
 
 class CKelObject : public CKelCommonBaseWithMemManager {
@@ -152,8 +149,7 @@ bool CopyInto(T& self, const CKelObject& other) {
 
 template <class T>
 void ResetToDefault(T& self) {
-  if constexpr (std::is_default_constructible_v<T> && std::is_move_assignable_v<T> &&
-                !std::is_abstract_v<T>) {
+  if constexpr (std::is_default_constructible_v<T> && std::is_move_assignable_v<T> && !std::is_abstract_v<T>) {
     self.BeforeChange();
     self = T();
   }

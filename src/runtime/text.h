@@ -19,9 +19,9 @@ class CWTextRef {
  public:
   CWTextRef(const wchar_t* chars);  // NOLINT: implicit on purpose
   CWTextRef(const wchar_t* chars, int64_t length);
-  CWTextRef(const CWString& text);       // NOLINT
-  CWTextRef(const std::wstring& text);   // NOLINT
-  CWTextRef(std::wstring_view text);     // NOLINT
+  CWTextRef(const CWString& text);      // NOLINT
+  CWTextRef(const std::wstring& text);  // NOLINT
+  CWTextRef(std::wstring_view text);    // NOLINT
 
   const wchar_t* Chars() const { return chars_; }  // not zero-terminated for a view
   int64_t Length() const { return length_; }

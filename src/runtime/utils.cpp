@@ -215,8 +215,10 @@ class ThreadWaitTimers {
   HANDLE Enter() {
     if (depth_ == timers_.size()) timers_.emplace_back(CreateWaitableTimerW(nullptr, FALSE, nullptr));
     HANDLE timer = timers_[depth_].Get();
-    if (timer) ++depth_;
-    else timers_.pop_back();
+    if (timer)
+      ++depth_;
+    else
+      timers_.pop_back();
     return timer;
   }
   void Leave() { --depth_; }

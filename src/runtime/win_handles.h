@@ -215,8 +215,7 @@ class ComPtr {
 // (S_FALSE included). Must be destroyed on the thread that made it.
 class ComInit {
  public:
-  explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED) noexcept
-      : result_(CoInitializeEx(nullptr, model)) {}
+  explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED) noexcept : result_(CoInitializeEx(nullptr, model)) {}
   ComInit(const ComInit&) = delete;
   ComInit& operator=(const ComInit&) = delete;
   ~ComInit() {

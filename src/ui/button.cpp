@@ -54,15 +54,12 @@ bool CKWnd_Button::OnChildNotify(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 CKelSupperButton::CKelSupperButton() : colors(DefaultButtonColors()) {}
 
-KelButtonColors CKelSupperButton::EffectiveColors() const {
-  return useSystemColors ? DefaultButtonColors() : colors;
-}
+KelButtonColors CKelSupperButton::EffectiveColors() const { return useSystemColors ? DefaultButtonColors() : colors; }
 
 void CKelSupperButton::PlaySoundFor(int soundId) const {
   int resource = builtInSound ? kKelBuiltInSound : soundId;
   if (resource == 0) return;
-  PlaySoundW(MAKEINTRESOURCEW(resource), ResourceModule(),
-             SND_RESOURCE | SND_ASYNC | SND_NODEFAULT | SND_NOWAIT);
+  PlaySoundW(MAKEINTRESOURCEW(resource), ResourceModule(), SND_RESOURCE | SND_ASYNC | SND_NODEFAULT | SND_NOWAIT);
 }
 
 void CKelSupperButton::Draw(HDC dc, const RECT& rect, UINT itemState) const {
@@ -201,8 +198,8 @@ void rg_AnNiuJiChuLei::ConnectListener(bool connect) {
 
 bool rg_AnNiuJiChuLei::CreatePlatformWindow(const KelCreateParams& params) {
   RECT rect{params.left, params.top, params.left + params.width, params.top + params.height};
-  return ButtonWindow().Create(params.exStyle, params.text, params.style | BS_PUSHBUTTON, rect,
-                               params.parent, params.id);
+  return ButtonWindow().Create(params.exStyle, params.text, params.style | BS_PUSHBUTTON, rect, params.parent,
+                               params.id);
 }
 
 void rg_AnNiuJiChuLei::SetTextColor(COLORREF color) {
@@ -224,9 +221,7 @@ rg_ChaoJiAnNiu::rg_ChaoJiAnNiu() : CKelWinControl(std::make_unique<CKWnd_SupperB
 
 rg_ChaoJiAnNiu::~rg_ChaoJiAnNiu() { rg_ChaoJiAnNiu::ConnectListener(false); }
 
-CKWnd_SupperButton& rg_ChaoJiAnNiu::ButtonWindow() const {
-  return *static_cast<CKWnd_SupperButton*>(Window());
-}
+CKWnd_SupperButton& rg_ChaoJiAnNiu::ButtonWindow() const { return *static_cast<CKWnd_SupperButton*>(Window()); }
 
 CKelSupperButton& rg_ChaoJiAnNiu::Properties() const { return ButtonWindow(); }
 
@@ -236,8 +231,8 @@ void rg_ChaoJiAnNiu::ConnectListener(bool connect) {
 
 bool rg_ChaoJiAnNiu::CreatePlatformWindow(const KelCreateParams& params) {
   RECT rect{params.left, params.top, params.left + params.width, params.top + params.height};
-  return ButtonWindow().Create(params.exStyle, params.text, params.style | BS_OWNERDRAW, rect,
-                               params.parent, params.id);
+  return ButtonWindow().Create(params.exStyle, params.text, params.style | BS_OWNERDRAW, rect, params.parent,
+                               params.id);
 }
 
 void rg_ChaoJiAnNiu::SetFlat(bool on) {

@@ -16,7 +16,7 @@ class CKWnd_Button : public CButton {
  public:
   void SetListener(IButtonEventListener* listener) { listener_ = listener; }
 
-  COLORREF textColor = 0;                      // 0: black
+  COLORREF textColor = 0;  // 0: black
   COLORREF backColor = kKelSystemFaceColor;
 
  protected:
@@ -100,9 +100,7 @@ class rg_AnNiuJiChuLei : public CKelWinControl, public IButtonEventListener {
   void SetBackColor(COLORREF color);
 
   // IButtonEventListener
-  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
-    CKelWinControl::OnWindowMessage(msg, wp, lp);
-  }
+  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override { CKelWinControl::OnWindowMessage(msg, wp, lp); }
   void OnClicked() override;
 
   EventBinding<> onClicked;
@@ -144,9 +142,7 @@ class rg_ChaoJiAnNiu : public CKelWinControl, public ISupperButtonEventListener 
   void SetSounds(int hoverSoundId, int clickSoundId);
 
   // ISupperButtonEventListener
-  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
-    CKelWinControl::OnWindowMessage(msg, wp, lp);
-  }
+  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override { CKelWinControl::OnWindowMessage(msg, wp, lp); }
   void OnClicked() override;
 
   EventBinding<> onClicked;

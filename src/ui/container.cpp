@@ -2,9 +2,7 @@
 
 #include "ui/image.h"
 
-COLORREF ResolveKelColor(COLORREF color) {
-  return color == kKelSystemFaceColor ? GetSysColor(COLOR_BTNFACE) : color;
-}
+COLORREF ResolveKelColor(COLORREF color) { return color == kKelSystemFaceColor ? GetSysColor(COLOR_BTNFACE) : color; }
 
 namespace {
 
@@ -64,13 +62,13 @@ void DrawImage(HDC dc, HBITMAP image, int mode, const RECT& client) {
 
 }  // namespace
 
-bool CKWnd_Container::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect,
-                             HWND parent, int id, HMENU menu) {
+bool CKWnd_Container::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent, int id,
+                             HMENU menu) {
   if (!RegisterKelWindowClass(ClassName(), CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW)) return false;
   CWString title(text);
   HMENU idOrMenu = parent ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)) : menu;
-  return CreateEx(exStyle, ClassName(), title.GetText(), style, rect.left, rect.top,
-                  rect.right - rect.left, rect.bottom - rect.top, parent, idOrMenu);
+  return CreateEx(exStyle, ClassName(), title.GetText(), style, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top, parent, idOrMenu);
 }
 
 const wchar_t* CKWnd_Container::ClassName() const { return L"KelContainer"; }
@@ -174,22 +172,17 @@ LRESULT CKWnd_Container::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   return CWnd::WindowProc(msg, wp, lp);
 }
 
-void CKWnd_Container::PreSubclassWindow() {
-  SetWindowLongPtrW(GetSafeHwnd(), GWLP_USERDATA, kKelWindowMark);
-}
+void CKWnd_Container::PreSubclassWindow() { SetWindowLongPtrW(GetSafeHwnd(), GWLP_USERDATA, kKelWindowMark); }
 
 CKelWinContainer::CKelWinContainer() : CKelWinContainer(std::make_unique<CKWnd_Container>()) {}
 
-CKelWinContainer::CKelWinContainer(std::unique_ptr<CKWnd_Container> window)
-    : CKelWinControl(std::move(window)) {
+CKelWinContainer::CKelWinContainer(std::unique_ptr<CKWnd_Container> window) : CKelWinControl(std::move(window)) {
   CKelWinContainer::ConnectListener(true);
 }
 
 CKelWinContainer::~CKelWinContainer() { CKelWinContainer::ConnectListener(false); }
 
-CKWnd_Container& CKelWinContainer::ContainerWindow() const {
-  return *static_cast<CKWnd_Container*>(Window());
-}
+CKWnd_Container& CKelWinContainer::ContainerWindow() const { return *static_cast<CKWnd_Container*>(Window()); }
 
 void CKelWinContainer::ConnectListener(bool connect) {
   ContainerWindow().SetListener(connect ? static_cast<IContainerEventListener*>(this) : nullptr);
@@ -197,8 +190,8 @@ void CKelWinContainer::ConnectListener(bool connect) {
 
 bool CKelWinContainer::CreatePlatformWindow(const KelCreateParams& params) {
   RECT rect{params.left, params.top, params.left + params.width, params.top + params.height};
-  return ContainerWindow().Create(params.exStyle, params.text, params.style, rect, params.parent,
-                                  params.id, params.menu);
+  return ContainerWindow().Create(params.exStyle, params.text, params.style, rect, params.parent, params.id,
+                                  params.menu);
 }
 
 void CKelWinContainer::SetBackColor(COLORREF color) { ContainerWindow().SetBackColor(color); }
@@ -225,9 +218,7 @@ void CKelWinContainer::SetImageMode(int mode) { ContainerWindow().SetImageMode(m
 
 void CKelWinContainer::SetTransparent(bool transparent) { ContainerWindow().SetTransparent(transparent); }
 
-void CKelWinContainer::OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  CKelWinControl::OnWindowMessage(msg, wp, lp);
-}
+void CKelWinContainer::OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) { CKelWinControl::OnWindowMessage(msg, wp, lp); }
 
 void CKelWinContainer::OnCreated() { onCreated.Fire(this); }
 

@@ -13,7 +13,7 @@ constexpr COLORREF kKelSystemFaceColor = 0xFF000000;
 enum KelImageMode : int {
   kKelImageTopLeft = 0,  // natural size at the top-left corner
   kKelImageTiled = 1,
-  kKelImageFit = 2,      // scaled down keeping the aspect ratio, centred
+  kKelImageFit = 2,  // scaled down keeping the aspect ratio, centred
   kKelImageStretched = 3,
 };
 
@@ -22,8 +22,7 @@ COLORREF ResolveKelColor(COLORREF color);
 
 class CKWnd_Container : public CWnd {
  public:
-  bool Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent, int id,
-              HMENU menu);
+  bool Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent, int id, HMENU menu);
 
   void SetListener(IContainerEventListener* listener) { listener_ = listener; }
 
@@ -103,8 +102,7 @@ class rg_ZuJianBuJuQi : public CKelWinContainer {
   rg_ZuJianBuJuQi() = default;
 
  protected:
-  explicit rg_ZuJianBuJuQi(std::unique_ptr<CKWnd_Container> window)
-      : CKelWinContainer(std::move(window)) {}
+  explicit rg_ZuJianBuJuQi(std::unique_ptr<CKWnd_Container> window) : CKelWinContainer(std::move(window)) {}
 };
 
 // Picture box: a container showing an image; transparent ones let the parent show through.

@@ -17,8 +17,7 @@ CKelWinControl::CKelWinControl() : CKelWinControl(std::make_unique<CKWnd_Window>
   genericWindow_->SetListener(this);
 }
 
-CKelWinControl::CKelWinControl(std::unique_ptr<CWnd> window)
-    : CKelRefObject(new CMfcWndObject(std::move(window))) {}
+CKelWinControl::CKelWinControl(std::unique_ptr<CWnd> window) : CKelRefObject(new CMfcWndObject(std::move(window))) {}
 
 CKelWinControl::~CKelWinControl() { CKelWinControl::ConnectListener(false); }
 
@@ -52,9 +51,8 @@ bool CKelWinControl::Create(KelCreateParams params) {
   return true;
 }
 
-bool CKelWinControl::Create(HWND parent, CKelWinControl* parentControl, int left, int top,
-                            int width, int height, int id, CWTextRef text, DWORD style,
-                            DWORD exStyle) {
+bool CKelWinControl::Create(HWND parent, CKelWinControl* parentControl, int left, int top, int width, int height,
+                            int id, CWTextRef text, DWORD style, DWORD exStyle) {
   KelCreateParams params;
   params.parent = parent;
   params.parentControl = parentControl;
@@ -97,9 +95,8 @@ bool CKelWinControl::CreatePlatformWindow(const KelCreateParams& params) {
   static constexpr wchar_t kClass[] = L"KelWindow";
   if (!RegisterKelWindowClass(kClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW)) return false;
   HMENU idOrMenu = params.parent ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(params.id)) : params.menu;
-  return Window()->CreateEx(params.exStyle, kClass, params.text.GetText(), params.style,
-                            params.left, params.top, params.width, params.height, params.parent,
-                            idOrMenu);
+  return Window()->CreateEx(params.exStyle, kClass, params.text.GetText(), params.style, params.left, params.top,
+                            params.width, params.height, params.parent, idOrMenu);
 }
 
 void CKelWinControl::AfterCreate(const KelCreateParams& params) {
@@ -116,9 +113,7 @@ void CKelWinControl::AfterCreate(const KelCreateParams& params) {
   if (!params.parent && params.menu) SetMenu(window->GetSafeHwnd(), params.menu);
 }
 
-void CKelWinControl::DispatchMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  onMessage.Fire(this, msg, wp, lp);
-}
+void CKelWinControl::DispatchMessage(UINT msg, WPARAM wp, LPARAM lp) { onMessage.Fire(this, msg, wp, lp); }
 
 void CKelWinControl::OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (listening_) DispatchMessage(msg, wp, lp);
@@ -200,9 +195,7 @@ DWORD CKelWinControl::GetStoredStyle() const { return Record().style; }
 
 DWORD CKelWinControl::GetStoredExStyle() const { return Record().exStyle; }
 
-void CKelWinControl::SetStoredStyle(DWORD remove, DWORD add) {
-  Record().style = (Record().style & ~remove) | add;
-}
+void CKelWinControl::SetStoredStyle(DWORD remove, DWORD add) { Record().style = (Record().style & ~remove) | add; }
 
 void CKelWinControl::SetStoredExStyle(DWORD remove, DWORD add) {
   Record().exStyle = (Record().exStyle & ~remove) | add;

@@ -41,9 +41,9 @@ struct KelCreateParams {
   int width = kKelUseDefault;
   int height = kKelUseDefault;
   int id = 0;
-  CWString text;      // non-empty: replaces the stored text
-  DWORD style = 0;    // added to the stored style
-  DWORD exStyle = 0;  // added to the stored extended style
+  CWString text;         // non-empty: replaces the stored text
+  DWORD style = 0;       // added to the stored style
+  DWORD exStyle = 0;     // added to the stored extended style
   HMENU menu = nullptr;  // top-level windows: the menu
   HFONT font = nullptr;  // not owned; null: the stored font (or the default one)
 };
@@ -85,8 +85,8 @@ class CKelWinControl : public CKelRefObject, public IBaseEventListener {
   virtual void UnregisterListener();
 
   // Shorthand for Create with a rectangle, an id and optional text and extra styles.
-  bool Create(HWND parent, CKelWinControl* parentControl, int left, int top, int width,
-              int height, int id, CWTextRef text = L"", DWORD style = 0, DWORD exStyle = 0);
+  bool Create(HWND parent, CKelWinControl* parentControl, int left, int top, int width, int height, int id,
+              CWTextRef text = L"", DWORD style = 0, DWORD exStyle = 0);
 
   HWND GetHwnd() const;
   bool HasWindow() const { return GetHwnd() != nullptr; }

@@ -56,8 +56,8 @@ void rg_edit_box::ConnectListener(bool connect) {
 
 bool rg_edit_box::CreatePlatformWindow(const KelCreateParams& params) {
   RECT rect{params.left, params.top, params.left + params.width, params.top + params.height};
-  return EditWindow().Create(params.exStyle, params.text, params.style | ES_LEFT | ES_AUTOHSCROLL,
-                             rect, params.parent, params.id);
+  return EditWindow().Create(params.exStyle, params.text, params.style | ES_LEFT | ES_AUTOHSCROLL, rect, params.parent,
+                             params.id);
 }
 
 void rg_edit_box::SetTextColor(COLORREF color) {

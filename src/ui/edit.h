@@ -47,9 +47,7 @@ class rg_edit_box : public CKelWinControl, public IEditEventListener {
   void SetInputType(int type);
 
   // IEditEventListener
-  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
-    CKelWinControl::OnWindowMessage(msg, wp, lp);
-  }
+  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override { CKelWinControl::OnWindowMessage(msg, wp, lp); }
   void OnChanged() override;
 
   EventBinding<> onChanged;

@@ -50,8 +50,8 @@ bool CKWnd_WinForm::PreTranslate(MSG* msg) {
   }
   if (msg->message == WM_LBUTTONDOWN && dragToMove) {
     HWND target = msg->hwnd;
-    bool onStaticChild = target != self && IsChild(self, target) &&
-                         (::SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_STATIC) != 0;
+    bool onStaticChild =
+        target != self && IsChild(self, target) && (::SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_STATIC) != 0;
     if (target == self || onStaticChild) {
       POINT cursor = msg->pt;
       ReleaseCapture();
@@ -114,9 +114,7 @@ LRESULT CKWnd_WinForm::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   return CKWnd_Container::WindowProc(msg, wp, lp);
 }
 
-CKelWinForm::CKelWinForm() : rg_ZuJianBuJuQi(std::make_unique<CKWnd_WinForm>()) {
-  CKelWinForm::ConnectListener(true);
-}
+CKelWinForm::CKelWinForm() : rg_ZuJianBuJuQi(std::make_unique<CKWnd_WinForm>()) { CKelWinForm::ConnectListener(true); }
 
 CKelWinForm::~CKelWinForm() {
   CKelWinForm::ConnectListener(false);
@@ -236,10 +234,8 @@ void CKelWinForm::ApplyIcons() {
 bool CKelWinForm::SetIconResource(int id) {
   HMODULE module = ResourceModule();
   UniqueIcon small(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXSMICON),
-                                                 GetSystemMetrics(SM_CYSMICON), 0)));
-  UniqueIcon large(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXICON),
+                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+  UniqueIcon large(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                                  GetSystemMetrics(SM_CYICON), 0)));
   if (!small || !large) return false;
   if (HasWindow()) {

@@ -114,13 +114,9 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   void OnGetMinMaxInfo(MINMAXINFO* info) override;
   void OnTaskbarButtonCreated() override;
   // The container events stay those of CKelWinContainer.
-  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
-    CKelWinContainer::OnWindowMessage(msg, wp, lp);
-  }
+  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override { CKelWinContainer::OnWindowMessage(msg, wp, lp); }
   void OnDestroyed() override { CKelWinContainer::OnDestroyed(); }
-  void OnSizeChanged(int width, int height) override {
-    CKelWinContainer::OnSizeChanged(width, height);
-  }
+  void OnSizeChanged(int width, int height) override { CKelWinContainer::OnSizeChanged(width, height); }
   void OnShowChanged(bool shown) override { CKelWinContainer::OnShowChanged(shown); }
   void OnMoved(int left, int top) override { CKelWinContainer::OnMoved(left, top); }
 

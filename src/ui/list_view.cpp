@@ -311,9 +311,7 @@ bool rg_ChaoJiLieBiaoKuang::SetCellText(int row, int column, CWTextRef text) {
   return ListView().SetItemText(row, column, text);
 }
 
-CWString rg_ChaoJiLieBiaoKuang::GetCellText(int row, int column) const {
-  return ListView().GetItemText(row, column);
-}
+CWString rg_ChaoJiLieBiaoKuang::GetCellText(int row, int column) const { return ListView().GetItemText(row, column); }
 
 bool rg_ChaoJiLieBiaoKuang::EnsureRowVisible(int row) { return ListView().EnsureVisible(row, false); }
 
@@ -333,9 +331,7 @@ bool rg_ChaoJiLieBiaoKuang::OnLabelEditEnded(int row, const CWString& text) {
   return onLabelEditEnded.Fire(this, row, &text) != 0;
 }
 
-void rg_ChaoJiLieBiaoKuang::OnCheckToggled(int row, bool checked) {
-  onCheckToggled.Fire(this, row, checked ? 1 : 0);
-}
+void rg_ChaoJiLieBiaoKuang::OnCheckToggled(int row, bool checked) { onCheckToggled.Fire(this, row, checked ? 1 : 0); }
 
 bool rg_ChaoJiLieBiaoKuang::OnCellColors(rg_ChaoJiLieBiaoKuangHuiZhiCanShu& cell) {
   COLORREF text = cell.textColor;

@@ -136,9 +136,7 @@ class rg_ChaoJiLieBiaoKuang : public CKelWinControl, public IListViewEventListen
   bool EnsureRowVisible(int row);
 
   // IListViewEventListener
-  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override {
-    CKelWinControl::OnWindowMessage(msg, wp, lp);
-  }
+  void OnWindowMessage(UINT msg, WPARAM wp, LPARAM lp) override { CKelWinControl::OnWindowMessage(msg, wp, lp); }
   void OnFocusGained() override;
   void OnFocusLost() override;
   void OnSelectionChanged(int row) override;
@@ -158,14 +156,14 @@ class rg_ChaoJiLieBiaoKuang : public CKelWinControl, public IListViewEventListen
   EventBinding<> onFocusLost;
   EventBinding<int> onSelectionChanged;  // row
   EventBinding<int> onRowActivated;
-  EventBinding<int> onColumnClick;       // column
+  EventBinding<int> onColumnClick;  // column
   EventBinding<int> onHotTrack;
-  EventBinding<int, int> onClick;        // row, column
+  EventBinding<int, int> onClick;  // row, column
   EventBinding<int, int> onRightClick;
   EventBinding<int, int> onDoubleClick;
-  EventBinding<int, CWString*> onInfoTip;                // non-zero: tip given
-  EventBinding<int, const CWString*> onLabelEditEnded;   // non-zero: reject
-  EventBinding<int, int> onCheckToggled;                 // row, checked
+  EventBinding<int, CWString*> onInfoTip;               // non-zero: tip given
+  EventBinding<int, const CWString*> onLabelEditEnded;  // non-zero: reject
+  EventBinding<int, int> onCheckToggled;                // row, checked
   EventBinding<rg_ChaoJiLieBiaoKuangHuiZhiCanShu*> onCellColors;
   EventBinding<rg_ChaoJiLieBiaoKuangBiaoXiangTianChong*> onRowContents;
 

@@ -46,11 +46,11 @@ class IEditEventListener : public IBaseEventListener {
 
 class IContainerEventListener : public IBaseEventListener {
  public:
-  virtual void OnCreated() = 0;                      // 1
-  virtual void OnDestroyed() = 0;                    // 2
+  virtual void OnCreated() = 0;                           // 1
+  virtual void OnDestroyed() = 0;                         // 2
   virtual void OnSizeChanged(int width, int height) = 0;  // 4
-  virtual void OnShowChanged(bool shown) = 0;       // 5
-  virtual void OnMoved(int left, int top) = 0;      // 6
+  virtual void OnShowChanged(bool shown) = 0;             // 5
+  virtual void OnMoved(int left, int top) = 0;            // 6
 
  protected:
   ~IContainerEventListener() = default;
@@ -64,10 +64,10 @@ class IWinFormEventListener : public IContainerEventListener {
   virtual bool OnQueryClose() = 0;
   // 10: true vetoes the close.
   virtual bool OnCloseRequest() = 0;
-  virtual void OnFirstActivate() = 0;  // 11
-  virtual void OnActivated() = 0;      // 12
-  virtual void OnDeactivated() = 0;    // 13
-  virtual void OnMenuCommand(int id) = 0;            // 15
+  virtual void OnFirstActivate() = 0;                  // 11
+  virtual void OnActivated() = 0;                      // 12
+  virtual void OnDeactivated() = 0;                    // 13
+  virtual void OnMenuCommand(int id) = 0;              // 15
   virtual void OnGetMinMaxInfo(MINMAXINFO* info) = 0;  // 16: may change the limits
   // The shell made (or made again, after Explorer restarted) the form's taskbar button.
   virtual void OnTaskbarButtonCreated() = 0;

@@ -11,9 +11,7 @@ rg_process_bar::rg_process_bar() : CKelWinControl(std::make_unique<CKWnd_Progres
 
 rg_process_bar::~rg_process_bar() { rg_process_bar::ConnectListener(false); }
 
-CKWnd_ProgressBar& rg_process_bar::BarWindow() const {
-  return *static_cast<CKWnd_ProgressBar*>(Window());
-}
+CKWnd_ProgressBar& rg_process_bar::BarWindow() const { return *static_cast<CKWnd_ProgressBar*>(Window()); }
 
 void rg_process_bar::ConnectListener(bool connect) {
   BarWindow().SetListener(connect ? static_cast<IBaseEventListener*>(this) : nullptr);
@@ -42,10 +40,6 @@ void rg_process_bar::SetPosition(int value) {
   if (HasWindow()) BarWindow().SetPos(value);
 }
 
-int rg_process_bar::GetPosition() const {
-  return HasWindow() ? BarWindow().GetPos() : position_.load();
-}
+int rg_process_bar::GetPosition() const { return HasWindow() ? BarWindow().GetPos() : position_.load(); }
 
-void rg_process_bar::SetVertical(bool on) {
-  SetStoredStyle(on ? 0 : PBS_VERTICAL, on ? PBS_VERTICAL : 0);
-}
+void rg_process_bar::SetVertical(bool on) { SetStoredStyle(on ? 0 : PBS_VERTICAL, on ? PBS_VERTICAL : 0); }

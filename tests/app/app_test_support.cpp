@@ -101,14 +101,14 @@ LONG PointsHeight(int points) {
 
 namespace {
 
-int32_t EmulatorExchange(const std::wstring& url, int32_t method, const std::wstring& body,
-                         const std::wstring& headers, CKelMem& answer) {
+int32_t EmulatorExchange(const std::wstring& url, int32_t method, const std::wstring& body, const std::wstring& headers,
+                         CKelMem& answer) {
   rg_WangLaoFangWenLei_n http;
   rg_WangYeFangWenXiangYingLei_n response;
   CWString cookies, outHeaders;
-  answer = http.SendRequest(CWString(url.c_str()), method, CWString(body.c_str()), CKelMem(),
-                            CWString(headers.c_str()), CWString(), 0, cookies, outHeaders, CWString(), CWString(),
-                            CWString(), 15000, 0, NoAcceptEncoding(), response);
+  answer = http.SendRequest(CWString(url.c_str()), method, CWString(body.c_str()), CKelMem(), CWString(headers.c_str()),
+                            CWString(), 0, cookies, outHeaders, CWString(), CWString(), CWString(), 15000, 0,
+                            NoAcceptEncoding(), response);
   return response.statusCode;
 }
 
@@ -130,9 +130,9 @@ int32_t FetchServedFile(const std::wstring& token, std::string& bytes) {
 
 int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests) {
   CKelMem answer;
-  const int32_t status = EmulatorExchange(
-      std::wstring(BRINEMARCH_LIST_ORIGIN) + L"/__requests?since=" + std::to_wstring(since), http_method::kGet, L"",
-      L"", answer);
+  const int32_t status =
+      EmulatorExchange(std::wstring(BRINEMARCH_LIST_ORIGIN) + L"/__requests?since=" + std::to_wstring(since),
+                       http_method::kGet, L"", L"", answer);
   rg_JSONDuiXiangLei_n log;
   if (status != 200 || !log.Parse(answer) || !log.HasPath(L"/last")) return -1;
   std::vector<LoggedRequest> read;

@@ -103,7 +103,7 @@ int32_t FetchServedFile(const std::wstring& token, std::string& bytes);
 
 struct LoggedRequest {
   std::wstring path;
-  std::wstring range;  // the Range header, "" without one
+  std::wstring range;    // the Range header, "" without one
   std::wstring cookie;   // the Cookie header, "" without one
   std::wstring referer;  // the Referer header, "" without one
 };

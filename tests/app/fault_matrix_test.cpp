@@ -56,7 +56,8 @@ std::set<std::wstring> Children(const std::wstring& folder) {
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
@@ -185,7 +186,8 @@ TEST_F(FaultMatrixTest, AnIncompleteListingOrAClashTouchesNothing) {
     const wchar_t* fault;  // a control command, or nullptr
   };
   const Case cases[] = {
-      {L"sub-folder refused", LR"({"tree": {"name": "Brinemarch", "children": [
+      {L"sub-folder refused",
+       LR"({"tree": {"name": "Brinemarch", "children": [
           {"name": "Brinemarch.part2.rar", "token": "tokTop", "size": 70001},
           {"name": "sub", "token": "tokSub", "children": [{"name": "inner.bin", "size": 5000}]}]}})",
        LR"({"list": {"mode": "refused", "token": "tokSub"}})"},
@@ -264,9 +266,10 @@ TEST_F(FaultMatrixTest, EscapeDuringTheListingEndsTheProgram) {
 
 // The drive no longer takes the build's session; the public share lets a visitor in.
 TEST_F(FaultMatrixTest, AVisitorsSessionOfThePublicShareDownloadsTheWholeRun) {
-  ASSERT_EQ(ServeTree(L"{\"name\": \"one.rar\", \"token\": \"tokV1\", \"size\": 150001},"
-                      L"{\"name\": \"sub\", \"children\": [{\"name\": \"two.rar\", \"token\": \"tokV2\", \"size\": 90001}]}"),
-            200);
+  ASSERT_EQ(
+      ServeTree(L"{\"name\": \"one.rar\", \"token\": \"tokV1\", \"size\": 150001},"
+                L"{\"name\": \"sub\", \"children\": [{\"name\": \"two.rar\", \"token\": \"tokV2\", \"size\": 90001}]}"),
+      200);
   CreateWindowWithTheEngine();
   const int64_t since = LatestEmulatorRequest();
   ASSERT_EQ(ControlEmulator(L"{\"visitor\": {\"public\": true}}"), 200);
@@ -316,7 +319,10 @@ TEST_F(FaultMatrixTest, TheRunKeepsTheComputerAwakeShowsOnTheTaskbarAndFlashesWh
   };
   const Case cases[] = {
       {L"success in front", nullptr, true, false, {L"awake", L"asleep"}},
-      {L"failure behind another window", LR"({"status": 404, "token": "tokAw2"})", false, false,
+      {L"failure behind another window",
+       LR"({"status": 404, "token": "tokAw2"})",
+       false,
+       false,
        {L"awake", L"asleep", L"flash"}},
       {L"close during the run", LR"({"throttle": 65536})", true, true, {L"awake", L"asleep", L"asleep"}},
   };
@@ -528,9 +534,8 @@ TEST_F(FaultMatrixTest, HostileAndChineseNamesStayInTheSaveFolderAndArriveIntact
   const struct {
     const wchar_t* saved;  // below the save folder
     const wchar_t* token;
-  } files[] = {{L"_\\_\\x.exe", L"tokUp"},     {L"C_\\x", L"tokDrive"},
-               {L"_CON", L"tokDevice"},        {L"a\\b.txt", L"tokSlash"},
-               {L"c_d.txt", L"tokColon"},      {L"客户端 补丁 第1部分.rar", L"tokChinese"},
+  } files[] = {{L"_\\_\\x.exe", L"tokUp"},      {L"C_\\x", L"tokDrive"},    {L"_CON", L"tokDevice"},
+               {L"a\\b.txt", L"tokSlash"},      {L"c_d.txt", L"tokColon"},  {L"客户端 补丁 第1部分.rar", L"tokChinese"},
                {L"说明 文档.txt", L"tokInner"}, {L"empty.bin", L"tokEmpty"}};
   const std::wstring runs = fs::path(testFolder_).parent_path().wstring();
   DeleteFileW((runs + L"\\x.exe").c_str());

@@ -133,8 +133,8 @@ TEST_F(IdleReleaseTest, StatesChangeOnOtherThreadsDuringSweeps) {
   // Entries set idle at kNow age past 16 s during the sweeps; whatever was taken out was
   // released once and only once.
   EXPECT_EQ(static_cast<size_t>(taken) + list.Count(), entries.size());
-  const auto releasedByList = std::count_if(entries.begin(), entries.end(),
-                                            [](CountedEntry* entry) { return entry->RefCount() == 1; });
+  const auto releasedByList =
+      std::count_if(entries.begin(), entries.end(), [](CountedEntry* entry) { return entry->RefCount() == 1; });
   EXPECT_EQ(releasedByList, taken);
 }
 

@@ -64,10 +64,14 @@ TEST_F(MainWindowTest, TheFormIsABorderlessWindowOfExactlyTheArtsSize) {
 TEST_F(MainWindowTest, EightControlsSitWhereTheArtLeavesThemRoom) {
   Create();
   const ControlExpectation expected[] = {
-      {kCloseButton, {579, 0, 624, 29}, L"Button"},      {kMinimizeButton, {531, 0, 576, 29}, L"Button"},
-      {kFileList, {12, 30, 612, 288}, L"SysListView32"}, {kBrowseButton, {532, 296, 612, 328}, L"Button"},
-      {kStartButton, {532, 336, 612, 368}, L"Button"},   {kSaveFolderBox, {12, 300, 524, 324}, L"Edit"},
-      {kProgressBar, {12, 340, 524, 364}, L"msctls_progress32"}, {kPictureBox, {0, 0, 624, 375}, L"KelContainer"},
+      {kCloseButton, {579, 0, 624, 29}, L"Button"},
+      {kMinimizeButton, {531, 0, 576, 29}, L"Button"},
+      {kFileList, {12, 30, 612, 288}, L"SysListView32"},
+      {kBrowseButton, {532, 296, 612, 328}, L"Button"},
+      {kStartButton, {532, 336, 612, 368}, L"Button"},
+      {kSaveFolderBox, {12, 300, 524, 324}, L"Edit"},
+      {kProgressBar, {12, 340, 524, 364}, L"msctls_progress32"},
+      {kPictureBox, {0, 0, 624, 375}, L"KelContainer"},
   };
   for (const ControlExpectation& control : expected) {
     HWND child = GetDlgItem(form_, control.id);
@@ -257,7 +261,7 @@ TEST_F(MainWindowTest, ACaptionMatchingNeitherTextDoesNothing) {
     window_->startButton.SetText(caption);
     Click(*window_, window_->startButton);
     EXPECT_EQ(window_->fileList.GetRowCount(), 1) << caption;  // a run would have cleared it
-    EXPECT_TRUE(window_->exitCodes.empty()) << caption;       // an install would have ended
+    EXPECT_TRUE(window_->exitCodes.empty()) << caption;        // an install would have ended
     EXPECT_TRUE(window_->boxes.empty()) << caption;
     EXPECT_TRUE(window_->startButton.IsEnabled()) << caption;
   }
@@ -364,7 +368,7 @@ TEST_F(MainWindowTest, AnInstallerThatAsksForRightsIsStartedThroughTheElevationP
 TEST_F(MainWindowTest, AnInstallerThatCannotStartIsToldAndTheWindowStaysInstallable) {
   struct Case {
     const wchar_t* what;
-    DWORD createError;  // 0: the real start of a missing file
+    DWORD createError;    // 0: the real start of a missing file
     DWORD elevatedError;  // 0: no stand-in for the shell's start
   };
   const Case cases[] = {
@@ -409,8 +413,8 @@ namespace {
 TEST(TaskbarTest, TheTaskbarListTheWindowUsesIsThere) {
   ComInit com(COINIT_APARTMENTTHREADED);
   ComPtr<ITaskbarList3> taskbar;
-  const HRESULT made = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                        taskbar.VoidAddress());
+  const HRESULT made =
+      CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, taskbar.VoidAddress());
   ASSERT_TRUE(SUCCEEDED(made)) << std::hex << made;
   EXPECT_TRUE(SUCCEEDED(taskbar->HrInit()));
 }

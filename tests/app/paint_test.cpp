@@ -81,9 +81,10 @@ TEST_F(PaintTest, EveryRowWithTextsShowsThemOnScreen) {
   ShowWindow(window_->GetHwnd(), SW_SHOWNA);
   UpdateWindow(window_->GetHwnd());
   Click(*window_, window_->startButton);
-  std::printf("figures: %zu samples; at most %d rows with texts, of them with text pixels on screen %d, "
-              "through PrintWindow %d\n",
-              watch_->samples.size(), best, onScreen, printed);
+  std::printf(
+      "figures: %zu samples; at most %d rows with texts, of them with text pixels on screen %d, "
+      "through PrintWindow %d\n",
+      watch_->samples.size(), best, onScreen, printed);
   ASSERT_GT(best, 1) << "the run ended before rows had texts";
   // The list's own painting is taken a moment later, when a row more may have its texts.
   EXPECT_GE(printed, best);

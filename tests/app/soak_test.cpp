@@ -35,11 +35,11 @@ constexpr SIZE_T kWorkingSetSlack = 4u << 20;
 // The platform's own figures (handle count, private usage) where it keeps them, and the same
 // quantities counted directly: Wine reports 0 for the first two.
 struct Usage {
-  DWORD handles = 0;         // GetProcessHandleCount
-  size_t tableHandles = 0;   // entries of this process in the system's handle list
+  DWORD handles = 0;        // GetProcessHandleCount
+  size_t tableHandles = 0;  // entries of this process in the system's handle list
   DWORD threads = 0;
-  SIZE_T privateUsage = 0;   // PrivateUsage
-  SIZE_T privateBytes = 0;   // committed private pages of the address space
+  SIZE_T privateUsage = 0;  // PrivateUsage
+  SIZE_T privateBytes = 0;  // committed private pages of the address space
   SIZE_T workingSet = 0;
 };
 

@@ -274,8 +274,8 @@ TEST(EventBinding, DetachDeliversMessagesSentByTheHandlerItWaitsFor) {
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"BmDetachSendTest";
   RegisterClassW(&windowClass);
-  UniqueWindow window(CreateWindowExW(0, L"BmDetachSendTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE,
-                                      nullptr, GetModuleHandleW(nullptr), nullptr));
+  UniqueWindow window(CreateWindowExW(0, L"BmDetachSendTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr));
   ASSERT_TRUE(window);
   std::atomic<int> delivered{0};
   SetWindowLongPtrW(window.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&delivered));

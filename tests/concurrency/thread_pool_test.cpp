@@ -29,7 +29,8 @@ class TaskParams : public CKelObject {
   static inline std::atomic<int> copies{0};
 };
 
-using TaskBody = std::function<int32_t(CKelObject* sender, int32_t extra, int32_t kind, int64_t value1, int64_t value2)>;
+using TaskBody =
+    std::function<int32_t(CKelObject* sender, int32_t extra, int32_t kind, int64_t value1, int64_t value2)>;
 using ObjectTaskBody =
     std::function<int32_t(CKelObject* sender, int32_t extra, int32_t kind, CKelObject* object, int64_t value2)>;
 

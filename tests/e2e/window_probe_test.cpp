@@ -54,8 +54,8 @@ class WindowProbeTest : public ::testing::Test {
     edit_ = Child(main_, L"Edit", L"", 0);
     start_ = Child(main_, L"Button", L"开始下载", BS_OWNERDRAW);
     // A container holding its own button: controls may sit at any depth.
-    HWND inner = CreateWindowExW(0, kClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 40, main_, nullptr,
-                                 wc.hInstance, nullptr);
+    HWND inner =
+        CreateWindowExW(0, kClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 40, main_, nullptr, wc.hInstance, nullptr);
     close_ = Child(inner, L"Button", L"×", BS_OWNERDRAW);
     list_ = Child(main_, WC_LISTVIEWW, L"", LVS_REPORT);
     bar_ = Child(main_, PROGRESS_CLASSW, L"", 0);

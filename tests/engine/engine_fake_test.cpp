@@ -65,10 +65,10 @@ class FakeEngineTest : public ::testing::Test {
 TEST_F(FakeEngineTest, AddWithoutReadyEngineSendsNothing) {
   rg_n1666 engine;
   ScratchFolder folder(L"notready");
-  EXPECT_EQ(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
-                          CWString(), 0)
-                .ToStdString(),
-            kEngineNotReadyText);
+  EXPECT_EQ(
+      engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0)
+          .ToStdString(),
+      kEngineNotReadyText);
   TaskTexts texts;
   EXPECT_EQ(engine.TellStatus(CWString(L"2089b05ecca3d800"), texts).ToStdString(), kEngineNotReadyText);
   EXPECT_TRUE(FakeLog().empty());
@@ -111,11 +111,13 @@ TEST_F(FakeEngineTest, AnAddressThatIsNotHttpSendsNothingAndReportsTheRow) {
   EventRecorder events;
   events.Listen(engine);
   ScratchFolder folder(L"ftp");
-  EXPECT_TRUE(engine.AddUri(CWString(L"ftp://host/a.rar"), CWString(folder.Path()), CWString(L"a.rar"), CWString(),
-                            CWString(), CWString(), 7)
+  EXPECT_TRUE(engine
+                  .AddUri(CWString(L"ftp://host/a.rar"), CWString(folder.Path()), CWString(L"a.rar"), CWString(),
+                          CWString(), CWString(), 7)
                   .IsEmpty());
-  EXPECT_EQ(engine.AddUri(CWString(L"HTTPS://host/b.rar"), CWString(folder.Path()), CWString(L"b.rar"), CWString(),
-                          CWString(), CWString(), 8)
+  EXPECT_EQ(engine
+                .AddUri(CWString(L"HTTPS://host/b.rar"), CWString(folder.Path()), CWString(L"b.rar"), CWString(),
+                        CWString(), CWString(), 8)
                 .ToStdString(),
             L"2089b05ecca3d800");
   const auto log = FakeLog();
@@ -151,14 +153,18 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
   if (c.control) WriteBytes(path + L".aria2", "control");
   if (c.backup) WriteBytes(path + L".bak", "original");
 
-  ASSERT_FALSE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"game.rar"), CWString(), CWString(),
-                             CWString(), 2)
-                   .IsEmpty());
+  ASSERT_FALSE(
+      engine
+          .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"game.rar"), CWString(), CWString(), CWString(), 2)
+          .IsEmpty());
   EXPECT_EQ(engine.lastAddFoundControlFile.load(), c.control ? 1 : 0);
   EXPECT_FALSE(Exists(path));
   EXPECT_FALSE(Exists(path + L".aria2"));
   // An interrupted run (file, control file and backup) keeps the backup from before it.
-  const std::string before = c.file && c.control && c.backup ? "original" : c.file ? "old" : c.backup ? "original" : "<missing>";
+  const std::string before = c.file && c.control && c.backup ? "original"
+                             : c.file                        ? "old"
+                             : c.backup                      ? "original"
+                                                             : "<missing>";
   EXPECT_EQ(ReadBytes(path + L".bak"), before);
 
   WriteBytes(path, "new");  // what the engine writes
@@ -177,19 +183,18 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, BackupTable,
-    ::testing::Values(BackupCase{"NothingCompletes", false, false, false, true},
-                      BackupCase{"NothingFails", false, false, false, false},
-                      BackupCase{"FileCompletes", true, false, false, true},
-                      BackupCase{"FileFails", true, false, false, false},
-                      BackupCase{"FileAndOlderBackupCompletes", true, false, true, true},
-                      BackupCase{"FileAndOlderBackupFails", true, false, true, false},
-                      BackupCase{"FileAndControlCompletes", true, true, false, true},
-                      BackupCase{"FileAndControlFails", true, true, false, false},
-                      BackupCase{"InterruptedRunCompletes", true, true, true, true},
-                      BackupCase{"InterruptedRunFails", true, true, true, false}),
-    [](const ::testing::TestParamInfo<BackupCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, BackupTable,
+                         ::testing::Values(BackupCase{"NothingCompletes", false, false, false, true},
+                                           BackupCase{"NothingFails", false, false, false, false},
+                                           BackupCase{"FileCompletes", true, false, false, true},
+                                           BackupCase{"FileFails", true, false, false, false},
+                                           BackupCase{"FileAndOlderBackupCompletes", true, false, true, true},
+                                           BackupCase{"FileAndOlderBackupFails", true, false, true, false},
+                                           BackupCase{"FileAndControlCompletes", true, true, false, true},
+                                           BackupCase{"FileAndControlFails", true, true, false, false},
+                                           BackupCase{"InterruptedRunCompletes", true, true, true, true},
+                                           BackupCase{"InterruptedRunFails", true, true, true, false}),
+                         [](const ::testing::TestParamInfo<BackupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FakeEngineTest, ARefusedAddPutsTheOldFileBack) {
   Script(R"({"refuse":["aria2.addUri"]})");
@@ -197,9 +202,9 @@ TEST_F(FakeEngineTest, ARefusedAddPutsTheOldFileBack) {
   UseFakeEngine(engine);
   ScratchFolder folder(L"refused");
   WriteBytes(folder / L"a.rar", "old");
-  EXPECT_TRUE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
-                            CWString(), 0)
-                  .IsEmpty());
+  EXPECT_TRUE(
+      engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0)
+          .IsEmpty());
   EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
   EXPECT_FALSE(Exists(folder / L"a.rar.bak"));
   EXPECT_EQ(engine.PendingCount(), 0);
@@ -217,9 +222,10 @@ TEST_F(FakeEngineTest, AFileThatCannotBeMovedAsideIsNotHandedToTheEngine) {
   {
     UniqueHandle open(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(open);
-    EXPECT_TRUE(engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(),
-                              CWString(), 3)
-                    .IsEmpty());
+    EXPECT_TRUE(
+        engine
+            .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 3)
+            .IsEmpty());
   }
   EXPECT_EQ(CountMethod(FakeLog(), "aria2.addUri"), 0u);
   EXPECT_EQ(ReadBytes(path), "old");
@@ -254,12 +260,14 @@ TEST_F(FakeEngineTest, TheNewerTaskIsFinishedFirstWhileTheOlderIsStillPolled) {
   events.Listen(engine);
   ScratchFolder folder(L"newer");
   Script(std::string(R"({"steps_by_out":{"new.rar":)") + kComplete + R"(},"steps":[{"status":"active"}]})");
-  const std::wstring older = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"old.rar"), CWString(),
-                                           CWString(), CWString(), 0)
-                                 .ToStdString();
-  const std::wstring newer = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"new.rar"), CWString(),
-                                           CWString(), CWString(), 1)
-                                 .ToStdString();
+  const std::wstring older =
+      engine
+          .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"old.rar"), CWString(), CWString(), CWString(), 0)
+          .ToStdString();
+  const std::wstring newer =
+      engine
+          .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"new.rar"), CWString(), CWString(), CWString(), 1)
+          .ToStdString();
   ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kFinished) == 1; }));
   EXPECT_EQ(engine.PendingCount(), 1);
   // The older task is still asked for after the newer one ended.
@@ -347,12 +355,14 @@ TEST_F(FakeEngineTest, AFailedQueryDoesNotLendItsTextsToAnotherTask) {
   ScratchFolder folder(L"badquery");
   Script(std::string(R"({"steps_by_out":{"bad.rar":[{"raw":"<html>502 Bad Gateway</html>"}]},"steps":)") + kActive +
          "}");
-  const std::wstring good = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"good.rar"), CWString(),
-                                          CWString(), CWString(), 0)
-                                .ToStdString();
-  const std::wstring bad = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"bad.rar"), CWString(),
-                                         CWString(), CWString(), 1)
-                               .ToStdString();
+  const std::wstring good =
+      engine
+          .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"good.rar"), CWString(), CWString(), CWString(), 0)
+          .ToStdString();
+  const std::wstring bad =
+      engine
+          .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"bad.rar"), CWString(), CWString(), CWString(), 1)
+          .ToStdString();
   ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kStatus) >= 8; }));
   for (const EventRecord& e : events.Events()) {
     if (e.taskId == bad) {
@@ -542,8 +552,7 @@ TEST_F(FakeEngineTest, ARunWithAFailedFileFails) {
   rg_n1434 manager;
   UseFakeEngine(manager.engine);
   ScratchFolder scratch(L"onefails");
-  Script(std::string(R"({"steps_by_out":{"b.rar":[{"status":"error","errorCode":"3"}]},"steps":)") + kComplete +
-         "}");
+  Script(std::string(R"({"steps_by_out":{"b.rar":[{"status":"error","errorCode":"3"}]},"steps":)") + kComplete + "}");
   for (const wchar_t* name : {L"a.rar", L"b.rar", L"c.rar"}) {
     manager.fileNames.Add(name);
     manager.fileUrls.Add(kUrl);
@@ -671,8 +680,8 @@ TEST_F(FakeEngineTest, ARunEndsAndFailsWhenTheEngineProcessIsGone) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
   std::wstring commandLine = L"\"" + ProgramFolder() + L"..\\fake_engine\\aria2c.exe\"";
-  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &created));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created));
   UniqueHandle process(created.hProcess);
   UniqueHandle thread(created.hThread);
   manager.engine.WatchEngineProcess(created.dwProcessId);

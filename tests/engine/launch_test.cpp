@@ -72,9 +72,9 @@ std::wstring ExpectedCommandLine(const std::wstring& dir, int rpc, int listen, i
          L"aria2.session\" --input-file=\"" + dir + L"aria2.session\" --rpc-listen-port=" + std::to_wstring(rpc) +
          L" --listen-port=" + std::to_wstring(listen) + L" --dht-listen-port=" + std::to_wstring(dht) +
          L" --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=" + secret +
-         L" --enable-dht=true --enable-dht6=true --dht-file-path=\"" +
-         dhtDir + L"dht.dat\" --dht-file-path6=\"" + dhtDir + L"dht6.dat\" --bt-external-ip=" + address +
-         L" --stop-with-process=" + std::to_wstring(GetCurrentProcessId());
+         L" --enable-dht=true --enable-dht6=true --dht-file-path=\"" + dhtDir + L"dht.dat\" --dht-file-path6=\"" +
+         dhtDir + L"dht6.dat\" --bt-external-ip=" + address + L" --stop-with-process=" +
+         std::to_wstring(GetCurrentProcessId());
 }
 
 class LaunchTest : public ::testing::Test {
@@ -203,8 +203,8 @@ UniqueHandle StartStandIn(std::wstring program) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
   std::wstring commandLine = L"\"" + program + L"\"";
-  EXPECT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &created))
+  EXPECT_TRUE(
+      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
       << GetLastError();
   UniqueHandle thread(created.hThread);
   return UniqueHandle(created.hProcess);

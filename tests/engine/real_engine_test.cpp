@@ -19,8 +19,7 @@ namespace engine_test {
 namespace {
 
 std::wstring StreamUrl(const std::string& token) {
-  return L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/space/api/box/stream/download/all/" +
-         Wide(token);
+  return L"http://127.0.0.1:" + std::to_wstring(EmulatorPort()) + L"/space/api/box/stream/download/all/" + Wide(token);
 }
 
 // What the emulator serves for token, fetched directly.
@@ -97,11 +96,12 @@ TEST_F(RealEngineTest, StartEndsALeftoverAppliesTheSettingsAndShutdownEndsTheEng
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION created = {};
-  std::wstring leftoverLine = L"\"" + ProgramFolder() + L"aria2c.exe\" --enable-rpc=true --rpc-listen-port=7100 "
+  std::wstring leftoverLine = L"\"" + ProgramFolder() +
+                              L"aria2c.exe\" --enable-rpc=true --rpc-listen-port=7100 "
                               L"--listen-port=7101 --dht-listen-port=7102 --quiet=true --stop-with-process=" +
                               std::to_wstring(GetCurrentProcessId());
-  ASSERT_TRUE(CreateProcessW(nullptr, leftoverLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &created));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, leftoverLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created));
   UniqueHandle leftover(created.hProcess);
   UniqueHandle leftoverThread(created.hThread);
 
@@ -145,7 +145,8 @@ TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
   engine.RunLaunch(settings);
   EXPECT_EQ(engine.ready.load(), 1);
   EXPECT_EQ(engine.RpcPort().ToStdString(), L"7023");
-  EXPECT_FALSE(ReadResult(engine.PostRpc(MakeGetVersionRequest(engine.RpcSecret()), 5000), L"/result/version").IsEmpty());
+  EXPECT_FALSE(
+      ReadResult(engine.PostRpc(MakeGetVersionRequest(engine.RpcSecret()), 5000), L"/result/version").IsEmpty());
   closesocket(taken);
   WSACleanup();
 }
@@ -153,11 +154,10 @@ TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
 // A getVersion signed with secret, straight to the port: whether it was answered with a version.
 bool AnswersVersion(int port, const std::wstring& secret) {
   int status = 0;
-  const std::string reply =
-      Http(L"http://127.0.0.1:" + std::to_wstring(port) + L"/jsonrpc",
-           "{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:" +
-               std::string(secret.begin(), secret.end()) + "\"],\"id\":1}",
-           &status);
+  const std::string reply = Http(L"http://127.0.0.1:" + std::to_wstring(port) + L"/jsonrpc",
+                                 "{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:" +
+                                     std::string(secret.begin(), secret.end()) + "\"],\"id\":1}",
+                                 &status);
   return status == 200 && reply.find("\"version\"") != std::string::npos;
 }
 

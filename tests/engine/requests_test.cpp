@@ -27,26 +27,29 @@ TEST(Requests, TellStatusForSixteenHexDigits) {
   const std::wstring deep(24, L' ');
   const std::wstring expected =
       L"{" + nl + tab + L"\"jsonrpc\": \"2.0\"," + nl + tab + L"\"method\": \"aria2.tellStatus\"," + nl + tab +
-      L"\"id\": 1," + nl + tab + L"\"params\": [" + nl + tab + tab + L"\"token:" + std::wstring(kSecret) + L"\"," + nl + tab + tab + L"\"" + id +
-      L"\", [" + nl + tab + tab + tab + L"\"gid\"," + nl + tab + tab + tab + L"\"status\"," + nl + tab + tab + tab +
-      L"\"errorCode\"," + nl + tab + tab + tab + L"\"totalLength\"," + nl + tab + tab + tab +
-      L"\"completedLength\"," + nl + tab + tab + tab + L"\"connections\"," + nl + tab + tab + tab +
-      L"\"numSeeders\"," + nl + tab + tab + tab + L"\"downloadSpeed\"," + nl + tab + tab + tab +
-      L"\"uploadSpeed\"," + nl + deep + L"\"followedBy\"," + nl + deep + L"\"dir\"," + nl + deep + L"\"files\"," +
-      nl + deep + L"\"bittorrent\"" + nl + tab + tab + L"]" + nl + tab + L"]" + nl + L"}";
+      L"\"id\": 1," + nl + tab + L"\"params\": [" + nl + tab + tab + L"\"token:" + std::wstring(kSecret) + L"\"," + nl +
+      tab + tab + L"\"" + id + L"\", [" + nl + tab + tab + tab + L"\"gid\"," + nl + tab + tab + tab + L"\"status\"," +
+      nl + tab + tab + tab + L"\"errorCode\"," + nl + tab + tab + tab + L"\"totalLength\"," + nl + tab + tab + tab +
+      L"\"completedLength\"," + nl + tab + tab + tab + L"\"connections\"," + nl + tab + tab + tab + L"\"numSeeders\"," +
+      nl + tab + tab + tab + L"\"downloadSpeed\"," + nl + tab + tab + tab + L"\"uploadSpeed\"," + nl + deep +
+      L"\"followedBy\"," + nl + deep + L"\"dir\"," + nl + deep + L"\"files\"," + nl + deep + L"\"bittorrent\"" + nl +
+      tab + tab + L"]" + nl + tab + L"]" + nl + L"}";
   EXPECT_EQ(Std(MakeTellStatusRequest(kSecret, id.c_str())), expected);
 }
 
 TEST(Requests, EveryLineEndIsCrLf) {
-  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));
+  const std::wstring text =
+      Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));
   EXPECT_EQ(Count(text, L"\n"), Count(text, L"\r\n"));
   EXPECT_EQ(Count(text, L"\r\n"), 15u);
 }
 
 TEST(Requests, AddUriFillsEveryPlaceholderInPlace) {
-  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"https://drive.example/x?a=1&b=2", L"D:\\/Games\\/Fold", L"a.rar",
-                                                  L"http://ref/", L"cookie:s=1; t=2", L"Agent/1"));
-  EXPECT_NE(text.find(L"\"params\": [\"token:" + std::wstring(kSecret) + L"\", [\"https://drive.example/x?a=1&b=2\"], {\r\n"), std::wstring::npos);
+  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"https://drive.example/x?a=1&b=2", L"D:\\/Games\\/Fold",
+                                                  L"a.rar", L"http://ref/", L"cookie:s=1; t=2", L"Agent/1"));
+  EXPECT_NE(
+      text.find(L"\"params\": [\"token:" + std::wstring(kSecret) + L"\", [\"https://drive.example/x?a=1&b=2\"], {\r\n"),
+      std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"dir\": \"D:\\/Games\\/Fold\",\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"out\":\"a.rar\",\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"\t\t\"referer\": \"http://ref/\",\r\n"), std::wstring::npos);
@@ -60,14 +63,15 @@ TEST(Requests, AddUriFillsEveryPlaceholderInPlace) {
 
 TEST(Requests, ValuesAreNotScannedForLaterPlaceholders) {
   // A name holding the words of later placeholders stays as it is.
-  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"下载线程用户代理.txt", L"", L"H", L"U"));
+  const std::wstring text =
+      Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"下载线程用户代理.txt", L"", L"H", L"U"));
   EXPECT_NE(text.find(L"\"out\":\"下载线程用户代理.txt\""), std::wstring::npos);
   EXPECT_NE(text.find(L"\"split\": \"32\""), std::wstring::npos);
 }
 
 TEST(Requests, ValuesCannotBreakOutOfTheirString) {
-  const std::wstring text =
-      Std(MakeAddUriRequest(kSecret, L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows", L"", L"line1\r\nline2", L""));
+  const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows",
+                                                  L"", L"line1\r\nline2", L""));
   EXPECT_NE(text.find(L"\"out\":\"a\\\", \\\"dir\\\": \\\"C:\\\\\\\\Windows\""), std::wstring::npos);
   EXPECT_NE(text.find(L"[\"http://h/\\\"x\"]"), std::wstring::npos);
   EXPECT_NE(text.find(L"\"header\": \"line1\\r\\nline2\""), std::wstring::npos);
@@ -77,8 +81,10 @@ TEST(Requests, MaxConcurrentAndFixedTexts) {
   const std::wstring token = L"\"token:" + std::wstring(kSecret) + L"\"";
   EXPECT_EQ(Std(MakeMaxConcurrentRequest(kSecret, L"99")),
             L"{\r\n    \"jsonrpc\":\"2.0\",\r\n    \"method\":\"aria2.changeGlobalOption\",\r\n    \"id\":1,\r\n"
-            L"    \"params\":[\r\n        " + token + L",\r\n        {\r\n"
-            L"            \"max-concurrent-downloads\":\"99\"\r\n        }\r\n    ]\r\n}");
+            L"    \"params\":[\r\n        " +
+                token +
+                L",\r\n        {\r\n"
+                L"            \"max-concurrent-downloads\":\"99\"\r\n        }\r\n    ]\r\n}");
   EXPECT_EQ(Std(MakeGetVersionRequest(kSecret)),
             L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[" + token + L"],\"id\":1}");
   EXPECT_EQ(Std(MakeShutdownRequest(kSecret)),
@@ -177,12 +183,12 @@ TEST(SavePaths, ClashWhenTwoFilesMeetOnOnePath) {
       {{L"Brinemarch.part1.exe", L"Brinemarch.part2.rar", L"extra.zip"}, false},
       {{L"Brinemarch.part2.rar", L"brinemarch.PART2.rar"}, true},  // letters as the file system compares them
       {{L"a.rar", L"b.rar", L"a.rar"}, true},
-      {{L"x.rar:", L"x.rar_"}, true},                // the same after the clean-up
-      {{L"", L"test.rar"}, true},                    // an empty name is saved as test.rar
-      {{L"sub/a.rar", L"SUB\\b.rar"}, false},        // one folder, two files
-      {{L"sub", L"sub\\a.rar"}, true},               // a file where a folder is needed
+      {{L"x.rar:", L"x.rar_"}, true},          // the same after the clean-up
+      {{L"", L"test.rar"}, true},              // an empty name is saved as test.rar
+      {{L"sub/a.rar", L"SUB\\b.rar"}, false},  // one folder, two files
+      {{L"sub", L"sub\\a.rar"}, true},         // a file where a folder is needed
       {{L"Ä.rar", L"ä.rar"}, true},
-      {{L"a-b.rar", L"a\\b.rar", L"a"}, true},       // the folder sorts apart from its file
+      {{L"a-b.rar", L"a\\b.rar", L"a"}, true},  // the folder sorts apart from its file
       {{}, false},
   };
   for (const Case& c : cases) {
@@ -207,9 +213,7 @@ TEST(PublicAddress, MissingMarkersOrOtherValuesGiveNothing) {
   EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<html>no address here</html>"))), L"");
   EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"203.0.113.7"))), L"");
   // The value goes onto the engine's command line: nothing but an address passes.
-  EXPECT_EQ(Std(PublicAddressFromPage(
-                CWString(L"<span data-ip=\"1.2.3.4 --on-download-complete=C:\\x.exe\">"))),
-            L"");
+  EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"1.2.3.4 --on-download-complete=C:\\x.exe\">"))), L"");
   EXPECT_EQ(Std(PublicAddressFromPage(CWString(L"<span data-ip=\"\">"))), L"");
 }
 

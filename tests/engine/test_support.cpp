@@ -53,10 +53,10 @@ std::string Http(const std::wstring& url, const std::string& body, int* status, 
   rg_WangYeFangWenXiangYingLei_n response;
   CWString cookies;
   CWString headers;
-  const CKelMem bytes = client.SendRequest(CWString(url), body.empty() ? http_method::kGet : http_method::kPost,
-                                           CWString(Wide(body)), CKelMem(), CWString(extraHeaders), CWString(), 0,
-                                           cookies, headers, CWString(), CWString(), CWString(), 120000, 1,
-                                           NoAcceptEncoding(), response);
+  const CKelMem bytes =
+      client.SendRequest(CWString(url), body.empty() ? http_method::kGet : http_method::kPost, CWString(Wide(body)),
+                         CKelMem(), CWString(extraHeaders), CWString(), 0, cookies, headers, CWString(), CWString(),
+                         CWString(), 120000, 1, NoAcceptEncoding(), response);
   if (status) *status = response.statusCode;
   return std::string(reinterpret_cast<const char*>(bytes.Data()), static_cast<size_t>(bytes.Size()));
 }
@@ -144,7 +144,8 @@ void RemoveTree(const std::wstring& folder) {
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -208,8 +209,8 @@ void EventRecorder::OnStatus(const CWString& taskId, const CWString& filePath, c
 }
 
 void EventRecorder::OnFinished(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
-                               const CWString& completedText, const CWString& percentText,
-                               const CWString& statusText, const CWString& failureText, int32_t row) {
+                               const CWString& completedText, const CWString& percentText, const CWString& statusText,
+                               const CWString& failureText, int32_t row) {
   std::lock_guard<std::mutex> guard(lock_);
   records_.push_back({EventRecord::kFinished, taskId.ToStdString(), filePath.ToStdString(), sizeText.ToStdString(),
                       completedText.ToStdString(), L"", percentText.ToStdString(), statusText.ToStdString(), L"",

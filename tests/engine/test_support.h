@@ -105,9 +105,9 @@ class EventRecorder {
   void OnFinished(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
                   const CWString& completedText, const CWString& percentText, const CWString& statusText,
                   const CWString& failureText, int32_t row);
-  void OnRow(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
-             const CWString& completedText, const CWString& speedText, const CWString& percentText,
-             const CWString& statusText, const CWString& remainingText, const CWString& failureText, int32_t row);
+  void OnRow(const CWString& taskId, const CWString& filePath, const CWString& sizeText, const CWString& completedText,
+             const CWString& speedText, const CWString& percentText, const CWString& statusText,
+             const CWString& remainingText, const CWString& failureText, int32_t row);
 
  private:
   mutable std::mutex lock_;

@@ -20,7 +20,9 @@ struct Handle {
   explicit Handle(HANDLE v = nullptr) : h(v) {}
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
-  ~Handle() { if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h); }
+  ~Handle() {
+    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
 };
 
 TEST(Platform, ChineseCodePages) {
@@ -51,8 +53,8 @@ TEST(Platform, ChineseFileNameRoundTrip) {
 }
 
 TEST(Platform, WindowCanBeCreated) {
-  HWND w = CreateWindowExW(0, L"STATIC", L"BrinemarchOL下载器", WS_POPUP | WS_VISIBLE, 10, 10, 200, 100,
-                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND w = CreateWindowExW(0, L"STATIC", L"BrinemarchOL下载器", WS_POPUP | WS_VISIBLE, 10, 10, 200, 100, nullptr,
+                           nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(w, nullptr) << GetLastError();
   wchar_t title[64] = {};
   GetWindowTextW(w, title, 64);
@@ -78,7 +80,8 @@ TEST(Platform, EngineBesideProgramAnswersVersion) {
   si.hStdError = wr;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = L"\"" + engine + L"\" --version";
-  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
   Handle process(pi.hProcess), thread(pi.hThread);
   CloseHandle(write.h);
   write.h = nullptr;

@@ -17,9 +17,7 @@ YyMutDocPtr Document(const char* text) {
   return document;
 }
 
-yyjson_mut_val* At(yyjson_mut_doc* document, const char* pointer) {
-  return yyjson_mut_doc_ptr_get(document, pointer);
-}
+yyjson_mut_val* At(yyjson_mut_doc* document, const char* pointer) { return yyjson_mut_doc_ptr_get(document, pointer); }
 
 TEST(JsonBuilder, WritesCompactJson) {
   YyMutDocPtr document = Document("{ \"a\" : \"say \\\"hi\\\"\" , \"b\" : [ 1 , 2.5 , null , true ] , \"c\" : { } }");

@@ -75,9 +75,20 @@ TEST(JsonReader, NumbersAsText) {
   rg_JSONDuiXiangLei_n json = Parsed(
       L"[1e-7,-1e-7,0.000001,0.0000011,765.25,1e20,-0.5,18446744073709551615,-9223372036854775808,"
       L"0.1,123456789012345678,3.0,-0,1.5e300]");
-  const wchar_t* expected[] = {L"0",    L"0",     L"0",      L"1.1E-06",  L"765.25",
-                               L"1E+20", L"-0.5", L"18446744073709551615", L"-9223372036854775808",
-                               L"0.1",  L"123456789012345678", L"3", L"0", L"1.5E+300"};
+  const wchar_t* expected[] = {L"0",
+                               L"0",
+                               L"0",
+                               L"1.1E-06",
+                               L"765.25",
+                               L"1E+20",
+                               L"-0.5",
+                               L"18446744073709551615",
+                               L"-9223372036854775808",
+                               L"0.1",
+                               L"123456789012345678",
+                               L"3",
+                               L"0",
+                               L"1.5E+300"};
   for (int i = 0; i < 14; ++i) {
     EXPECT_EQ(json.GetText(L"/" + std::to_wstring(i)), expected[i]) << i;
   }
@@ -152,8 +163,9 @@ TEST(JsonReader, ParsesBodyBytes) {
 
 TEST(JsonReader, HostileAnswersFail) {
   rg_JSONDuiXiangLei_n json;
-  const wchar_t* broken[] = {L" ", L"{", L"{\"a\":1,}", L"[1 2]", L"{\"a\":1}}", L"/*c*/{}", L"{\"a\":Infinity}",
-                             L"\"\x01\"", L"{\"a\"}", L"tru", L"-", L"1.", L"[\"\\x\"]", L"[\"\\ud800\"]"};
+  const wchar_t* broken[] = {
+      L" ",        L"{",       L"{\"a\":1,}", L"[1 2]", L"{\"a\":1}}", L"/*c*/{}",   L"{\"a\":Infinity}",
+      L"\"\x01\"", L"{\"a\"}", L"tru",        L"-",     L"1.",         L"[\"\\x\"]", L"[\"\\ud800\"]"};
   for (const wchar_t* text : broken) {
     ASSERT_TRUE(json.Parse(kListing));
     EXPECT_FALSE(json.Parse(text)) << Narrow(CWString(text));
@@ -244,7 +256,8 @@ TEST(JsonReader, ManyLargeObjects) {
   std::wstring text = L"[";
   for (int o = 0; o < 100; ++o) {
     text += o ? L",{" : L"{";
-    for (int i = 0; i < 70; ++i) text += (i ? L",\"k" : L"\"k") + std::to_wstring(i) + L"\":" + std::to_wstring(o * 1000 + i);
+    for (int i = 0; i < 70; ++i)
+      text += (i ? L",\"k" : L"\"k") + std::to_wstring(i) + L"\":" + std::to_wstring(o * 1000 + i);
     text += L"}";
   }
   text += L"]";
@@ -266,7 +279,8 @@ TEST(JsonReader, ListingLoopOverManyNodes) {
     ids += (i ? L",\"" : L"\"") + id + L"\"";
     nodes += (i ? L",\"" : L"\"") + id + L"\":{\"name\":\"" + id + L".bin\",\"url\":\"u/" + id + L"\"}";
   }
-  const rg_JSONDuiXiangLei_n json = Parsed(L"{\"data\":{\"node_list\":[" + ids + L"],\"entities\":{\"nodes\":{" + nodes + L"}}}}");
+  const rg_JSONDuiXiangLei_n json =
+      Parsed(L"{\"data\":{\"node_list\":[" + ids + L"],\"entities\":{\"nodes\":{" + nodes + L"}}}}");
   EXPECT_EQ(json.GetCount(L"/data/node_list"), count);
   rg_JSONShuZuLei_n view;
   ASSERT_TRUE(json.GetArray(L"/data/node_list", view));

@@ -119,8 +119,20 @@ TEST(JsonTx, ZeroCharacterInsideAStringEndsTheText) {
 TEST(JsonTx, BrokenRepliesFailAndLeaveNoDocument) {
   rg_JSONLei_TX json = Parsed(kStatusReply);
   const wchar_t* broken[] = {
-      L"", L" ", L"{", L"{\"result\":", L"{\"result\":{\"status\":\"act", L"{\"a\":1} x", L"{\"a\":1,}",
-      L"[1,2", L"nul", L"{'a':1}", L"{\"a\":01}", L"// c\n{}", L"\"\x01\"", L"{\"a\":NaN}",
+      L"",
+      L" ",
+      L"{",
+      L"{\"result\":",
+      L"{\"result\":{\"status\":\"act",
+      L"{\"a\":1} x",
+      L"{\"a\":1,}",
+      L"[1,2",
+      L"nul",
+      L"{'a':1}",
+      L"{\"a\":01}",
+      L"// c\n{}",
+      L"\"\x01\"",
+      L"{\"a\":NaN}",
   };
   for (const wchar_t* text : broken) {
     ASSERT_TRUE(json.Parse(kStatusReply));

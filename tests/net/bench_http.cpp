@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
     rg_WangYeFangWenXiangYingLei_n response;
     LARGE_INTEGER begin, end;
     QueryPerformanceCounter(&begin);
-    rg_WangLaoFangWenLei_n::SendRequestShared(url, method, method == http_method::kPost ? request : CWString(), CKelMem(), CWString(), CWString(), -1,
-                                              cookies, headers, CWString(), CWString(), CWString(), 5000, 1,
-                                              NoAcceptEncoding(), response);
+    rg_WangLaoFangWenLei_n::SendRequestShared(url, method, method == http_method::kPost ? request : CWString(),
+                                              CKelMem(), CWString(), CWString(), -1, cookies, headers, CWString(),
+                                              CWString(), CWString(), 5000, 1, NoAcceptEncoding(), response);
     QueryPerformanceCounter(&end);
     if (response.statusCode != 200) ++failures;
     if (i >= 50) millis.push_back(1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) / frequency.QuadPart);

@@ -82,9 +82,12 @@ TEST_F(HttpExchange, HttpsInsideTheQueryCountsAsASchemeAndTheUrlDoesNotCrack) {
 }
 
 TEST_F(HttpExchange, MethodIndexesSelectTheVerbAndUnknownOnesMeanGet) {
-  const std::pair<int32_t, const char*> cases[] = {{http_method::kPost, "POST"},       {http_method::kPut, "PUT"},
-                                                   {http_method::kDelete, "DELETE"},   {http_method::kOptions, "OPTIONS"},
-                                                   {http_method::kPatch, "PATCH"},     {9, "GET"},
+  const std::pair<int32_t, const char*> cases[] = {{http_method::kPost, "POST"},
+                                                   {http_method::kPut, "PUT"},
+                                                   {http_method::kDelete, "DELETE"},
+                                                   {http_method::kOptions, "OPTIONS"},
+                                                   {http_method::kPatch, "PATCH"},
+                                                   {9, "GET"},
                                                    {-1, "GET"}};
   for (const auto& [method, verb] : cases) {
     RequestArgs args;

@@ -58,7 +58,11 @@ TEST(LazySession, FailedOpenIsNotKept) {
   EXPECT_EQ(lazy.Peek(), nullptr);
   HINTERNET session = lazy.Get(OpenTestSession);
   EXPECT_NE(session, nullptr);
-  EXPECT_EQ(lazy.Get([]() -> UniqueInternet { ADD_FAILURE() << "opened twice"; return {}; }), session);
+  EXPECT_EQ(lazy.Get([]() -> UniqueInternet {
+    ADD_FAILURE() << "opened twice";
+    return {};
+  }),
+            session);
 }
 
 // Both threads of the program (window and engine worker) post through the shared object.
@@ -77,9 +81,9 @@ TEST(SharedHttpObject, ServesTwoThreadsAtOnce) {
         CWString cookies, headers;
         rg_WangYeFangWenXiangYingLei_n response;
         CKelMem answer = rg_WangLaoFangWenLei_n::SendRequestShared(
-            ServerUrl(L"/echo"), http_method::kPost, CWString(), CKelMem(body.data(), static_cast<int64_t>(body.size())),
-            CWString(), CWString(), -1, cookies, headers, CWString(), CWString(), CWString(), 10000, 1,
-            NoAcceptEncoding(), response);
+            ServerUrl(L"/echo"), http_method::kPost, CWString(),
+            CKelMem(body.data(), static_cast<int64_t>(body.size())), CWString(), CWString(), -1, cookies, headers,
+            CWString(), CWString(), CWString(), 10000, 1, NoAcceptEncoding(), response);
         if (response.statusCode != 200 || ParseEcho(answer).body != body) mismatches.fetch_add(1);
       }
     });

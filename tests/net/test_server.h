@@ -27,9 +27,9 @@ struct EchoedRequest {
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
   std::string body;
 
-  int Count(const std::string& name) const;  // case-insensitive
+  int Count(const std::string& name) const;          // case-insensitive
   std::string Value(const std::string& name) const;  // the first one, "" when missing
-  int Position(const std::string& name) const;  // index of the first one, -1 when missing
+  int Position(const std::string& name) const;       // index of the first one, -1 when missing
 };
 EchoedRequest ParseEcho(const CKelMem& body);
 

@@ -83,8 +83,9 @@ TEST(ProxyInfo, CarriesTheAccessTypeAndTexts) {
 TEST(ValueClasses, DebugTextListsTheMemberLabels) {
   CWString text;
   Cracked(L"http://h.example/").DebugText(text, 0);
-  EXPECT_EQ(text, L"<网络URL组件信息类_> 总共 8 个成员:\r\n1.协议: \r\n2.协议类型: \r\n3.域名: \r\n4.端口: \r\n"
-                  L"5.用户名: \r\n6.密码: \r\n7.路径: \r\n8.附加信息: \r\n");
+  EXPECT_EQ(text,
+            L"<网络URL组件信息类_> 总共 8 个成员:\r\n1.协议: \r\n2.协议类型: \r\n3.域名: \r\n4.端口: \r\n"
+            L"5.用户名: \r\n6.密码: \r\n7.路径: \r\n8.附加信息: \r\n");
   rg_WangLaoDaiLiXinXiLei_n().DebugText(text, 0);
   EXPECT_EQ(text, L"<网络代理信息类_> 总共 3 个成员:\r\n1.访问类型: \r\n2.代理服务器: \r\n3.代理跳过列表: \r\n");
 }

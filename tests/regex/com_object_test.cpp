@@ -23,8 +23,8 @@ struct Member {
   const wchar_t* name;
   DISPID id;
 };
-const Member kMembers[] = {{L"Record", kRecord}, {L"Twice", kTwice}, {L"Rename", kRename},
-                           {L"Take", kTake},     {L"Answer", kAnswer}};
+const Member kMembers[] = {
+    {L"Record", kRecord}, {L"Twice", kTwice}, {L"Rename", kRename}, {L"Take", kTake}, {L"Answer", kAnswer}};
 
 // Type information for the members with by-reference parameters:
 //   Twice([in,out] long*), Rename([in,out] BSTR*), Take([in,out] VARIANT*), Answer() -> long,
@@ -298,8 +298,8 @@ TEST_F(ComBridge, LettersBecomeVariantTypes) {
   rg_ZhengShuLei boxed(-7);
   CKelComObject inner(&fake);
   int pointee = 0;
-  ASSERT_TRUE(object.Call(kMethodOrGet, L"Record", "bscnlMprFfBSCCCCS", -2, -300, 0xFFFE, 70000, 1LL << 40,
-                          int64_t{5}, &pointee, int64_t{-1}, 1.5f, 2.25, true, text, variant, boxed, inner,
+  ASSERT_TRUE(object.Call(kMethodOrGet, L"Record", "bscnlMprFfBSCCCCS", -2, -300, 0xFFFE, 70000, 1LL << 40, int64_t{5},
+                          &pointee, int64_t{-1}, 1.5f, 2.25, true, text, variant, boxed, inner,
                           CWString(L"text object"), L"literal"))
       << object.lastError;
   EXPECT_EQ(fake.member, kRecord);
@@ -368,10 +368,17 @@ TEST_F(ComBridge, InvokeFailuresMapToCodes) {
   const struct {
     HRESULT hr;
     int32_t code;
-  } cases[] = {{DISP_E_BADPARAMCOUNT, -4}, {DISP_E_BADVARTYPE, -5},    {DISP_E_EXCEPTION, -6},
-               {DISP_E_MEMBERNOTFOUND, -7}, {DISP_E_NONAMEDARGS, -8},   {DISP_E_OVERFLOW, -9},
-               {DISP_E_PARAMNOTFOUND, -10}, {DISP_E_TYPEMISMATCH, -11}, {DISP_E_PARAMNOTOPTIONAL, -12},
-               {E_OUTOFMEMORY, -14},        {E_FAIL, -14}};
+  } cases[] = {{DISP_E_BADPARAMCOUNT, -4},
+               {DISP_E_BADVARTYPE, -5},
+               {DISP_E_EXCEPTION, -6},
+               {DISP_E_MEMBERNOTFOUND, -7},
+               {DISP_E_NONAMEDARGS, -8},
+               {DISP_E_OVERFLOW, -9},
+               {DISP_E_PARAMNOTFOUND, -10},
+               {DISP_E_TYPEMISMATCH, -11},
+               {DISP_E_PARAMNOTOPTIONAL, -12},
+               {E_OUTOFMEMORY, -14},
+               {E_FAIL, -14}};
   for (const auto& c : cases) {
     fake.failure = c.hr;
     EXPECT_EQ(object.CallForInteger(kGetOrMethod, L"Record", "n", 1), 0);

@@ -194,9 +194,10 @@ TEST_F(FeishuListerTest, FoldersOfMoreThanOnePageArriveWholeAndInOrder) {
 }
 
 TEST_F(FeishuListerTest, PagesOfASubFolderComeAtItsPlace) {
-  UseTree(L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[{\"name\":\"a.bin\",\"size\":1},"
-          L"{\"name\":\"s\",\"token\":\"Fs\",\"children\":[" + NumberedFiles(L"s", 1, 60) +
-          L"]},{\"name\":\"b.bin\",\"size\":1}]}");
+  UseTree(
+      L"{\"name\":\"root\",\"token\":\"RootTok\",\"children\":[{\"name\":\"a.bin\",\"size\":1},"
+      L"{\"name\":\"s\",\"token\":\"Fs\",\"children\":[" +
+      NumberedFiles(L"s", 1, 60) + L"]},{\"name\":\"b.bin\",\"size\":1}]}");
   EXPECT_EQ(List(Share(L"RootTok")), 62);
   std::vector<std::wstring> expected{L"a.bin"};
   for (const auto& name : NumberedNames(L"s", 1, 60)) expected.push_back(name);
@@ -250,16 +251,14 @@ TEST_F(FeishuListerTest, RetriesPauseAndTheListingKeepsItsDeadline) {
   patient.listRetryPausesMs = {200, 400};
   ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"refused","times":2}})"));
   ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient),
-            4);
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient), 4);
   EXPECT_GE(GetTickCount64() - start, 600u);
 
   // A drive that never answers is given up when the listing's time is over.
   patient.listDeadlineMs = 1500;
   ASSERT_TRUE(emulator.Control(LR"({"list":{"mode":"hang"}})"));
   start = GetTickCount64();
-  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient),
-            0);
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), patient), 0);
   const ULONGLONG took = GetTickCount64() - start;
   EXPECT_LT(took, 5000u) << "a hanging drive held the listing " << took << " ms";
   std::printf("listing of a hanging drive gave up after %llu ms (deadline 1500 ms)\n", took);

@@ -217,10 +217,11 @@ TEST(ObjectArray, DebugTextDescribesEachElement) {
   CWString first;
   text->DebugText(first, 0);
   CWString expected;
-  expected.Format(L"<数组> 总共 2 个成员:\r\n1. 对象输出类名: \"CWString\", 地址: 0x%I64X, 内容:\r\n%s"
-                  L"\r\n2. 对象输出类名: \"CKelMem\", 地址: 0x%I64X, 为空对象",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(text)), first.GetText(),
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(empty)));
+  expected.Format(
+      L"<数组> 总共 2 个成员:\r\n1. 对象输出类名: \"CWString\", 地址: 0x%I64X, 内容:\r\n%s"
+      L"\r\n2. 对象输出类名: \"CKelMem\", 地址: 0x%I64X, 为空对象",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(text)), first.GetText(),
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(empty)));
   EXPECT_EQ(out, expected);
 }
 

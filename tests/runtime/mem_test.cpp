@@ -52,7 +52,7 @@ TEST(ByteSet, KeepsTheBlockWhileTheSpareRoomIsWithinOneStep) {
   CKelMem m;
   m.SetSize(100);  // capacity 128
   const unsigned char* block = m.Data();
-  m.SetSize(70);   // 58 spare, not more than a step
+  m.SetSize(70);  // 58 spare, not more than a step
   EXPECT_EQ(m.Data(), block);
   EXPECT_EQ(m.Capacity(), 128);
 }

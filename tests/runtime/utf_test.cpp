@@ -49,23 +49,25 @@ TEST(Utf, LoneSurrogatesFailValidationAndBecomeReplacementsOtherwise) {
     EXPECT_TRUE(TextToUtf8(CWString(bad), true, false).IsEmpty());
     EXPECT_FALSE(kelutf::ValidateUtf16(bad, wcslen(bad)));
   }
-  EXPECT_EQ(Utf8Of(CWString(high), false), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Utf8Of(CWString(high), false),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(Utf8Of(CWString(reversed), false), "\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(Utf8Of(CWString(highAtEnd), false), "x\xEF\xBF\xBD");
 }
 
 TEST(Utf, InvalidUtf8GivesEmptyTextWhenValidating) {
   const std::string cases[] = {
-      "\x80",                  // stray continuation byte
-      "ab\xC3",                // truncated two-byte sequence
-      "\xE4\xB8",              // truncated three-byte sequence
-      "\xF0\x9F\x98",          // truncated four-byte sequence
-      "\xC0\x80",              // overlong zero
-      "\xE0\x80\xAF",          // overlong slash
-      "\xED\xA0\x80",          // encoded surrogate
-      "\xF4\x90\x80\x80",      // above U+10FFFF
-      "\xFF",                  // never valid
-      "abc\xE4\x41xyz",        // leader followed by ASCII
+      "\x80",              // stray continuation byte
+      "ab\xC3",            // truncated two-byte sequence
+      "\xE4\xB8",          // truncated three-byte sequence
+      "\xF0\x9F\x98",      // truncated four-byte sequence
+      "\xC0\x80",          // overlong zero
+      "\xE0\x80\xAF",      // overlong slash
+      "\xED\xA0\x80",      // encoded surrogate
+      "\xF4\x90\x80\x80",  // above U+10FFFF
+      "\xFF",              // never valid
+      "abc\xE4\x41xyz",    // leader followed by ASCII
   };
   for (const std::string& bad : cases) {
     EXPECT_TRUE(Utf8ToText(bad.data(), bad.size(), true).IsEmpty()) << bad.size();
@@ -75,12 +77,26 @@ TEST(Utf, InvalidUtf8GivesEmptyTextWhenValidating) {
 
 TEST(Utf, InvalidUtf8IsReplacedBestEffortWhenNotValidating) {
   EXPECT_EQ(Utf16Of("ab\xC3", false), L"ab\uFFFD");
-  EXPECT_EQ(Utf16Of("\xE4\xB8" "c", false), L"\uFFFD" L"c");
+  EXPECT_EQ(Utf16Of("\xE4\xB8"
+                    "c",
+                    false),
+            L"\uFFFD"
+            L"c");
   EXPECT_EQ(Utf16Of("\xF0\x9F\x98", false), L"\uFFFD");
-  EXPECT_EQ(Utf16Of("abc\xE4\x41xyz", false), L"abc\uFFFD" L"Axyz");
+  EXPECT_EQ(Utf16Of("abc\xE4\x41xyz", false),
+            L"abc\uFFFD"
+            L"Axyz");
   EXPECT_EQ(Utf16Of("\xC0\x80", false), L"\uFFFD\uFFFD");
-  EXPECT_EQ(Utf16Of("\xED\xA0\x80" "z", false), L"\uFFFD\uFFFD\uFFFD" L"z");
-  EXPECT_EQ(Utf16Of("a\x80\x80" "b", false), L"a\uFFFD\uFFFD" L"b");
+  EXPECT_EQ(Utf16Of("\xED\xA0\x80"
+                    "z",
+                    false),
+            L"\uFFFD\uFFFD\uFFFD"
+            L"z");
+  EXPECT_EQ(Utf16Of("a\x80\x80"
+                    "b",
+                    false),
+            L"a\uFFFD\uFFFD"
+            L"b");
   EXPECT_EQ(Utf16Of("\xF4\x90\x80\x80", false), L"\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
@@ -124,7 +140,8 @@ TEST(Utf, AgreesWithThePlatformOnRandomValidText) {
     const std::string ours = Utf8Of(CWString(text), true);
     std::string platform;
     if (!text.empty()) {
-      const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+      const int n =
+          WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
       platform.resize(static_cast<size_t>(n));
       WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), platform.data(), n, nullptr, nullptr);
     }

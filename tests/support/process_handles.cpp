@@ -32,8 +32,8 @@ size_t HandlesInTheSystemList() {
   std::vector<unsigned char> buffer(1 << 16);
   for (;;) {
     ULONG needed = 0;
-    const NTSTATUS status = NtQuerySystemInformation(kExtendedHandleInformation, buffer.data(),
-                                                     static_cast<ULONG>(buffer.size()), &needed);
+    const NTSTATUS status =
+        NtQuerySystemInformation(kExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
     if (status == kLengthMismatch) {
       buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
       continue;

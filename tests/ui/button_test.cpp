@@ -22,8 +22,7 @@ struct Clicks {
 };
 
 KelButtonColors TitleBarScheme(COLORREF hover) {
-  return KelButtonColors{kTitleBar, kTitleBar, RGB(255, 255, 255), RGB(255, 255, 255),
-                         RGB(255, 255, 255), hover};
+  return KelButtonColors{kTitleBar, kTitleBar, RGB(255, 255, 255), RGB(255, 255, 255), RGB(255, 255, 255), hover};
 }
 
 class OwnerDrawnButton : public ::testing::Test {

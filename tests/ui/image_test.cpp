@@ -108,7 +108,7 @@ TEST(PictureBox, TransparentBoxBlendsOverItsParent) {
   Canvas canvas(40, 30);
   RenderClient(picture.GetHwnd(), canvas);
   EXPECT_LE(ColorDistance(canvas.Pixel(2, 2), HalfRedOver(blue)), 2);
-  EXPECT_EQ(canvas.Pixel(12, 2), blue);  // transparent pixels show the form
+  EXPECT_EQ(canvas.Pixel(12, 2), blue);   // transparent pixels show the form
   EXPECT_EQ(canvas.Pixel(30, 20), blue);  // beyond the image
 }
 

@@ -44,8 +44,8 @@ TEST(Screenshot, VisibleFormPaintsItsControls) {
   form.SetBackColor(kFormColor);
   form.Show();
   close.SetText(L"×");
-  close.SetColors(KelButtonColors{kTitleBar, kTitleBar, RGB(255, 255, 255), RGB(255, 255, 255),
-                                  RGB(255, 255, 255), 0x714BF1});
+  close.SetColors(
+      KelButtonColors{kTitleBar, kTitleBar, RGB(255, 255, 255), RGB(255, 255, 255), RGB(255, 255, 255), 0x714BF1});
   close.SetDrawHotFrame(false);
   close.SetFontDescription(L", 11, 0, 0, 0, 0, 0");
   list.SetViewType(3);
@@ -75,11 +75,11 @@ TEST(Screenshot, VisibleFormPaintsItsControls) {
     ASSERT_TRUE(source);
     ASSERT_TRUE(BitBlt(canvas.Dc(), 0, 0, 624, 375, source.Get(), 0, 0, SRCCOPY));
   }
-  EXPECT_EQ(canvas.Pixel(300, 10), kFormColor);    // the form's own background
-  EXPECT_EQ(canvas.Pixel(582, 3), kTitleBar);      // the owner-drawn button
+  EXPECT_EQ(canvas.Pixel(300, 10), kFormColor);  // the form's own background
+  EXPECT_EQ(canvas.Pixel(582, 3), kTitleBar);    // the owner-drawn button
   EXPECT_EQ(canvas.Pixel(600, 26), kTitleBar);
-  EXPECT_NE(canvas.Pixel(300, 200), kFormColor);   // the list covers its rectangle
-  EXPECT_NE(canvas.Pixel(20, 352), kFormColor);    // the progress bar at 45 %
+  EXPECT_NE(canvas.Pixel(300, 200), kFormColor);  // the list covers its rectangle
+  EXPECT_NE(canvas.Pixel(20, 352), kFormColor);   // the progress bar at 45 %
 
   HBITMAP pixels = static_cast<HBITMAP>(GetCurrentObject(canvas.Dc(), OBJ_BITMAP));
   EXPECT_TRUE(SavePng(pixels, ProgramFolder() + L"ui_sample_form.png"));

@@ -198,13 +198,15 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
   while (!app.window) {
     app.window = probe::FindTopLevel(0, L"", kMainTitle);
     if (app.window) break;
-    if (GetTickCount64() - started > options.readyTimeoutMs) return Fail(L"no window titled BrinemarchOL下载器 appeared");
+    if (GetTickCount64() - started > options.readyTimeoutMs)
+      return Fail(L"no window titled BrinemarchOL下载器 appeared");
     Sleep(kPollMs);
   }
   DWORD pid = 0;
   GetWindowThreadProcessId(app.window, &pid);
   app.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!app.process) return Fail(L"cannot open the downloader's process (error " + std::to_wstring(GetLastError()) + L")");
+  if (!app.process)
+    return Fail(L"cannot open the downloader's process (error " + std::to_wstring(GetLastError()) + L")");
   Say(L"STATE window");
   std::wstring folder;
   ULONGLONG engineLessSince = 0;
@@ -254,7 +256,9 @@ class RowWatch {
     std::wstring file;
   };
 
-  void Start(HWND list) { thread_ = std::thread([this, list] { Watch(list); }); }
+  void Start(HWND list) {
+    thread_ = std::thread([this, list] { Watch(list); });
+  }
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -292,7 +296,9 @@ class RowWatch {
 // Round trips of WM_NULL to the window: how long its thread leaves messages unhandled.
 class Pinger {
  public:
-  void Start(HWND window) { thread_ = std::thread([this, window] { Ping(window); }); }
+  void Start(HWND window) {
+    thread_ = std::thread([this, window] { Ping(window); });
+  }
   void Stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
@@ -305,8 +311,8 @@ class Pinger {
     std::sort(trips_.begin(), trips_.end());
     auto at = [this](double share) { return trips_[static_cast<size_t>(share * (trips_.size() - 1))]; };
     wchar_t text[160];
-    swprintf(text, 160, L"PING count=%zu median_ms=%.3f p99_ms=%.3f max_ms=%.3f unanswered=%d", trips_.size(),
-             at(0.5), at(0.99), trips_.back(), unanswered_);
+    swprintf(text, 160, L"PING count=%zu median_ms=%.3f p99_ms=%.3f max_ms=%.3f unanswered=%d", trips_.size(), at(0.5),
+             at(0.99), trips_.back(), unanswered_);
     Say(text);
   }
 
@@ -374,8 +380,8 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
           RowsWithStatus(app.fileList, rows) == rows) {
         runningSeen = true;
         // What is on screen for the list at that moment: a line of text per row.
-        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) +
-            L" screen_lines=" + std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
+        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" screen_lines=" +
+            std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
         lastReport = now;
         Pause(options);
       } else if (runningSeen && (rows != lastRows || bar != lastBar)) {
@@ -449,7 +455,8 @@ int Recover(Downloader& app, const Options& options, HWND box) {
   for (;;) {
     if (app.Ended()) return Fail(app.EndedText() + L" after the message box");
     if (!app.FailureBox() && IsWindowEnabled(app.startButton) && probe::TextOf(app.startButton) == kStartCaption) break;
-    if (GetTickCount64() - since > kExitTimeoutMs) return Fail(L"the start button was not offered again after the failure");
+    if (GetTickCount64() - since > kExitTimeoutMs)
+      return Fail(L"the start button was not offered again after the failure");
     Sleep(kPollMs);
   }
   if (app.Visible(app.fileList)) return Fail(L"the file list is still shown after the failure");

@@ -38,8 +38,8 @@ std::wstring TextOf(HWND window) {
   }
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                           kTextTimeoutMs, &copied)) {
     return std::wstring();
   }
   text.resize(copied < text.size() ? static_cast<size_t>(copied) : text.size() - 1);
@@ -96,8 +96,8 @@ RemoteListReader::RemoteListReader(HWND list) : list_(list) {
   GetWindowThreadProcessId(list, &pid);
   process_.Reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
   if (!process_) return;
-  remote_ = VirtualAllocEx(process_.Get(), nullptr, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE,
-                           PAGE_READWRITE);
+  remote_ = VirtualAllocEx(process_.Get(), nullptr, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t),
+                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
 RemoteListReader::~RemoteListReader() {

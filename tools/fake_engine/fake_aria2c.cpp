@@ -19,11 +19,10 @@ std::wstring OwnFolder() {
 
 void RecordLaunch(const std::wstring& commandLine) {
   const std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"\t" + commandLine + L"\r\n";
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
-                                        nullptr, nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr, nullptr);
   // Several stand-ins never run at once, but a test may read while one writes: append whole lines.
   UniqueHandle file(CreateFileW((OwnFolder() + L"launches.txt").c_str(), FILE_APPEND_DATA,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,

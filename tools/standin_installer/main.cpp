@@ -30,9 +30,11 @@ std::wstring ProgramFolder() {
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -62,7 +64,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
       GetClientRect(window, &client);
       SetBkMode(dc, TRANSPARENT);
       SelectedObject font(dc, GetStockObject(DEFAULT_GUI_FONT));
-      DrawTextW(dc, L"Brinemarch 安装程序 (stand-in)\n已启动，几秒后自动关闭。", -1, &client, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
+      DrawTextW(dc, L"Brinemarch 安装程序 (stand-in)\n已启动，几秒后自动关闭。", -1, &client,
+                DT_CENTER | DT_VCENTER | DT_WORDBREAK);
       EndPaint(window, &ps);
       return 0;
     }

@@ -48,9 +48,7 @@ DWORD STDMETHODCALLTYPE COleMessageFilter::RetryRejectedCall(HTASK, DWORD, DWORD
   return rejectType == SERVERCALL_RETRYLATER ? kRetryDelayMs : static_cast<DWORD>(-1);
 }
 
-DWORD STDMETHODCALLTYPE COleMessageFilter::MessagePending(HTASK, DWORD, DWORD) {
-  return PENDINGMSG_WAITDEFPROCESS;
-}
+DWORD STDMETHODCALLTYPE COleMessageFilter::MessagePending(HTASK, DWORD, DWORD) { return PENDINGMSG_WAITDEFPROCESS; }
 
 CWinAppEx::CWinAppEx() { currentApp = this; }
 
@@ -115,8 +113,8 @@ bool CWinAppEx::PumpMessage(MSG& msg) {
 
 bool CWinAppEx::IsIdleMessage(const MSG& msg) {
   if (msg.message == WM_MOUSEMOVE || msg.message == WM_NCMOUSEMOVE) {
-    const bool same = msg.message == lastMouseMessage_ && msg.pt.x == lastMousePoint_.x &&
-                      msg.pt.y == lastMousePoint_.y;
+    const bool same =
+        msg.message == lastMouseMessage_ && msg.pt.x == lastMousePoint_.x && msg.pt.y == lastMousePoint_.y;
     lastMouseMessage_ = msg.message;
     lastMousePoint_ = msg.pt;
     return !same;

@@ -6,23 +6,21 @@ HMENU IdAsMenu(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)
 
 }  // namespace
 
-bool CButton::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent,
-                     int id) {
+bool CButton::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent, int id) {
   CWString caption(text);
-  return CreateEx(exStyle, L"BUTTON", caption.GetText(), style, rect.left, rect.top,
-                  rect.right - rect.left, rect.bottom - rect.top, parent, IdAsMenu(id));
+  return CreateEx(exStyle, L"BUTTON", caption.GetText(), style, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top, parent, IdAsMenu(id));
 }
 
-bool CEdit::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent,
-                   int id) {
+bool CEdit::Create(DWORD exStyle, CWTextRef text, DWORD style, const RECT& rect, HWND parent, int id) {
   CWString content(text);
-  return CreateEx(exStyle, L"EDIT", content.GetText(), style, rect.left, rect.top,
-                  rect.right - rect.left, rect.bottom - rect.top, parent, IdAsMenu(id));
+  return CreateEx(exStyle, L"EDIT", content.GetText(), style, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top, parent, IdAsMenu(id));
 }
 
 bool CProgressCtrl::Create(DWORD exStyle, DWORD style, const RECT& rect, HWND parent, int id) {
-  return CreateEx(exStyle, PROGRESS_CLASSW, L"", style, rect.left, rect.top,
-                  rect.right - rect.left, rect.bottom - rect.top, parent, IdAsMenu(id));
+  return CreateEx(exStyle, PROGRESS_CLASSW, L"", style, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top, parent, IdAsMenu(id));
 }
 
 void CProgressCtrl::SetRange32(int lower, int upper) const {
@@ -82,8 +80,7 @@ CWString CListCtrl::GetItemText(int row, int column) const {
     item.iSubItem = column;
     item.pszText = buffer;
     item.cchTextMax = capacity + 1;
-    int n = static_cast<int>(
-        SendMessage(LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
+    int n = static_cast<int>(SendMessage(LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
     if (n < capacity) {
       text.ReleaseBuffer(n > 0 ? n : 0);
       return text;
@@ -121,9 +118,7 @@ bool CListCtrl::SetBkColor(COLORREF color) const {
 
 COLORREF CListCtrl::GetTextColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETTEXTCOLOR)); }
 
-COLORREF CListCtrl::GetTextBkColor() const {
-  return static_cast<COLORREF>(SendMessage(LVM_GETTEXTBKCOLOR));
-}
+COLORREF CListCtrl::GetTextBkColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETTEXTBKCOLOR)); }
 
 COLORREF CListCtrl::GetBkColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETBKCOLOR)); }
 
@@ -152,6 +147,4 @@ bool CListCtrl::SetItemCount(int count) const {
   return SendMessage(LVM_SETITEMCOUNT, static_cast<WPARAM>(count), 0) != 0;
 }
 
-HWND CListCtrl::GetHeaderCtrl() const {
-  return reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER, 0, 0));
-}
+HWND CListCtrl::GetHeaderCtrl() const { return reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER, 0, 0)); }

@@ -140,8 +140,8 @@ CWnd* CWnd::FromHandle(HWND window) {
 void CWnd::Attach(HWND window) {
   hwnd_.Reset(window);
   AttachedObjects::Instance().Add(window, this);
-  superProc_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc)));
+  superProc_ =
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc)));
   PreSubclassWindow();
 }
 
@@ -154,16 +154,16 @@ void CWnd::Detach() {
   }
 }
 
-bool CWnd::CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
-                    int x, int y, int width, int height, HWND parent, HMENU idOrMenu) {
+bool CWnd::CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU idOrMenu) {
   if (hwnd_.Get()) return false;
   CbtHook hook;
   if (!hook.Installed()) return false;
   HWND created;
   {
     PendingAttachScope scope(this);
-    created = CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
-                              idOrMenu, GetModuleHandleW(nullptr), this);
+    created = CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent, idOrMenu,
+                              GetModuleHandleW(nullptr), this);
   }
   if (!created) {
     // A window destroyed during its own creation has already detached itself.
@@ -279,9 +279,7 @@ CWString CWnd::GetWindowText() const {
   return text;
 }
 
-DWORD CWnd::GetStyle() const {
-  return hwnd_.Get() ? static_cast<DWORD>(GetWindowLongPtrW(hwnd_.Get(), GWL_STYLE)) : 0;
-}
+DWORD CWnd::GetStyle() const { return hwnd_.Get() ? static_cast<DWORD>(GetWindowLongPtrW(hwnd_.Get(), GWL_STYLE)) : 0; }
 
 DWORD CWnd::GetExStyle() const {
   return hwnd_.Get() ? static_cast<DWORD>(GetWindowLongPtrW(hwnd_.Get(), GWL_EXSTYLE)) : 0;
@@ -296,8 +294,7 @@ bool ModifyLong(HWND window, int index, DWORD remove, DWORD add, UINT frameFlags
   if (now == old) return false;
   SetWindowLongPtrW(window, index, static_cast<LONG_PTR>(now));
   if (frameFlags) {
-    SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | frameFlags);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | frameFlags);
   }
   return true;
 }
@@ -320,13 +317,9 @@ void CWnd::Invalidate(bool erase) const {
   if (hwnd_.Get()) InvalidateRect(hwnd_.Get(), nullptr, erase ? TRUE : FALSE);
 }
 
-bool CWnd::ShowWindow(int command) const {
-  return hwnd_.Get() && ::ShowWindow(hwnd_.Get(), command);
-}
+bool CWnd::ShowWindow(int command) const { return hwnd_.Get() && ::ShowWindow(hwnd_.Get(), command); }
 
-bool CWnd::EnableWindow(bool enable) const {
-  return hwnd_.Get() && ::EnableWindow(hwnd_.Get(), enable ? TRUE : FALSE);
-}
+bool CWnd::EnableWindow(bool enable) const { return hwnd_.Get() && ::EnableWindow(hwnd_.Get(), enable ? TRUE : FALSE); }
 
 bool CWnd::IsWindowVisible() const { return hwnd_.Get() && ::IsWindowVisible(hwnd_.Get()); }
 

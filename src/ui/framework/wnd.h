@@ -32,8 +32,8 @@ class CWnd {
 
   // Creates the platform window and attaches this object to it; false when this object
   // already has a window or the platform refuses. idOrMenu is the control id of a child.
-  bool CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x,
-                int y, int width, int height, HWND parent, HMENU idOrMenu);
+  bool CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
+                int height, HWND parent, HMENU idOrMenu);
   void DestroyWindow();
 
   LRESULT SendMessage(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const;
