@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# shellcheck over every shell script of the repository; fails on any finding. SC1091 (a
+# Runs shellcheck over every shell script of the repository; fails on any finding. SC1091 (a
 # sourced file named by a variable cannot be followed) is the one left out: the scripts
 # source their neighbours by computed paths, and those are checked on their own here.
 # usage: check_shell.sh REPO
