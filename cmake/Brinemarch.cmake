@@ -24,6 +24,8 @@ function(bm_add_test name)
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE bm_options ${A_DEPS} GTest::gtest GTest::gtest_main)
   target_link_options(${name} PRIVATE -mconsole)
+  # The helpers every test program shares (bounded waits, process handles).
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   add_dependencies(${name} engine_binary)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)

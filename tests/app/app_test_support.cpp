@@ -61,13 +61,6 @@ RECT RectInParent(HWND window) {
   return rect;
 }
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 std::wstring EnvironmentText(const wchar_t* name) {
   wchar_t value[1024] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, 1024);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "program_folder.h"
 
 // The main window with its dialogs, its process exit and (optionally) its engine start
 // recorded. Created hidden: hiding or destroying a visible top-level window costs seconds on a
@@ -77,8 +78,6 @@ void PressEscape(const rg_my_main_window& window);
 void PumpMessages();
 // The window's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND window);
-// Folder of the test program with its trailing backslash.
-std::wstring ProgramFolder();
 // The first line of an environment variable naming a folder ("" when unset).
 std::wstring EnvironmentText(const wchar_t* name);
 // Reads a whole file as bytes; false when it cannot be read.

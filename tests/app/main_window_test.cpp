@@ -12,6 +12,7 @@
 #include "app_test_support.h"
 #include "runtime/convert.h"
 #include "runtime/utils.h"
+#include "waits.h"
 
 namespace {
 
@@ -228,7 +229,8 @@ TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
                                              CWString(L"100%"), CWString(L"完成"), CWString(L"0"), CWString(), 0);
     done = true;
   });
-  while (!done) WaitWithMessages(1);
+  EXPECT_TRUE(PollUntil([&] { return done.load(); }, 20000, PollMode::kDispatchMessages))
+      << "the row update from the engine's thread did not arrive within 20 s";
   worker.join();
   EXPECT_EQ(window_->fileList.GetCellText(0, 0), L"0");
   EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");

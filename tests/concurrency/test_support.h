@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "runtime/win_handles.h"
+#include "waits.h"
 
 // A thread running body; joined by Join or the destructor.
 class TestThread {
@@ -57,10 +58,5 @@ class TestEvent {
 
 // Polls until done() (1 ms steps); false when that did not happen within ms.
 inline bool WaitUntil(const std::function<bool()>& done, DWORD ms = TestEvent::kPatienceMs) {
-  const ULONGLONG start = GetTickCount64();
-  while (!done()) {
-    if (GetTickCount64() - start >= ms) return false;
-    Sleep(1);
-  }
-  return true;
+  return PollUntil(done, ms);
 }

@@ -9,6 +9,7 @@
 #include "engine/engine_process.h"
 #include "runtime/utils.h"
 #include "test_support.h"
+#include "waits.h"
 
 namespace engine_test {
 namespace {
@@ -634,16 +635,18 @@ TEST_F(FakeEngineTest, TheThirteenthAddWaitsUntilATaskHasEnded) {
     manager.fileUrls.Add(kUrl);
   }
   std::atomic<size_t> addsWhileTwelveOpen{0};
+  std::atomic<bool> everyStepSeen{false};
   std::thread driver([&] {
     auto adds = [] { return CountMethod(FakeLog(), "aria2.addUri"); };
     auto queries = [] { return CountMethod(FakeLog(), "aria2.tellStatus"); };
-    while (adds() < 12) Sleep(20);
+    const bool twelve = PollUntil([&] { return adds() >= 12; }, 60000, PollMode::kSleep, 20);
     // Many polling passes later the thirteenth add still waits.
     const size_t seen = queries();
-    while (queries() < seen + 120) Sleep(20);
+    const bool polled = twelve && PollUntil([&] { return queries() >= seen + 120; }, 60000, PollMode::kSleep, 20);
     addsWhileTwelveOpen = adds();
     SetTask("f4.rar", kComplete);
-    while (adds() < 13) Sleep(20);
+    everyStepSeen = polled && PollUntil([&] { return adds() >= 13; }, 60000, PollMode::kSleep, 20);
+    // Every task completes, whatever was seen, so the run ends.
     for (int i = 0; i < 13; ++i) {
       std::string name = "f";
       name += std::to_string(i);
@@ -653,6 +656,7 @@ TEST_F(FakeEngineTest, TheThirteenthAddWaitsUntilATaskHasEnded) {
   });
   EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 1);
   driver.join();
+  EXPECT_TRUE(everyStepSeen.load()) << "twelve adds, 120 queries, then a thirteenth add: not all came within 60 s";
   EXPECT_EQ(addsWhileTwelveOpen.load(), 12u);
   // The thirteenth add came after a query had seen a task complete.
   const auto log = FakeLog();
@@ -687,19 +691,22 @@ TEST_F(FakeEngineTest, ARunEndsAndFailsWhenTheEngineProcessIsGone) {
   manager.engine.WatchEngineProcess(created.dwProcessId);
   manager.fileNames.Add(L"a.rar", L"b.rar");
   manager.fileUrls.Add(kUrl, kUrl);
+  std::atomic<bool> polledBeforeTheEnd{false};
   std::thread killer([&] {
     auto queriesOnPort = [port] {
       size_t n = 0;
       for (const RpcRecord& r : FakeLog()) n += r.port == port && r.method == "aria2.tellStatus" ? 1 : 0;
       return n;
     };
-    while (queriesOnPort() < 6) Sleep(20);
+    // Ended after six queries, or after a minute without them: the run must end either way.
+    polledBeforeTheEnd = PollUntil([&] { return queriesOnPort() >= 6; }, 60000, PollMode::kSleep, 20);
     TerminateProcess(process.Get(), 0);
     WaitForSingleObject(process.Get(), 10000);
     FakeEngine(L"/__unlisten", "{\"port\":" + std::to_string(port) + "}");
   });
   EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
   killer.join();
+  EXPECT_TRUE(polledBeforeTheEnd.load()) << "the poller never queried the engine six times";
   EXPECT_EQ(manager.engine.ready.load(), 0);
   EXPECT_EQ(manager.engine.PendingCount(), 0);
   EXPECT_EQ(ReadBytes(scratch / L"a.rar"), "mine");

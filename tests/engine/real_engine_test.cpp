@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "engine/rpc_requests.h"
 #include "runtime/utils.h"
 #include "test_support.h"
+#include "waits.h"
 
 namespace engine_test {
 namespace {
@@ -352,8 +354,10 @@ TEST_F(RealEngineTest, ARunEndsAndFailsWhenTheEngineIsKilled) {
     manager.fileNames.Add(CWString(Wide(f.name)));
     manager.fileUrls.Add(CWString(StreamUrl(f.token)));
   }
+  std::atomic<bool> rowsSeen{false};
   std::thread killer([&] {
-    while (events.Count(EventRecord::kRow) < 6) Sleep(20);
+    // Killed after six row reports, or after a minute without them: the run must end.
+    rowsSeen = PollUntil([&] { return events.Count(EventRecord::kRow) >= 6; }, 60000, PollMode::kSleep, 20);
     UniqueHandle engine = OpenEngine(PROCESS_TERMINATE | SYNCHRONIZE);
     if (engine) {
       TerminateProcess(engine.Get(), 1);
@@ -362,6 +366,7 @@ TEST_F(RealEngineTest, ARunEndsAndFailsWhenTheEngineIsKilled) {
   });
   EXPECT_EQ(manager.DownloadAll(CWString(save.Path())), 0);
   killer.join();
+  EXPECT_TRUE(rowsSeen.load()) << "six row reports never came";
   EXPECT_EQ(manager.engine.ready.load(), 0);
   EXPECT_EQ(ReadBytes(save / L"k0.rar"), "mine");
   EXPECT_FALSE(Exists(save / L"k0.rar.bak"));

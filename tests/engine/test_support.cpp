@@ -12,6 +12,7 @@
 #include "runtime/convert.h"
 #include "runtime/utils.h"
 #include "runtime/win_handles.h"
+#include "waits.h"
 
 namespace engine_test {
 
@@ -30,13 +31,6 @@ int ServerPort(const std::string& name) {
 std::wstring Origin(int port) { return L"http://127.0.0.1:" + std::to_wstring(port); }
 
 }  // namespace
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 int FakeEnginePort() {
   static const int port = ServerPort("fake_engine");
@@ -102,12 +96,7 @@ void UseFakeEngine(rg_n1666& engine, int port) {
 }
 
 bool WaitFor(const std::function<bool()>& done, int limitMs) {
-  const ULONGLONG began = GetTickCount64();
-  while (!done()) {
-    if (GetTickCount64() - began > static_cast<ULONGLONG>(limitMs)) return done();
-    WaitWithMessages(1);
-  }
-  return true;
+  return PollUntil(done, static_cast<uint32_t>(limitMs), PollMode::kDispatchMessages);
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& tag) {

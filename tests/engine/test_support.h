@@ -14,12 +14,10 @@
 #include "concurrency/event_binding.h"
 #include "engine/download_manager.h"
 #include "engine/engine.h"
+#include "program_folder.h"
 #include "runtime/text.h"
 
 namespace engine_test {
-
-// The folder of the test program, ending with a backslash.
-std::wstring ProgramFolder();
 
 // Ports written by the fixture (tools/fake_engine/test_servers.py).
 int FakeEnginePort();

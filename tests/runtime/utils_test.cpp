@@ -10,6 +10,7 @@
 #include "process_handles.h"
 #include "runtime/win_handles.h"
 #include "test_print.h"
+#include "waits.h"
 
 namespace {
 
@@ -185,13 +186,14 @@ TEST(Clipboard, FailsWhileAnotherWindowHoldsIt) {
     ClipboardSession clipboard(owner.Get());
     opened = clipboard.IsOpen();
     done = true;
-    while (opened && !release) Sleep(1);
+    PollUntil([&] { return !opened || release; }, 20000);
   });
-  while (!done) Sleep(1);
-  const bool heldByOther = opened;
+  const bool holderReady = PollUntil([&] { return done.load(); }, 20000);
+  const bool heldByOther = holderReady && opened;
   const bool copied = heldByOther && CopyTextToClipboard(L"x");
   release = true;
   holder.join();
+  ASSERT_TRUE(holderReady) << "the holder thread never tried the clipboard";
   ASSERT_TRUE(heldByOther);
   EXPECT_FALSE(copied);
 }
@@ -322,7 +324,8 @@ TEST(Waiting, AWorkersSentMessageIsAnsweredWhileWaiting) {
   WaitWithMessages(3000);
   const ULONGLONG waitEnded = GetTickCount64();
   // A wait that missed the message must not leave the worker blocked for ever.
-  while (answeredAt == 0) WaitWithMessages(10);
+  EXPECT_TRUE(PollUntil([&] { return answeredAt != 0; }, 20000, PollMode::kDispatchMessages, 10))
+      << "the worker's message was never answered";
   worker.join();
   EXPECT_EQ(reply, 77);
   EXPECT_EQ(Receiver::handled, 1);

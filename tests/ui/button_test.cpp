@@ -61,13 +61,25 @@ TEST_F(OwnerDrawnButton, NormalThenHotThenNormalAgain) {
 }
 
 TEST_F(OwnerDrawnButton, TextUsesTheSchemeColour) {
-  Canvas canvas(45, 29);
-  RenderClient(close.GetHwnd(), canvas);
-  bool white = false;
-  for (int y = 0; y < 29 && !white; ++y) {
-    for (int x = 0; x < 45 && !white; ++x) white = canvas.Pixel(x, y) == RGB(255, 255, 255);
-  }
-  EXPECT_TRUE(white);
+  // The glyph's pixels (smoothed at their edges) take the scheme's text colour, and follow it
+  // when the scheme changes; the dark background matches neither test.
+  auto pixelsWhere = [this](bool (*matches)(COLORREF)) {
+    Canvas canvas(45, 29);
+    RenderClient(close.GetHwnd(), canvas);
+    int count = 0;
+    for (int y = 0; y < 29; ++y) {
+      for (int x = 0; x < 45; ++x) count += matches(canvas.Pixel(x, y)) ? 1 : 0;
+    }
+    return count;
+  };
+  auto light = [](COLORREF c) { return GetRValue(c) > 128 && GetGValue(c) > 128 && GetBValue(c) > 128; };
+  auto green = [](COLORREF c) { return GetGValue(c) > 100 && GetGValue(c) > GetRValue(c) + 60; };
+  EXPECT_GE(pixelsWhere(light), 4);
+  EXPECT_EQ(pixelsWhere(green), 0);
+  const COLORREF text = RGB(0, 200, 0);
+  close.SetColors(KelButtonColors{kTitleBar, kTitleBar, text, text, text, kCloseHover});
+  EXPECT_GE(pixelsWhere(green), 4);
+  EXPECT_EQ(pixelsWhere(light), 0);
 }
 
 TEST_F(OwnerDrawnButton, NoHotStateWhileAMouseButtonIsDown) {
@@ -105,6 +117,13 @@ TEST_F(OwnerDrawnButton, ClickFiresThroughReflectionAndTogglesInToggleMode) {
 TEST_F(OwnerDrawnButton, UnboundClickDoesNothing) {
   SendMessageW(form.GetHwnd(), WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), reinterpret_cast<LPARAM>(close.GetHwnd()));
   EXPECT_TRUE(close.HasWindow());
+  EXPECT_FALSE(close.IsToggled());
+  EXPECT_EQ(Corner(), kTitleBar);
+  // Nothing of it is left over for a handler bound afterwards: that one sees its own click.
+  Clicks clicks;
+  close.onClicked.Bind<&Clicks::OnClick>(clicks.events, 1);
+  SendMessageW(form.GetHwnd(), WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), reinterpret_cast<LPARAM>(close.GetHwnd()));
+  EXPECT_EQ(clicks.count, 1);
 }
 
 TEST(ButtonColors, HotBackgroundLightensEveryChannelEqually) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "runtime/utils.h"
+#include "waits.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -182,7 +183,8 @@ TEST_F(ReportList, CellUpdatesFromAWorkerWhileTheInterfaceThreadWaits) {
     done = true;
   });
   // The worker's messages run here, inside the dispatching wait.
-  while (!done) WaitWithMessages(1);
+  EXPECT_TRUE(PollUntil([&] { return done.load(); }, 20000, PollMode::kDispatchMessages))
+      << "the worker's row updates did not all arrive within 20 s";
   worker.join();
 
   EXPECT_NE(workerThread.load(), GetCurrentThreadId());

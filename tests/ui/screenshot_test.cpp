@@ -7,19 +7,13 @@
 
 #include <string>
 
+#include "program_folder.h"
 #include "ui_test_support.h"
 
 namespace {
 
 constexpr COLORREF kFormColor = RGB(30, 60, 90);
 constexpr COLORREF kTitleBar = 0x191919;
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 bool SavePng(HBITMAP bitmap, const std::wstring& path) {
   // The PNG encoder of GDI+.
