@@ -36,7 +36,6 @@ CKelAppInstance::~CKelAppInstance() {
   if (CKelUserApp* program = std::exchange(theProgram, nullptr)) program->Delete();
   objectList.Clear();
   com_.reset();
-  FreeModules();
 }
 
 HMODULE CKelAppInstance::GetResourceModule() const { return ResourceModule(); }
@@ -112,12 +111,6 @@ bool CKelAppInstance::LoadTextResource(int id, CWString& text) const {
 }
 
 bool CKelAppInstance::LoadDataResource(int id, CKelMem& bytes) const { return LoadRawResource(id, bytes, RT_RCDATA); }
-
-void CKelAppInstance::AddModule(HMODULE module) {
-  if (module) modules_.emplace_back(module);
-}
-
-void CKelAppInstance::FreeModules() { modules_.clear(); }
 
 CKelAppInstance& KelAppInstance() {
   static CKelAppInstance instance;

@@ -1,7 +1,7 @@
 // The process-wide runtime state: created before the application object, destroyed after
 // everything else (static shutdown). It holds the module resources come from, the main
-// thread's COM session, the idle release list, the objects and modules the runtime owns for
-// the process, the current program object (theProgram), and offers the resource services
+// thread's COM session, the idle release list, the objects the runtime owns for the
+// process, the current program object (theProgram), and offers the resource services
 // (strings, images, raw and text resources). The memory pool itself is the runtime's
 // CPoolMem::Instance(), which this state touches first so that it exists before any object.
 // Threads: the state is set up and torn down on the main thread; the resource services may be
@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <vector>
 
 #include "app/idle_release_list.h"
 #include "runtime/arrays.h"
@@ -30,7 +29,7 @@ class CKelAppInstance {
   CKelAppInstance(const CKelAppInstance&) = delete;
   CKelAppInstance& operator=(const CKelAppInstance&) = delete;
   // Releases the idle entries, deletes a program object still present, empties the object
-  // list, ends COM when it was started here and frees the modules. (GDI+ was shut down by
+  // list and ends COM when it was started here. (GDI+ was shut down by
   // exit instance; a session started later ends with the toolkit's own static state.)
   virtual ~CKelAppInstance();
 
@@ -61,11 +60,6 @@ class CKelAppInstance {
   bool InitializeCom();
   bool ComInitialized() const { return com_ && com_->Succeeded(); }
 
-  // Takes ownership of a module loaded for the process; freed at exit.
-  void AddModule(HMODULE module);
-  size_t ModuleCount() const { return modules_.size(); }
-  void FreeModules();
-
   CPoolMem& memoryPool;
   CKelIdleReleaseList idleReleaseList;
   CKelObjectArray objectList;
@@ -74,7 +68,6 @@ class CKelAppInstance {
 
  private:
   std::unique_ptr<ComInit> com_;
-  std::vector<UniqueModule> modules_;
 };
 
 // The process's runtime state, created on first use.

@@ -91,7 +91,6 @@ int CKelMfcAppBase::ExitInstance() {
   windowProgram = nullptr;
   if (CKelUserApp* program = std::exchange(app.theProgram, nullptr)) program->Delete();
   app.objectList.Clear();
-  app.FreeModules();
   ShutdownGdiplus();
   return CWinAppEx::ExitInstance();
 }

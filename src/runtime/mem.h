@@ -30,7 +30,6 @@ class CKelMem : public CKelObject {
   unsigned char* Data() { return data_; }
   int64_t Size() const { return size_; }
   int64_t Capacity() const { return capacity_; }
-  int64_t GrowStep() const { return growStep_; }
   void SetGrowStep(int64_t step) { growStep_ = step; }
   bool IsEmpty() const { return size_ == 0; }
 

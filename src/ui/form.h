@@ -83,7 +83,6 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   void SetTitle(CWTextRef title);  // the form's text; re-applies the border
   CWString GetTitle() const { return GetText(); }
   void SetBorderStyle(int style);
-  int GetBorderStyle() const { return borderStyle_; }
   void SetControlBox(bool on);
   void SetMaximizeBox(bool on);
   void SetMinimizeBox(bool on);

@@ -91,7 +91,6 @@ class CWinAppEx {
   COleMessageFilter& MessageFilter() { return messageFilter_; }
 
   HINSTANCE InstanceHandle() const { return instance_; }
-  void SetInstanceHandle(HINSTANCE instance) { instance_ = instance; }
   // The window whose destruction ends the program (its form posts WM_QUIT).
   HWND MainWindow() const { return mainWindow_; }
   void SetMainWindow(HWND window) { mainWindow_ = window; }

@@ -27,13 +27,6 @@ void CProgressCtrl::SetRange32(int lower, int upper) const {
   SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
 }
 
-void CProgressCtrl::GetRange(int& lower, int& upper) const {
-  PBRANGE range{};
-  SendMessage(PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
-  lower = range.iLow;
-  upper = range.iHigh;
-}
-
 int CProgressCtrl::SetPos(int pos) const {
   return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos), 0));
 }
@@ -47,10 +40,6 @@ bool CListCtrl::Create(DWORD exStyle, DWORD style, const RECT& rect, HWND parent
 
 DWORD CListCtrl::SetExtendedStyle(DWORD mask, DWORD value) const {
   return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, mask, value));
-}
-
-DWORD CListCtrl::GetExtendedStyle() const {
-  return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
 }
 
 bool CListCtrl::DeleteAllItems() const { return SendMessage(LVM_DELETEALLITEMS, 0, 0) != 0; }
@@ -100,10 +89,6 @@ int CListCtrl::InsertColumn(int index, const LVCOLUMNW& column) const {
       SendMessage(LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)));
 }
 
-bool CListCtrl::GetColumn(int index, LVCOLUMNW& column) const {
-  return SendMessage(LVM_GETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)) != 0;
-}
-
 bool CListCtrl::SetTextColor(COLORREF color) const {
   return SendMessage(LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(color)) != 0;
 }
@@ -115,12 +100,6 @@ bool CListCtrl::SetTextBkColor(COLORREF color) const {
 bool CListCtrl::SetBkColor(COLORREF color) const {
   return SendMessage(LVM_SETBKCOLOR, 0, static_cast<LPARAM>(color)) != 0;
 }
-
-COLORREF CListCtrl::GetTextColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETTEXTCOLOR)); }
-
-COLORREF CListCtrl::GetTextBkColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETTEXTBKCOLOR)); }
-
-COLORREF CListCtrl::GetBkColor() const { return static_cast<COLORREF>(SendMessage(LVM_GETBKCOLOR)); }
 
 HIMAGELIST CListCtrl::SetImageList(HIMAGELIST list, int kind) const {
   return reinterpret_cast<HIMAGELIST>(
@@ -136,11 +115,6 @@ bool CListCtrl::SetItemState(int row, UINT state, UINT mask) const {
   item.state = state;
   item.stateMask = mask;
   return SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)) != 0;
-}
-
-int CListCtrl::GetNextItem(int start, UINT flags) const {
-  if (!Exists()) return -1;
-  return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
 }
 
 bool CListCtrl::SetItemCount(int count) const {

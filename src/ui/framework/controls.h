@@ -22,7 +22,6 @@ class CProgressCtrl : public CWnd {
  public:
   bool Create(DWORD exStyle, DWORD style, const RECT& rect, HWND parent, int id);
   void SetRange32(int lower, int upper) const;
-  void GetRange(int& lower, int& upper) const;
   int SetPos(int pos) const;  // previous position
   int GetPos() const;
 };
@@ -31,7 +30,6 @@ class CListCtrl : public CWnd {
  public:
   bool Create(DWORD exStyle, DWORD style, const RECT& rect, HWND parent, int id);
   DWORD SetExtendedStyle(DWORD mask, DWORD value) const;  // previous styles
-  DWORD GetExtendedStyle() const;
   bool DeleteAllItems() const;
   int GetItemCount() const;
   int InsertItem(const LVITEMW& item) const;  // index or -1
@@ -39,17 +37,12 @@ class CListCtrl : public CWnd {
   CWString GetItemText(int row, int column) const;
   bool EnsureVisible(int row, bool partialOk) const;
   int InsertColumn(int index, const LVCOLUMNW& column) const;  // index or -1
-  bool GetColumn(int index, LVCOLUMNW& column) const;
   bool SetTextColor(COLORREF color) const;
   bool SetTextBkColor(COLORREF color) const;
   bool SetBkColor(COLORREF color) const;
-  COLORREF GetTextColor() const;
-  COLORREF GetTextBkColor() const;
-  COLORREF GetBkColor() const;
   HIMAGELIST SetImageList(HIMAGELIST list, int kind) const;
   HCURSOR SetHotCursor(HCURSOR cursor) const;
   bool SetItemState(int row, UINT state, UINT mask) const;  // row -1: every row
-  int GetNextItem(int start, UINT flags) const;
   bool SetItemCount(int count) const;
   HWND GetHeaderCtrl() const;
 };
