@@ -33,9 +33,21 @@ CKelAppInstance::CKelAppInstance() : memoryPool(CPoolMem::Instance()) {}
 
 CKelAppInstance::~CKelAppInstance() {
   idleReleaseList.ReleaseAll();
-  if (CKelUserApp* program = std::exchange(theProgram, nullptr)) program->Delete();
+  DeleteProgram();
   objectList.Clear();
   com_.reset();
+}
+
+void CKelAppInstance::ProgramDeleter::operator()(CKelUserApp* program) const { program->Delete(); }
+
+void CKelAppInstance::SetProgram(CKelUserApp* program) {
+  // A newer program replaces the current one without deleting it (its owner still holds it).
+  (void)theProgram_.release();
+  theProgram_.reset(program);
+}
+
+void CKelAppInstance::ForgetProgram(CKelUserApp* program) {
+  if (theProgram_.get() == program) (void)theProgram_.release();
 }
 
 HMODULE CKelAppInstance::GetResourceModule() const { return ResourceModule(); }

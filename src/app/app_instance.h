@@ -60,13 +60,23 @@ class CKelAppInstance {
   bool InitializeCom();
   bool ComInitialized() const { return com_ && com_->Succeeded(); }
 
+  // The current program object (theProgram): the newest one made. This state owns it from then
+  // on; exit instance deletes it, and a program deleted earlier takes itself out.
+  CKelUserApp* Program() const { return theProgram_.get(); }
+  void SetProgram(CKelUserApp* program);     // a program's constructor
+  void ForgetProgram(CKelUserApp* program);  // a program's destructor
+  void DeleteProgram() { theProgram_.reset(); }
+
   CPoolMem& memoryPool;
   CKelIdleReleaseList idleReleaseList;
   CKelObjectArray objectList;
-  // The current program object (owned; deleted at exit instance).
-  CKelUserApp* theProgram = nullptr;
 
  private:
+  struct ProgramDeleter {
+    void operator()(CKelUserApp* program) const;
+  };
+
+  std::unique_ptr<CKelUserApp, ProgramDeleter> theProgram_;
   std::unique_ptr<ComInit> com_;
 };
 

@@ -29,7 +29,7 @@ KelStartupHooks DefaultStartupHooks() { return {&ShowMessageBox, &ExitWithStanda
 int32_t RunStartupClass() { return RunStartupClass(DefaultStartupHooks()); }
 
 int32_t RunStartupClass(const KelStartupHooks& hooks) {
-  CKelUserApp* program = KelAppInstance().theProgram;
+  CKelUserApp* program = KelAppInstance().Program();
   if (!program) return 0;
   if (hooks.debuggerPresent()) return program->Launch();
   CWString message;
@@ -89,7 +89,7 @@ int CKelMfcAppBase::ExitInstance() {
   if (windowProgram) windowProgram->OnExitInstance();
   app.idleReleaseList.ReleaseAll();
   windowProgram = nullptr;
-  if (CKelUserApp* program = std::exchange(app.theProgram, nullptr)) program->Delete();
+  app.DeleteProgram();
   app.objectList.Clear();
   ShutdownGdiplus();
   return CWinAppEx::ExitInstance();
@@ -114,7 +114,7 @@ bool CKelMFCApp::InitInstance() {
     hooks.exitProcess(-1);
     return false;
   }
-  app.theProgram = program;
+  app.SetProgram(program);
   windowProgram = dynamic_cast<rg_ChuangKouChengXuLei*>(program);
   return RunStartupClass(hooks) != 0 && MainWindow() != nullptr;
 }

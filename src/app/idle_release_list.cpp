@@ -41,7 +41,7 @@ CKelIdleReleaseList::~CKelIdleReleaseList() { ReleaseAll(); }
 void CKelIdleReleaseList::Add(CKelIdleEntry* entry) {
   if (!entry) return;
   std::lock_guard<std::mutex> guard(lock_);
-  entries_.push_back(entry);
+  entries_.push_back(EntryRef::Adopt(entry));
 }
 
 size_t CKelIdleReleaseList::Count() const {
@@ -50,7 +50,7 @@ size_t CKelIdleReleaseList::Count() const {
 }
 
 int32_t CKelIdleReleaseList::Sweep(DWORD now) {
-  std::vector<CKelIdleEntry*> takenOut;
+  std::vector<EntryRef> takenOut;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (swept_ && now >= lastSweep_ && now - lastSweep_ < kSweepIntervalMs) return 0;
@@ -77,15 +77,15 @@ int32_t CKelIdleReleaseList::Sweep(DWORD now) {
         --idleKept;
       }
     }
-    std::vector<CKelIdleEntry*> kept;
-    for (size_t i = 0; i < entries_.size(); ++i) (remove[i] ? takenOut : kept).push_back(entries_[i]);
+    std::vector<EntryRef> kept;
+    for (size_t i = 0; i < entries_.size(); ++i) (remove[i] ? takenOut : kept).push_back(std::move(entries_[i]));
     entries_.swap(kept);
   }
   return ReleaseEntries(takenOut);
 }
 
 int32_t CKelIdleReleaseList::ReleaseAll() {
-  std::vector<CKelIdleEntry*> takenOut;
+  std::vector<EntryRef> takenOut;
   {
     std::lock_guard<std::mutex> guard(lock_);
     takenOut.swap(entries_);
@@ -93,8 +93,7 @@ int32_t CKelIdleReleaseList::ReleaseAll() {
   return ReleaseEntries(takenOut);
 }
 
-int32_t CKelIdleReleaseList::ReleaseEntries(std::vector<CKelIdleEntry*>& entries) {
-  for (CKelIdleEntry* entry : entries) entry->Release();
+int32_t CKelIdleReleaseList::ReleaseEntries(std::vector<EntryRef>& entries) {
   const auto count = static_cast<int32_t>(entries.size());
   entries.clear();
   return count;

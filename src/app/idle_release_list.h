@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "concurrency/ref_ptr.h"
 #include "runtime/object.h"
 
 // One entry: a reference-counted object with a state and the tick of its last use, both read
@@ -57,10 +58,11 @@ class CKelIdleReleaseList {
   int32_t ReleaseAll();
 
  private:
-  static int32_t ReleaseEntries(std::vector<CKelIdleEntry*>& entries);
+  using EntryRef = CKelRefPtr<CKelIdleEntry>;
+  static int32_t ReleaseEntries(std::vector<EntryRef>& entries);
 
   mutable std::mutex lock_;
-  std::vector<CKelIdleEntry*> entries_;  // one reference each
+  std::vector<EntryRef> entries_;
   int32_t idleLimit_;
   bool swept_ = false;
   DWORD lastSweep_ = 0;

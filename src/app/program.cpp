@@ -2,14 +2,11 @@
 
 #include "app/app_instance.h"
 
-CKelUserApp::CKelUserApp() { KelAppInstance().theProgram = this; }
+CKelUserApp::CKelUserApp() { KelAppInstance().SetProgram(this); }
 
-CKelUserApp::CKelUserApp(const CKelUserApp& other) : CKelObject(other) { KelAppInstance().theProgram = this; }
+CKelUserApp::CKelUserApp(const CKelUserApp& other) : CKelObject(other) { KelAppInstance().SetProgram(this); }
 
-CKelUserApp::~CKelUserApp() {
-  CKelAppInstance& app = KelAppInstance();
-  if (app.theProgram == this) app.theProgram = nullptr;
-}
+CKelUserApp::~CKelUserApp() { KelAppInstance().ForgetProgram(this); }
 
 int32_t rg_ChuangKouChengXuLei::OnPreTranslateMessage(HWND, UINT, WPARAM, LPARAM, MSG*) { return 1; }
 

@@ -3,16 +3,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <memory>
-
-namespace {
-
-struct CoTaskMemFreer {
-  void operator()(ITEMIDLIST* list) const { CoTaskMemFree(list); }
-};
-using UniqueIdList = std::unique_ptr<ITEMIDLIST, CoTaskMemFreer>;
-
-}  // namespace
+#include "runtime/win_handles.h"
 
 CWString BrowseForFolderPath(HWND owner, CWTextRef title, UINT flags) {
   const CWString caption(title);
@@ -24,7 +15,7 @@ CWString BrowseForFolderPath(HWND owner, CWTextRef title, UINT flags) {
   CWString path;
   if (!chosen) return path;
   wchar_t buffer[MAX_PATH] = {};
-  if (SHGetPathFromIDListW(chosen.get(), buffer)) path.Assign(buffer);
+  if (SHGetPathFromIDListW(chosen.Get(), buffer)) path.Assign(buffer);
   return path;
 }
 

@@ -33,6 +33,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "concurrency/ref_ptr.h"
 #include "concurrency/spin_lock.h"
 #include "runtime/object.h"
 #include "runtime/win_handles.h"
@@ -128,21 +129,17 @@ class EventBinding {
    public:
     Call() = default;
     Call(Call&& other) noexcept
-        : handler_(std::exchange(other.handler_, nullptr)),
-          holder_(std::exchange(other.holder_, nullptr)),
-          extra_(other.extra_) {}
+        : handler_(std::exchange(other.handler_, nullptr)), holder_(std::move(other.holder_)), extra_(other.extra_) {}
     Call& operator=(Call&& other) noexcept {
       if (this != &other) {
-        Clear();
         handler_ = std::exchange(other.handler_, nullptr);
-        holder_ = std::exchange(other.holder_, nullptr);
+        holder_ = std::move(other.holder_);
         extra_ = other.extra_;
       }
       return *this;
     }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
-    ~Call() { Clear(); }
 
     // Runs the handler unless nothing was bound or the target is detached (then 0).
     int32_t Invoke(CKelObject* sender, Args... args) const {
@@ -155,12 +152,8 @@ class EventBinding {
    private:
     friend class EventBinding;
 
-    void Clear() {
-      if (holder_) std::exchange(holder_, nullptr)->Release();
-    }
-
     Handler handler_ = nullptr;
-    CKelEventObjectPointer* holder_ = nullptr;
+    CKelRefPtr<CKelEventObjectPointer> holder_;
     int32_t extra_ = 0;
   };
 
@@ -171,16 +164,15 @@ class EventBinding {
 
   // Binds handler with holder (a reference is taken; the previous holder's is given up).
   void Bind(Handler newHandler, CKelEventObjectPointer* newHolder, int32_t newExtra) {
-    if (newHolder) newHolder->AddRef();
-    CKelEventObjectPointer* previous;
+    auto swapped = CKelRefPtr<CKelEventObjectPointer>::Share(newHolder);
     {
       CKelSpinLockGuard guard(lock);
       handler = newHandler;
       extra = newExtra;
-      previous = std::exchange(holder, newHolder);
+      std::swap(holder, swapped);
     }
-    // Outside the lock: this may be the holder's last reference.
-    if (previous) previous->Release();
+    // swapped now holds the previous holder and lets it go outside the lock: this may be its
+    // last reference.
   }
 
   // Binds a member function of Owner. Method takes either (Args...) or
@@ -194,7 +186,7 @@ class EventBinding {
 
   bool IsBound() const {
     CKelSpinLockGuard guard(lock);
-    return holder != nullptr && handler != nullptr;
+    return holder && handler != nullptr;
   }
 
   // The current handler with a reference on its holder.
@@ -204,7 +196,6 @@ class EventBinding {
     call.handler_ = handler;
     call.extra_ = extra;
     call.holder_ = holder;
-    if (holder) holder->AddRef();
     return call;
   }
 
@@ -237,6 +228,6 @@ class EventBinding {
 
   mutable CKelSpinLock lock;  // held only to read or change the three fields below
   Handler handler = nullptr;
-  CKelEventObjectPointer* holder = nullptr;  // one reference of its own
+  CKelRefPtr<CKelEventObjectPointer> holder;
   int32_t extra = 0;
 };

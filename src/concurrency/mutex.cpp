@@ -6,8 +6,6 @@ void rg_HuChiSuoLei::Lock() const { static_cast<CMMutex*>(Inner())->Lock(); }
 
 void rg_HuChiSuoLei::Unlock() const { static_cast<CMMutex*>(Inner())->Unlock(); }
 
-CMMutex* rg_HuChiSuoLei::ShareLock() const {
-  CMMutex* lock = static_cast<CMMutex*>(Inner());
-  lock->AddRef();
-  return lock;
+CKelRefPtr<CMMutex> rg_HuChiSuoLei::ShareLock() const {
+  return CKelRefPtr<CMMutex>::Share(static_cast<CMMutex*>(Inner()));
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "concurrency/ref_ptr.h"
 #include "runtime/object.h"
 
 // The shared lock: one critical section behind a reference count.
@@ -36,7 +37,7 @@ class rg_HuChiSuoLei : public CKelRefObject {
   void Unlock() const;
 
   // The shared lock, with a reference of the caller's own.
-  CMMutex* ShareLock() const;
+  CKelRefPtr<CMMutex> ShareLock() const;
 };
 
 // Holds a mutex for one scope. Keeps its own reference to the lock, so resetting or
@@ -46,11 +47,8 @@ class CMMutexGuard {
   explicit CMMutexGuard(const rg_HuChiSuoLei& mutex) : lock_(mutex.ShareLock()) { lock_->Lock(); }
   CMMutexGuard(const CMMutexGuard&) = delete;
   CMMutexGuard& operator=(const CMMutexGuard&) = delete;
-  ~CMMutexGuard() {
-    lock_->Unlock();
-    lock_->Release();
-  }
+  ~CMMutexGuard() { lock_->Unlock(); }
 
  private:
-  CMMutex* lock_;
+  CKelRefPtr<CMMutex> lock_;
 };

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "concurrency/srw_guard.h"
+
 namespace {
 
 using RecordRef = CKelRefPtr<THREADPOOL_INFO>;
@@ -110,10 +112,8 @@ PivThreadPool::PivThreadPool() { InitializeSRWLock(&infoLock); }
 PivThreadPool::~PivThreadPool() { Abandon(); }
 
 CKelRefPtr<THREADPOOL_INFO> PivThreadPool::Info() const {
-  AcquireSRWLockShared(&infoLock);
-  RecordRef record = info;
-  ReleaseSRWLockShared(&infoLock);
-  return record;
+  CKelSrwSharedGuard guard(infoLock);
+  return info;
 }
 
 bool PivThreadPool::IsRunning() const {
@@ -128,14 +128,14 @@ CKelRefPtr<THREADPOOL_INFO> PivThreadPool::RunningInfo() const {
 }
 
 void PivThreadPool::LetGo(const CKelRefPtr<THREADPOOL_INFO>& record) {
-  AcquireSRWLockExclusive(&record->ownerLock);
-  record->ownerAttached = false;
-  ReleaseSRWLockExclusive(&record->ownerLock);
-
+  {
+    CKelSrwExclusiveGuard guard(record->ownerLock);
+    record->ownerAttached = false;
+  }
+  // Declared before the guard, so the pool's reference goes after the lock is free.
   RecordRef dropped;
-  AcquireSRWLockExclusive(&infoLock);
+  CKelSrwExclusiveGuard guard(infoLock);
   if (info.Get() == record.Get()) dropped = std::move(info);
-  ReleaseSRWLockExclusive(&infoLock);
 }
 
 void PivThreadPool::Abandon() {
@@ -164,18 +164,17 @@ bool PivThreadPool::Create(const int32_t& threads, const int32_t& stackSize, con
   record->initCom = initCom;
   record->stackSize = stackSize > 0 ? stackSize : 0;
 
-  AcquireSRWLockExclusive(&infoLock);
-  info = record;
-  ReleaseSRWLockExclusive(&infoLock);
+  {
+    CKelSrwExclusiveGuard guard(infoLock);
+    info = record;
+  }
 
   for (int32_t i = 0; i < record->threadCount; ++i) {
-    record->AddRef();  // the worker's own reference
+    RecordRef workerRef = record;  // the worker's own reference, adopted by the thread
     UniqueHandle thread(
-        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), WorkerMain, record.Get(), 0, nullptr));
-    if (!thread) {
-      record->Release();
-      continue;
-    }
+        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), WorkerMain, workerRef.Get(), 0, nullptr));
+    if (!thread) continue;
+    workerRef.Detach();
     if (priority != 0) SetThreadPriority(thread.Get(), priority);
     ++record->createdThreads;
   }
@@ -207,13 +206,13 @@ bool PivThreadPool::Stop(const int32_t& noWait, const int32_t& timeoutMs) {
   }
 
   if (record->pendingTasks.load() > 0) {
-    record->AddRef();  // the drain thread's own reference
+    RecordRef drainRef = record;  // the drain thread's own reference, adopted by the thread
     UniqueHandle drain(
-        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), DrainMain, record.Get(), 0, nullptr));
+        CreateThread(nullptr, static_cast<SIZE_T>(record->stackSize), DrainMain, drainRef.Get(), 0, nullptr));
+    // Without a drain thread the workers take the queued tasks instead.
     if (drain) {
+      drainRef.Detach();
       WaitPumping(drain.Get());
-    } else {
-      record->Release();  // the workers take the queued tasks instead
     }
   }
 
@@ -275,16 +274,18 @@ void PivThreadPool::PostTo(THREADPOOL_INFO& record, TaskDispatch dispatch, TaskR
 
 void rg_XianChengChiLei2_n::DispatchTask(THREADPOOL_INFO& record, TaskRecord& task) {
   TaskEvent::Call call;
-  AcquireSRWLockShared(&record.ownerLock);
-  if (record.ownerAttached) call = task.pool->onTask.Take();
-  ReleaseSRWLockShared(&record.ownerLock);
+  {
+    CKelSrwSharedGuard guard(record.ownerLock);
+    if (record.ownerAttached) call = task.pool->onTask.Take();
+  }
   call.Invoke(task.pool, task.kind, task.value1, task.value2);
 }
 
 void rg_XianChengChiLei2_n::DispatchObjectTask(THREADPOOL_INFO& record, TaskRecord& task) {
   ObjectTaskEvent::Call call;
-  AcquireSRWLockShared(&record.ownerLock);
-  if (record.ownerAttached) call = task.pool->onObjectTask.Take();
-  ReleaseSRWLockShared(&record.ownerLock);
+  {
+    CKelSrwSharedGuard guard(record.ownerLock);
+    if (record.ownerAttached) call = task.pool->onObjectTask.Take();
+  }
   call.Invoke(task.pool, task.kind, task.object, task.value2);
 }

@@ -1,11 +1,14 @@
 // Owners of Win32 handles: one non-copyable, movable type per handle kind, each with its
-// closer. A handle is closed on the thread that destroys its owner (windows must be
-// destroyed on the thread that created them).
+// closer. A handle is closed on the thread that destroys its owner (windows and hooks must be
+// let go on the thread that made them). The GDI+ owners are in runtime/gdiplus_handles.h, so
+// the GDI+ headers stay out of the units that do not draw.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 #include <objbase.h>
+#include <commctrl.h>
+#include <shtypes.h>
 
 #include <utility>
 
@@ -112,6 +115,29 @@ struct Bstr {
   static void Close(Type h) { SysFreeString(h); }
 };
 
+struct ImageList {
+  using Type = HIMAGELIST;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ImageList_Destroy(h); }
+};
+
+struct Hook {
+  using Type = HHOOK;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { UnhookWindowsHookEx(h); }
+};
+
+// Memory the shell or COM hands over to its caller (item id lists, strings).
+template <class T>
+struct CoTaskMem {
+  using Type = T*;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { CoTaskMemFree(h); }
+};
+
 }  // namespace win_handle_traits
 
 using UniqueHandle = UniqueResource<win_handle_traits::Handle>;  // null and INVALID_HANDLE_VALUE are empty
@@ -129,6 +155,11 @@ using UniqueIcon = UniqueResource<win_handle_traits::Icon>;
 using UniqueModule = UniqueResource<win_handle_traits::Module>;
 using UniqueGlobal = UniqueResource<win_handle_traits::Global>;
 using UniqueBstr = UniqueResource<win_handle_traits::Bstr>;
+using UniqueImageList = UniqueResource<win_handle_traits::ImageList>;
+using UniqueHook = UniqueResource<win_handle_traits::Hook>;  // unhooked on the thread that set it
+template <class T>
+using UniqueCoTaskMem = UniqueResource<win_handle_traits::CoTaskMem<T>>;
+using UniqueIdList = UniqueCoTaskMem<ITEMIDLIST>;  // a PIDL, e.g. from SHBrowseForFolderW
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class WindowDc {

@@ -5,7 +5,9 @@
 #include <gdiplus.h>
 
 #include <atomic>
-#include <optional>
+
+#include "concurrency/srw_guard.h"
+#include "runtime/gdiplus_handles.h"
 
 namespace gp = Gdiplus;
 namespace gpflat = Gdiplus::DllExports;
@@ -14,68 +16,23 @@ namespace {
 
 std::atomic<HMODULE> resourceModule{nullptr};
 
-// One started GDI+ (the token is given back by the destructor).
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    gp::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
-    if (gp::GdiplusStartup(&token_, &input, nullptr) != gp::Ok) token_ = 0;
-  }
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-  ~GdiplusSession() {
-    if (token_) gp::GdiplusShutdown(token_);
-  }
-  bool Started() const { return token_ != 0; }
-
- private:
-  ULONG_PTR token_ = 0;
-};
-
 SRWLOCK gdiplusLock = SRWLOCK_INIT;
 
-std::optional<GdiplusSession>& Session() {
-  static std::optional<GdiplusSession> session;
+// The started GDI+, under gdiplusLock.
+UniqueGdiplusToken& Session() {
+  static UniqueGdiplusToken session;
   return session;
 }
 
-class ExclusiveLock {
- public:
-  explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-  ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-
- private:
-  SRWLOCK& lock_;
-};
-
 bool EnsureGdiplus() {
-  ExclusiveLock guard(gdiplusLock);
-  auto& session = Session();
-  if (session && session->Started()) return true;
-  session.reset();
-  session.emplace();
-  if (session->Started()) return true;
-  session.reset();  // retried on the next request
-  return false;
+  CKelSrwExclusiveGuard guard(gdiplusLock);
+  if (Session()) return true;
+  gp::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
+  ULONG_PTR token = 0;
+  if (gp::GdiplusStartup(&token, &input, nullptr) != gp::Ok) return false;  // retried on the next request
+  Session().Reset(token);
+  return true;
 }
-
-// A GDI+ bitmap, disposed with its owner.
-class GpBitmapOwner {
- public:
-  GpBitmapOwner() = default;
-  GpBitmapOwner(const GpBitmapOwner&) = delete;
-  GpBitmapOwner& operator=(const GpBitmapOwner&) = delete;
-  ~GpBitmapOwner() {
-    if (bitmap_) gpflat::GdipDisposeImage(bitmap_);
-  }
-  gp::GpBitmap* Get() const { return bitmap_; }
-  gp::GpBitmap** Address() { return &bitmap_; }
-
- private:
-  gp::GpBitmap* bitmap_ = nullptr;
-};
 
 }  // namespace
 
@@ -87,13 +44,13 @@ HMODULE ResourceModule() {
 void SetResourceModule(HMODULE module) { resourceModule.store(module, std::memory_order_release); }
 
 bool IsGdiplusStarted() {
-  ExclusiveLock guard(gdiplusLock);
-  return Session().has_value();
+  CKelSrwExclusiveGuard guard(gdiplusLock);
+  return Session().IsValid();
 }
 
 void ShutdownGdiplus() {
-  ExclusiveLock guard(gdiplusLock);
-  Session().reset();
+  CKelSrwExclusiveGuard guard(gdiplusLock);
+  Session().Reset();
 }
 
 HBITMAP DecodeImage(const void* bytes, size_t length) {
@@ -101,7 +58,7 @@ HBITMAP DecodeImage(const void* bytes, size_t length) {
   if (!EnsureGdiplus()) return nullptr;
   ComPtr<IStream> stream(SHCreateMemStream(static_cast<const BYTE*>(bytes), static_cast<UINT>(length)));
   if (!stream) return nullptr;
-  GpBitmapOwner image;
+  UniqueGpBitmap image;
   if (gpflat::GdipCreateBitmapFromStream(stream.Get(), image.Address()) != gp::Ok || !image.Get()) {
     return nullptr;
   }

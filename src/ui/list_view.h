@@ -46,17 +46,6 @@ struct rg_ChaoJiLieBiaoKuangBiaoXiangTianChong {
   int stateImage = 0;
 };
 
-// Owner of an image list handle.
-namespace ui_handle_traits {
-struct ImageList {
-  using Type = HIMAGELIST;
-  static Type Empty() { return nullptr; }
-  static bool IsValid(Type h) { return h != nullptr; }
-  static void Close(Type h) { ImageList_Destroy(h); }
-};
-}  // namespace ui_handle_traits
-using UniqueImageList = UniqueResource<ui_handle_traits::ImageList>;
-
 class CKWnd_ListView : public CListCtrl {
  public:
   void SetListener(IListViewEventListener* listener) { listener_ = listener; }

@@ -124,8 +124,7 @@ class StartupTest : public ::testing::Test {
   }
   void TearDown() override {
     CKelAppInstance& app = KelAppInstance();
-    if (app.theProgram) app.theProgram->Delete();
-    app.theProgram = nullptr;
+    app.DeleteProgram();
     record = nullptr;
     loop = nullptr;
   }
@@ -135,11 +134,11 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, ProgramConstructionMakesTheNewestObjectTheProgram) {
   auto* first = new TestProgram();
-  EXPECT_EQ(KelAppInstance().theProgram, first);
+  EXPECT_EQ(KelAppInstance().Program(), first);
   auto* second = new TestProgram();
-  EXPECT_EQ(KelAppInstance().theProgram, second);
+  EXPECT_EQ(KelAppInstance().Program(), second);
   second->Delete();
-  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
+  EXPECT_EQ(KelAppInstance().Program(), nullptr);
   first->Delete();
   EXPECT_EQ(programsAlive, 0);
 }
@@ -188,7 +187,7 @@ TEST_F(StartupTest, AStartupClassThatIsNoProgramEndsTheProcessWithoutAMessage) {
   EXPECT_EQ(app.WinMain(GetModuleHandleW(nullptr)), -1);
   EXPECT_EQ(hooks_.exitCodes, std::vector<int>{-1});
   EXPECT_TRUE(hooks_.texts.empty());
-  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
+  EXPECT_EQ(KelAppInstance().Program(), nullptr);
 }
 
 TEST_F(StartupTest, FailedInitialisationStillRunsExitInstanceAndDeletesTheProgram) {
@@ -200,7 +199,7 @@ TEST_F(StartupTest, FailedInitialisationStillRunsExitInstanceAndDeletesTheProgra
   EXPECT_EQ(app.WinMain(GetModuleHandleW(nullptr)), -1);
   EXPECT_EQ(seen.exitInstanceCalls, 1);
   EXPECT_EQ(programsAlive, 0);
-  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
+  EXPECT_EQ(KelAppInstance().Program(), nullptr);
   EXPECT_EQ(app.windowProgram, nullptr);
   EXPECT_TRUE(KelAppInstance().ComInitialized());
 }
@@ -218,14 +217,14 @@ TEST_F(StartupTest, MessageLoopRunsTheProgramHooksAndEndsWithTheMainWindow) {
             seen.preTranslated.end());
   EXPECT_EQ(seen.exitInstanceCalls, 1);
   EXPECT_EQ(programsAlive, 0);
-  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
+  EXPECT_EQ(KelAppInstance().Program(), nullptr);
   EXPECT_TRUE(hooks_.texts.empty());
 }
 
 TEST(StartupClassTest, LaunchCreatesTheCentredMainWindowAndMakesItTheFrameworksMainWindow) {
   CWinAppEx app;
   auto* program = new rg_startup_class();
-  EXPECT_EQ(KelAppInstance().theProgram, program);
+  EXPECT_EQ(KelAppInstance().Program(), program);
   EXPECT_EQ(program->Launch(), 1);
   HWND window = program->mainWindow.GetHwnd();
   ASSERT_NE(window, nullptr);
@@ -240,7 +239,7 @@ TEST(StartupClassTest, LaunchCreatesTheCentredMainWindowAndMakesItTheFrameworksM
   EXPECT_FALSE(IsWindow(window));
   MSG quit;
   EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-  EXPECT_EQ(KelAppInstance().theProgram, nullptr);
+  EXPECT_EQ(KelAppInstance().Program(), nullptr);
 }
 
 // Pre-translation: the program first, then the toolkit's marked windows up the parent chain.

@@ -89,7 +89,7 @@ TEST(Mutex, CloneSharesTheLockAndComparesEqual) {
 }
 
 TEST(Mutex, LockLivesAsLongAsItsLastReferrer) {
-  CMMutex* lock;
+  CKelRefPtr<CMMutex> lock;
   {
     rg_HuChiSuoLei mutex;
     lock = mutex.ShareLock();
@@ -98,12 +98,11 @@ TEST(Mutex, LockLivesAsLongAsItsLastReferrer) {
       rg_HuChiSuoLei moved(std::move(copy));
       EXPECT_EQ(lock->RefCount(), 4);
       // A moved-from mutex still refers to the lock.
-      EXPECT_EQ(copy.Inner(), lock);
+      EXPECT_EQ(copy.Inner(), lock.Get());
     }
     EXPECT_EQ(lock->RefCount(), 2);
   }
   EXPECT_EQ(lock->RefCount(), 1);
-  lock->Release();
 }
 
 TEST(Mutex, GuardUnlocksTheLockItTookEvenAfterReset) {

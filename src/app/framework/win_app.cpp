@@ -133,11 +133,11 @@ int CWinAppEx::ExitInstance() {
 }
 
 CKelNestedPreTranslateScope::CKelNestedPreTranslateScope() {
-  if (nestedScopes++ == 0) hook_ = SetWindowsHookExW(WH_GETMESSAGE, &HookProc, nullptr, GetCurrentThreadId());
+  if (nestedScopes++ == 0) hook_.Reset(SetWindowsHookExW(WH_GETMESSAGE, &HookProc, nullptr, GetCurrentThreadId()));
 }
 
 CKelNestedPreTranslateScope::~CKelNestedPreTranslateScope() {
-  if (hook_) UnhookWindowsHookEx(hook_);
+  hook_.Reset();
   --nestedScopes;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/win_handles.h"
+
 // The application object's OLE message filter: the program is never busy to callers, calls a
 // busy server rejected are retried later without a busy dialog, and messages arriving while
 // an outgoing call waits are processed normally, with no not-responding dialog ever (the
@@ -127,5 +129,5 @@ class CKelNestedPreTranslateScope {
  private:
   static LRESULT CALLBACK HookProc(int code, WPARAM wp, LPARAM lp);
 
-  HHOOK hook_ = nullptr;  // only the outermost scope of a thread holds the hook
+  UniqueHook hook_;  // only the outermost scope of a thread holds the hook
 };

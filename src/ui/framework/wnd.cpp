@@ -77,14 +77,11 @@ class CbtHook {
   CbtHook() : hook_(SetWindowsHookExW(WH_CBT, &Proc, nullptr, GetCurrentThreadId())) {}
   CbtHook(const CbtHook&) = delete;
   CbtHook& operator=(const CbtHook&) = delete;
-  ~CbtHook() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-  }
-  bool Installed() const { return hook_ != nullptr; }
+  bool Installed() const { return hook_.IsValid(); }
 
  private:
   static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp);
-  HHOOK hook_;
+  UniqueHook hook_;
 };
 
 }  // namespace
