@@ -46,37 +46,10 @@ void PressEscape(const rg_my_main_window& window) {
   PostMessageW(window.fileList.GetHwnd(), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
 }
 
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-RECT RectInParent(HWND window) {
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
 std::wstring EnvironmentText(const wchar_t* name) {
   wchar_t value[1024] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, 1024);
   return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  std::string read;
-  char buffer[65536];
-  DWORD n = 0;
-  while (ReadFile(file.Get(), buffer, sizeof buffer, &n, nullptr) && n > 0) read.append(buffer, n);
-  bytes = std::move(read);
-  return true;
 }
 
 LONG FontHeight(HFONT font) {
@@ -257,10 +230,7 @@ void EngineRunTest::CreateWindowWithTheEngine(RunWatch::Act act) {
 
 CWString StartedCommandLine(const std::wstring& marker) {
   std::string started;
-  for (int i = 0; i < 20000 && started.find("\r\n") == std::string::npos; ++i) {
-    Sleep(1);
-    ReadFileBytes(marker, started);
-  }
+  PollUntil([&] { return ReadFileBytes(marker, started) && started.find("\r\n") != std::string::npos; }, 20000);
   const size_t end = started.find("\r\n");
   if (end == std::string::npos) return CWString();
   return Utf8ToText(started.data(), end, true);

@@ -15,7 +15,10 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "files.h"
 #include "program_folder.h"
+#include "waits.h"
+#include "window_helpers.h"
 
 // The main window with its dialogs, its process exit and (optionally) its engine start
 // recorded. Created hidden: hiding or destroying a visible top-level window costs seconds on a
@@ -74,14 +77,8 @@ class TestMainWindow : public rg_my_main_window {
 void Click(const rg_my_main_window& window, const CKelWinControl& control);
 // The Escape key as a key press arrives during a run: at the list, which has the focus then.
 void PressEscape(const rg_my_main_window& window);
-// Dispatches every queued message of this thread.
-void PumpMessages();
-// The window's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND window);
 // The first line of an environment variable naming a folder ("" when unset).
 std::wstring EnvironmentText(const wchar_t* name);
-// Reads a whole file as bytes; false when it cannot be read.
-bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 // The first line the stand-in installer writes into its marker file (it notes the command line
 // it was started with), waited for up to 20 s; "" when none came.
 CWString StartedCommandLine(const std::wstring& marker);

@@ -55,14 +55,6 @@ std::set<std::wstring> Children(const std::wstring& folder) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
-
 std::string Served(const std::wstring& token) {
   std::string bytes;
   EXPECT_EQ(FetchServedFile(token, bytes), 200) << "token " << testing::PrintToString(token);
@@ -92,8 +84,7 @@ int ListingRequests(int64_t since) {
 }
 
 bool NoEngineRuns() {
-  for (int i = 0; i < 400 && FindProcessId(L"aria2c.exe") != 0; ++i) Sleep(50);
-  return FindProcessId(L"aria2c.exe") == 0;
+  return PollUntil([] { return FindProcessId(L"aria2c.exe") == 0; }, 20000, PollMode::kSleep, 50);
 }
 
 class FaultMatrixTest : public EngineRunTest {

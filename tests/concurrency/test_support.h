@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -13,16 +14,24 @@
 // A thread running body; joined by Join or the destructor.
 class TestThread {
  public:
+  static constexpr DWORD kJoinLimitMs = 60000;
+
   explicit TestThread(std::function<void()> body) : body_(std::make_unique<std::function<void()>>(std::move(body))) {
     handle_.Reset(CreateThread(nullptr, 0, &Run, body_.get(), 0, nullptr));
   }
   TestThread(const TestThread&) = delete;
   TestThread& operator=(const TestThread&) = delete;
-  ~TestThread() { Join(); }
+  // A thread that never ends would hang the whole program: it is ended with a message instead.
+  ~TestThread() {
+    if (Join(kJoinLimitMs)) return;
+    std::fputs("a test thread did not end within 60 s; ending the test program\n", stderr);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+  }
 
   bool Started() const { return handle_.IsValid(); }
   // True when the thread has ended within ms.
-  bool Join(DWORD ms = INFINITE) {
+  bool Join(DWORD ms) {
     if (!handle_) return true;
     if (WaitForSingleObject(handle_.Get(), ms) != WAIT_OBJECT_0) return false;
     handle_.Reset();

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "window_helpers.h"
 #include "window_probe.h"
 
 namespace {
@@ -24,18 +25,6 @@ LRESULT CALLBACK TestProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (msg == WM_DRAWITEM) return TRUE;
   return DefWindowProcW(window, msg, wp, lp);
-}
-
-void Pump(DWORD ms) {
-  ULONGLONG until = GetTickCount64() + ms;
-  MSG msg;
-  while (GetTickCount64() < until) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(1);
-  }
 }
 
 class WindowProbeTest : public ::testing::Test {
@@ -116,11 +105,11 @@ TEST_F(WindowProbeTest, FindsTheTopLevelWindowOfAProcessByTitle) {
 TEST_F(WindowProbeTest, APressArrivesAsAClickOfThatButton) {
   ASSERT_TRUE(probe::Press(start_));
   EXPECT_EQ(g_clicks, 0u);  // posted: nothing happens before the owner pumps
-  Pump(200);
+  PumpMessagesFor(200);
   EXPECT_EQ(g_clicks, 1u);
   EXPECT_EQ(g_clicked, start_);
   ASSERT_TRUE(probe::Press(close_));
-  Pump(200);
+  PumpMessagesFor(200);
   EXPECT_EQ(g_clicks, 2u);
   EXPECT_EQ(g_clicked, close_);
 }

@@ -150,9 +150,9 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
   events.Listen(engine);
   ScratchFolder folder(L"backup");
   const std::wstring path = folder / L"game.rar";
-  if (c.file) WriteBytes(path, "old");
-  if (c.control) WriteBytes(path + L".aria2", "control");
-  if (c.backup) WriteBytes(path + L".bak", "original");
+  if (c.file) WriteFileBytes(path, "old");
+  if (c.control) WriteFileBytes(path + L".aria2", "control");
+  if (c.backup) WriteFileBytes(path + L".bak", "original");
 
   ASSERT_FALSE(
       engine
@@ -168,7 +168,7 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
                                                              : "<missing>";
   EXPECT_EQ(ReadBytes(path + L".bak"), before);
 
-  WriteBytes(path, "new");  // what the engine writes
+  WriteFileBytes(path, "new");  // what the engine writes
   SetTask("game.rar", c.complete ? kComplete : R"([{"status":"error","errorCode":"22"}])");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
   EXPECT_FALSE(Exists(path + L".bak"));
@@ -202,7 +202,7 @@ TEST_F(FakeEngineTest, ARefusedAddPutsTheOldFileBack) {
   rg_n1666 engine;
   UseFakeEngine(engine);
   ScratchFolder folder(L"refused");
-  WriteBytes(folder / L"a.rar", "old");
+  WriteFileBytes(folder / L"a.rar", "old");
   EXPECT_TRUE(
       engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0)
           .IsEmpty());
@@ -219,7 +219,7 @@ TEST_F(FakeEngineTest, AFileThatCannotBeMovedAsideIsNotHandedToTheEngine) {
   events.Listen(engine);
   ScratchFolder folder(L"locked");
   const std::wstring path = folder / L"a.rar";
-  WriteBytes(path, "old");
+  WriteFileBytes(path, "old");
   {
     UniqueHandle open(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(open);
@@ -294,10 +294,10 @@ TEST_F(FakeEngineTest, DiskFullFailsAtOnceAndPutsTheOldFileBack) {
   EventRecorder events;
   events.Listen(engine);
   ScratchFolder folder(L"diskfull");
-  WriteBytes(folder / L"a.rar", "old");
+  WriteFileBytes(folder / L"a.rar", "old");
   Script(R"({"steps":[{"status":"error","errorCode":"9","totalLength":"1000","completedLength":"10"}]})");
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 5);
-  WriteBytes(folder / L"a.rar", "partial");
+  WriteFileBytes(folder / L"a.rar", "partial");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
   EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
   EXPECT_FALSE(Exists(folder / L"a.rar.bak"));
@@ -319,12 +319,12 @@ TEST_F(FakeEngineTest, AFailedTaskTakesItsControlFileAlongWithItsPartialFile) {
   rg_n1666 engine;
   UseFakeEngine(engine);
   ScratchFolder folder(L"failedcontrol");
-  WriteBytes(folder / L"a.rar", "old");
+  WriteFileBytes(folder / L"a.rar", "old");
   Script(std::string(R"({"steps":)") + kActive + "}");
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
   // What the engine leaves of a download that stopped part way.
-  WriteBytes(folder / L"a.rar", "partial");
-  WriteBytes(folder / L"a.rar.aria2", "control of the partial file");
+  WriteFileBytes(folder / L"a.rar", "partial");
+  WriteFileBytes(folder / L"a.rar.aria2", "control of the partial file");
   SetTask("a.rar", R"([{"status":"error","errorCode":"6","totalLength":"100","completedLength":"10"}])");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
   EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
@@ -429,7 +429,7 @@ TEST_F(FakeEngineTest, RemovedOrForgottenTasksEndAsFailures) {
   EventRecorder events;
   events.Listen(engine);
   ScratchFolder folder(L"removed");
-  WriteBytes(folder / L"b.rar", "old");
+  WriteFileBytes(folder / L"b.rar", "old");
   Script(R"({"steps_by_out":{"a.rar":[{"status":"removed"}]},"steps":[{"status":"active"}]})");
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"b.rar"), CWString(), CWString(), CWString(), 1);
@@ -585,7 +585,7 @@ TEST_F(FakeEngineTest, AFileAlreadyInTheSaveFolderIsKeptUntilItsDownloadComplete
   rg_n1434 manager;
   UseFakeEngine(manager.engine);
   ScratchFolder scratch(L"keep");
-  WriteBytes(scratch / L"a.rar", "mine");
+  WriteFileBytes(scratch / L"a.rar", "mine");
   Script(R"({"steps":[{"status":"error","errorCode":"6"}]})");
   manager.fileNames.Add(L"a.rar");
   manager.fileUrls.Add(kUrl);
@@ -599,7 +599,7 @@ TEST_F(FakeEngineTest, ListedNamesStayInsideTheSaveFolder) {
   UseFakeEngine(manager.engine);
   ScratchFolder scratch(L"inside");
   const std::wstring save = scratch.Path() + L"Brinemarch";
-  WriteBytes(scratch / L"victim.rar", "outside");
+  WriteFileBytes(scratch / L"victim.rar", "outside");
   Script(std::string(R"({"steps":)") + kComplete + "}");
   manager.fileNames.Add(L"..\\victim.rar", L"C:\\Windows\\evil.dll", L"sub\\ok.rar");
   manager.fileUrls.Add(kUrl, kUrl, kUrl);
@@ -675,7 +675,7 @@ TEST_F(FakeEngineTest, ARunEndsAndFailsWhenTheEngineProcessIsGone) {
   EventRecorder events;
   events.Listen(manager);
   ScratchFolder scratch(L"gone");
-  WriteBytes(scratch / L"a.rar", "mine");
+  WriteFileBytes(scratch / L"a.rar", "mine");
   // The engine for this run: an extra listener of the fake and a stand-in process.
   const std::string listened = FakeEngine(L"/__listen", R"({"port":0})");
   const int port = std::stoi(listened.substr(listened.find(':') + 1));

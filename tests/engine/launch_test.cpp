@@ -166,7 +166,7 @@ TEST_F(LaunchTest, AnEngineAnsweringOnTheSecondPortIsReady) {
 TEST_F(LaunchTest, StartPreparesAFolderGivenWithoutSeparator) {
   ListenOn(7022);
   const std::wstring folder = folder_.substr(0, folder_.size() - 1);
-  WriteBytes(folder_ + L"aria2.session", "http://old/download\n");
+  WriteFileBytes(folder_ + L"aria2.session", "http://old/download\n");
   {
     rg_n1434 manager;
     UseFakeAddressPage(manager.engine);

@@ -272,13 +272,13 @@ TEST_F(RealEngineTest, BackupsAroundCompletedAndFailedDownloads) {
               {"broken.rar", "tokBroken", "1", ""}},
              "\"stream\":{\"status\":404,\"token\":\"tokBroken\"}");
   ScratchFolder save(L"backups");
-  WriteBytes(save / L"replace.rar", "old replace");
-  WriteBytes(save / L"control.rar", "old control");
-  WriteBytes(save / L"control.rar.aria2", "not a control file");
-  WriteBytes(save / L"interrupted.rar", "partial");
-  WriteBytes(save / L"interrupted.rar.aria2", "not a control file");
-  WriteBytes(save / L"interrupted.rar.bak", "original");
-  WriteBytes(save / L"broken.rar", "mine");
+  WriteFileBytes(save / L"replace.rar", "old replace");
+  WriteFileBytes(save / L"control.rar", "old control");
+  WriteFileBytes(save / L"control.rar.aria2", "not a control file");
+  WriteFileBytes(save / L"interrupted.rar", "partial");
+  WriteFileBytes(save / L"interrupted.rar.aria2", "not a control file");
+  WriteFileBytes(save / L"interrupted.rar.bak", "original");
+  WriteFileBytes(save / L"broken.rar", "mine");
 
   rg_n1434 manager;
   Start(manager);
@@ -345,7 +345,7 @@ TEST_F(RealEngineTest, ARunEndsAndFailsWhenTheEngineIsKilled) {
   }
   ServeFiles(files);
   ScratchFolder save(L"killed");
-  WriteBytes(save / L"k0.rar", "mine");
+  WriteFileBytes(save / L"k0.rar", "mine");
   rg_n1434 manager;
   Start(manager);
   EventRecorder events;

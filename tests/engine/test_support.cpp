@@ -132,31 +132,9 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(base.c_str());
 }
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
-
 std::string ReadBytes(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return "<missing>";
-  LARGE_INTEGER size = {};
-  GetFileSizeEx(file.Get(), &size);
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 24));
-    if (!ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr) || got == 0) break;
-    done += got;
-  }
-  bytes.resize(done);
-  return bytes;
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -14,6 +14,7 @@
 #include "concurrency/event_binding.h"
 #include "engine/download_manager.h"
 #include "engine/engine.h"
+#include "files.h"
 #include "program_folder.h"
 #include "runtime/text.h"
 
@@ -69,7 +70,6 @@ class ScratchFolder {
 };
 
 void RemoveTree(const std::wstring& folder);
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);

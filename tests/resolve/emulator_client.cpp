@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "files.h"
 #include "json/json_reader.h"
 #include "net/http.h"
 #include "runtime/convert.h"
@@ -19,17 +20,6 @@ std::wstring Lower(std::wstring_view text) {
   std::wstring out(text);
   std::transform(out.begin(), out.end(), out.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
   return out;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& out) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  char buffer[4096];
-  DWORD read = 0;
-  out.clear();
-  while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) out.append(buffer, read);
-  return true;
 }
 
 CWString Exchange(const std::wstring& url, int32_t method, const std::wstring& body, int32_t& status) {
@@ -71,7 +61,7 @@ EmulatorClient::EmulatorClient() {
   std::replace(path.begin(), path.end(), L'/', L'\\');
   std::string json;
   rg_JSONDuiXiangLei_n ports;
-  if (!ReadWholeFile(path, json) || !ports.ParseUtf8(json.data(), json.size())) {
+  if (!ReadFileBytes(path, json) || !ports.ParseUtf8(json.data(), json.size())) {
     problem_ = L"cannot read " + path;
     return;
   }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "window_helpers.h"
 #include "ui/ui.h"
 
 // Created hidden unless a test shows it: hiding or destroying a visible top-level window costs
@@ -48,9 +49,5 @@ class Canvas {
 
 // Renders the window's client area through WM_PRINTCLIENT.
 void RenderClient(HWND window, Canvas& canvas);
-// Dispatches every queued message of this thread.
-void PumpMessages();
 // Channel-wise distance of two colours.
 int ColorDistance(COLORREF a, COLORREF b);
-// The window's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND window);
