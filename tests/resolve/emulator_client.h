@@ -1,4 +1,4 @@
-// The drive emulator that the test run starts beside the tests (tools/drive_emulator/fixture.sh): its
+// The drive emulator that the test run starts beside the tests (tools/drive_emulator/fixture.py): its
 // ports, its control endpoint and its request log. Used by the test thread only.
 #pragma once
 

@@ -1,7 +1,9 @@
-"""Runs one of our loopback test servers in the background for a ctest fixture.
+"""The one launcher of our loopback test servers for ctest fixtures.
 
-The server script is started again as "SCRIPT serve --port-file STATE_DIR/port" in a
-session of its own; its pid and port live in STATE_DIR so the matching stop finds it.
+A server runs in a session of its own with its output in STATE_DIR/NAME.log; its pid and
+start time are recorded in STATE_DIR/pids. A launch waits, bounded, for the file the server
+writes once it listens; stop ends every server recorded in STATE_DIR (TERM, then KILL after
+5 s) and never a process that merely reuses a recorded pid.
 """
 
 import os
@@ -9,6 +11,9 @@ import signal
 import subprocess
 import sys
 import time
+
+READY_SECONDS = 15
+STOP_SECONDS = 5
 
 
 def write_atomically(path, text):
@@ -18,38 +23,83 @@ def write_atomically(path, text):
     os.replace(tmp, path)
 
 
-def start(script, state_dir, name):
+def _stat(pid):
+    """(state, start time in ticks since boot) of a process, or None when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    # The command name in parentheses may hold spaces; the fields after it are fixed.
+    fields = stat[stat.rindex(")") + 2:].split()
+    return fields[0], fields[19]
+
+
+def _started(pid):
+    stat = _stat(pid)
+    return stat[1] if stat else None
+
+
+def launch(state_dir, name, argv, ready_file):
+    """Starts argv; true once ready_file exists, false (the server ended, the log printed) when
+    it does not appear within READY_SECONDS."""
     os.makedirs(state_dir, exist_ok=True)
-    port_file = os.path.join(state_dir, "port")
-    if os.path.exists(port_file):
-        os.remove(port_file)
-    child = subprocess.Popen([sys.executable, os.path.abspath(script), "serve", "--port-file", port_file],
-                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
-    write_atomically(os.path.join(state_dir, "pid"), "%d\n" % child.pid)
-    for _ in range(200):
-        if os.path.exists(port_file):
-            return 0
+    if os.path.exists(ready_file):
+        os.remove(ready_file)
+    log_path = os.path.join(state_dir, name + ".log")
+    with open(log_path, "w") as log:
+        child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+    with open(os.path.join(state_dir, "pids"), "a") as f:
+        f.write("%d %s\n" % (child.pid, _started(child.pid)))
+    deadline = time.monotonic() + READY_SECONDS
+    while time.monotonic() < deadline:
+        if os.path.exists(ready_file):
+            return True
         if child.poll() is not None:
             break
         time.sleep(0.05)
-    print("%s: the server did not start" % name, file=sys.stderr)
-    return 1
+    print("%s did not start (exit %s):" % (name, child.poll()), file=sys.stderr)
+    with open(log_path, errors="replace") as log:
+        sys.stderr.write(log.read()[-4000:])
+    return False
 
 
 def stop(state_dir):
+    """Ends every server recorded in state_dir; always 0."""
+    pids_file = os.path.join(state_dir, "pids")
     try:
-        with open(os.path.join(state_dir, "pid")) as f:
-            pid = int(f.read())
-    except (OSError, ValueError):
-        return 0
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    for name in ("pid", "port"):
+        with open(pids_file) as f:
+            records = [line.split() for line in f if line.strip()]
+    except OSError:
+        records = []
+    ours = [int(pid) for pid, started in records if _started(int(pid)) == started]
+    for pid in ours:
         try:
-            os.remove(os.path.join(state_dir, name))
-        except FileNotFoundError:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
             pass
+    deadline = time.monotonic() + STOP_SECONDS
+    while ours and time.monotonic() < deadline:
+        # A server that ended stays a zombie until its parent reaps it; it counts as gone.
+        ours = [pid for pid in ours if (_stat(pid) or ("Z",))[0] != "Z"]
+        time.sleep(0.05)
+    for pid in ours:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    if os.path.exists(pids_file):
+        os.remove(pids_file)
     return 0
+
+
+def start(script, state_dir, name):
+    """For the servers that take "serve --port-file FILE": starts SCRIPT with STATE_DIR/port,
+    after ending what an interrupted run left in STATE_DIR; 0 once it listens, 1 otherwise."""
+    stop(state_dir)
+    port_file = os.path.join(state_dir, "port")
+    argv = [sys.executable, os.path.abspath(script), "serve", "--port-file", port_file]
+    if launch(state_dir, name, argv, port_file):
+        return 0
+    stop(state_dir)
+    return 1
