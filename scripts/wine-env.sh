@@ -22,7 +22,7 @@ bm_start_display() {
   fi
   for n in $(seq 90 140); do
     [ -e "/tmp/.X$n-lock" ] && continue
-    setsid Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 < /dev/null &
+    setsid Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 < /dev/null 9>&- &
     pid=$!
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     if kill -0 "$pid" 2>/dev/null; then
@@ -41,14 +41,14 @@ bm_wine_ready() {
   flock 9
   if [ -n "${BM_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then :; else bm_start_display || { flock -u 9; return 1; }; fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 < /dev/null
+    wineboot -i >/dev/null 2>&1 < /dev/null 9>&-
     wineserver -w
   fi
   # Wine's own background processes (services, the desktop) are started by the first
   # program of a server's life and inherit its output; start them here, with output
   # to /dev/null, or they hold ctest's pipe open after the test has ended.
-  setsid wineserver -p 600 >/dev/null 2>&1 < /dev/null || true
-  setsid wine cmd.exe /c exit >/dev/null 2>&1 < /dev/null || true
+  setsid wineserver -p 600 >/dev/null 2>&1 < /dev/null 9>&- || true
+  setsid wine cmd.exe /c exit >/dev/null 2>&1 < /dev/null 9>&- || true
   flock -u 9
   exec 9>&-
 }
