@@ -41,7 +41,8 @@ CKelAppInstance::~CKelAppInstance() {
 void CKelAppInstance::ProgramDeleter::operator()(CKelUserApp* program) const { program->Delete(); }
 
 void CKelAppInstance::SetProgram(CKelUserApp* program) {
-  // A newer program replaces the current one without deleting it (its owner still holds it).
+  // A newer program replaces the current one, which is then no longer owned here: whoever
+  // made it deletes it.
   (void)theProgram_.release();
   theProgram_.reset(program);
 }

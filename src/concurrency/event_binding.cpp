@@ -1,5 +1,7 @@
 #include "concurrency/event_binding.h"
 
+#include "concurrency/lock_guards.h"
+
 namespace {
 
 // Innermost handler call of the current thread; calls chain outwards through outer_.
@@ -20,18 +22,19 @@ CKelEventObjectPointer::CKelEventObjectPointer(void* target) : target(target) { 
 CKelEventObjectPointer::~CKelEventObjectPointer() { DeleteCriticalSection(&callLock); }
 
 void* CKelEventObjectPointer::BeginCall() {
-  EnterCriticalSection(&callLock);
+  CKelCriticalSectionGuard guard(callLock);
   void* result = detaching ? nullptr : target;
   if (result) ++activeCalls;
-  LeaveCriticalSection(&callLock);
   return result;
 }
 
 void CKelEventObjectPointer::EndCall() {
-  EnterCriticalSection(&callLock);
-  --activeCalls;
-  HANDLE wake = detaching ? detachLock.Get() : nullptr;
-  LeaveCriticalSection(&callLock);
+  HANDLE wake;
+  {
+    CKelCriticalSectionGuard guard(callLock);
+    --activeCalls;
+    wake = detaching ? detachLock.Get() : nullptr;
+  }
   // The caller still holds a reference, so the event outlives this call.
   if (wake) SetEvent(wake);
 }
@@ -43,32 +46,31 @@ void CKelEventObjectPointer::Detach() {
     if (&call->holder_ == this && call->target_) ++ownCalls;
   }
 
-  EnterCriticalSection(&callLock);
-  detaching = true;
-  while (activeCalls > ownCalls) {
-    if (!detachLock) detachLock.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    HANDLE wake = detachLock.Get();
-    LeaveCriticalSection(&callLock);
+  for (;;) {
+    HANDLE wake;
+    {
+      CKelCriticalSectionGuard guard(callLock);
+      detaching = true;
+      if (activeCalls <= ownCalls) {
+        target = nullptr;
+        break;
+      }
+      if (!detachLock) detachLock.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+      wake = detachLock.Get();
+    }
     WaitDeliveringSentMessages(wake);
-    EnterCriticalSection(&callLock);
   }
-  target = nullptr;
-  LeaveCriticalSection(&callLock);
   Release();
 }
 
 int64_t CKelEventObjectPointer::ActiveCalls() {
-  EnterCriticalSection(&callLock);
-  int64_t n = activeCalls;
-  LeaveCriticalSection(&callLock);
-  return n;
+  CKelCriticalSectionGuard guard(callLock);
+  return activeCalls;
 }
 
 bool CKelEventObjectPointer::IsDetached() {
-  EnterCriticalSection(&callLock);
-  bool detached = detaching;
-  LeaveCriticalSection(&callLock);
-  return detached;
+  CKelCriticalSectionGuard guard(callLock);
+  return detaching;
 }
 
 CKelEventCall::CKelEventCall(CKelEventObjectPointer& holder)

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "concurrency/srw_guard.h"
+#include "concurrency/lock_guards.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "concurrency/srw_guard.h"
+#include "concurrency/lock_guards.h"
 #include "runtime/gdiplus_handles.h"
 
 namespace gp = Gdiplus;

@@ -1,5 +1,5 @@
-// Scope holders of slim reader/writer locks. Any thread may use them; an SRW lock is not
-// re-entrant, so a thread never takes the same lock twice.
+// Scope holders of the system's locks: slim reader/writer locks and critical sections. Any
+// thread may use them; an SRW lock is not re-entrant, so a thread never takes one twice.
 #pragma once
 
 #include <windows.h>
@@ -26,4 +26,18 @@ class CKelSrwSharedGuard {
 
  private:
   SRWLOCK& lock_;
+};
+
+// Holds a critical section for one scope.
+class CKelCriticalSectionGuard {
+ public:
+  explicit CKelCriticalSectionGuard(CRITICAL_SECTION& section) noexcept : section_(section) {
+    EnterCriticalSection(&section_);
+  }
+  CKelCriticalSectionGuard(const CKelCriticalSectionGuard&) = delete;
+  CKelCriticalSectionGuard& operator=(const CKelCriticalSectionGuard&) = delete;
+  ~CKelCriticalSectionGuard() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION& section_;
 };
