@@ -344,7 +344,7 @@ class DriveEmulatorTest(unittest.TestCase):
         self.client.control({"preset": "faults"})
         many = [n for n in self.faults_tree.root.children if n.name == "many"][0]
         names, label, pages = [], None, 0
-        while True:
+        for _ in range(10):  # bounded: a cursor that never ends fails the page count below
             extra = "" if label is None else "&last_label=" + urllib.parse.quote(label, safe="")
             status, answer = self.client.listing(many.token + extra)
             data = answer["data"]

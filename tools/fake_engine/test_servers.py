@@ -17,7 +17,8 @@ import os
 import re
 import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test_support"))
-from background_server import launch, stop, write_atomically  # noqa: E402
+import background_server  # noqa: E402
+from background_server import launch, write_atomically  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATOR = os.path.join(HERE, "..", "drive_emulator", "drive_emulator.py")
@@ -54,6 +55,14 @@ def start(state_dir, cookie):
     with open(emulator_ports) as f:
         http_port = json.load(f)["http"]
     write_atomically(os.path.join(state_dir, "servers.txt"), "fake_engine=%d\nemulator=%d\n" % (fake_port, http_port))
+    return 0
+
+
+def stop(state_dir):
+    background_server.stop(state_dir)
+    servers = os.path.join(state_dir, "servers.txt")
+    if os.path.exists(servers):
+        os.remove(servers)
     return 0
 
 

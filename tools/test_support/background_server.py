@@ -1,7 +1,7 @@
 """The one launcher of our loopback test servers for ctest fixtures.
 
-A server runs in a session of its own with its output in STATE_DIR/NAME.log; its pid and
-start time are recorded in STATE_DIR/pids. A launch waits, bounded, for the file the server
+A server runs in a session of its own with its output in STATE_DIR/NAME.log; its pid, start
+time and ready file are recorded in STATE_DIR/pids. A launch waits, bounded, for the file the server
 writes once it listens; stop ends every server recorded in STATE_DIR (TERM, then KILL after
 5 s) and never a process that merely reuses a recorded pid.
 """
@@ -50,7 +50,7 @@ def launch(state_dir, name, argv, ready_file):
     with open(log_path, "w") as log:
         child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
     with open(os.path.join(state_dir, "pids"), "a") as f:
-        f.write("%d %s\n" % (child.pid, _started(child.pid)))
+        f.write("%d %s %s\n" % (child.pid, _started(child.pid), ready_file))
     deadline = time.monotonic() + READY_SECONDS
     while time.monotonic() < deadline:
         if os.path.exists(ready_file):
@@ -64,32 +64,53 @@ def launch(state_dir, name, argv, ready_file):
     return False
 
 
-def stop(state_dir):
-    """Ends every server recorded in state_dir; always 0."""
-    pids_file = os.path.join(state_dir, "pids")
+def _alive(pid, started):
+    """Whether pid still runs the server started at that time. A server that ended stays a
+    zombie until its parent reaps it; it counts as gone."""
+    stat = _stat(pid)
+    return stat is not None and stat[1] == started and stat[0] != "Z"
+
+
+def _records(pids_file):
+    """(pid, start time, ready file) of each well-formed line; a line left by another format
+    is skipped."""
     try:
         with open(pids_file) as f:
-            records = [line.split() for line in f if line.strip()]
+            lines = f.read().splitlines()
     except OSError:
-        records = []
-    ours = [int(pid) for pid, started in records if _started(int(pid)) == started]
-    for pid in ours:
+        return []
+    records = []
+    for line in lines:
+        fields = line.split(" ", 2)
+        if len(fields) == 3 and fields[0].isdigit():
+            records.append((int(fields[0]), fields[1], fields[2]))
+    return records
+
+
+def stop(state_dir):
+    """Ends every server recorded in state_dir and removes their ready files; always 0."""
+    pids_file = os.path.join(state_dir, "pids")
+    records = _records(pids_file)
+    # Our server while its pid still names the process that was started (not a reused pid).
+    ours = [(pid, started) for pid, started, _ in records if _started(pid) == started]
+    for pid, _ in ours:
         try:
             os.kill(pid, signal.SIGTERM)
         except ProcessLookupError:
             pass
     deadline = time.monotonic() + STOP_SECONDS
     while ours and time.monotonic() < deadline:
-        # A server that ended stays a zombie until its parent reaps it; it counts as gone.
-        ours = [pid for pid in ours if (_stat(pid) or ("Z",))[0] != "Z"]
+        ours = [(pid, started) for pid, started in ours if _alive(pid, started)]
         time.sleep(0.05)
-    for pid in ours:
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-    if os.path.exists(pids_file):
-        os.remove(pids_file)
+    for pid, started in ours:
+        if _alive(pid, started):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+    for path in [ready for _, _, ready in records] + [pids_file]:
+        if os.path.exists(path):
+            os.remove(path)
     return 0
 
 
