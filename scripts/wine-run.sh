@@ -15,6 +15,13 @@ bm_wine_ready || exit 125
 out=$(mktemp "$build/wine-run.XXXXXX") || exit 125
 wine "$@" >"$out" 2>&1 </dev/null &
 program=$!
-trap 'kill "$program" 2>/dev/null; rm -f "$out"' EXIT
-tail -n +1 -s 0.2 -f --pid="$program" "$out"
+# Read through a descriptor of our own, the name gone at once: nothing is left behind even
+# when ctest kills this script on a timeout.
+exec 3<"$out"
+rm -f "$out"
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null' EXIT
+tail -n +1 -s 0.2 -f --pid="$program" /dev/fd/3
 wait "$program"
+code=$?
+program=
+exit "$code"
