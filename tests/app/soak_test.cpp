@@ -117,6 +117,18 @@ bool RoseInEveryRun(const std::vector<Usage>& usage, Figure Usage::*figure) {
   return true;
 }
 
+// The least of the figure over the last three runs. Memory lost in any run stays lost, so it
+// shows there too; a transient peak of the platform's (seen: 3 MiB for one run under Wine,
+// gone by the next) does not.
+template <typename Figure>
+Figure LeastOfTheLastRuns(const std::vector<Usage>& usage, Figure Usage::*figure) {
+  Figure least = usage.back().*figure;
+  for (size_t i = usage.size() >= 3 ? usage.size() - 3 : 0; i < usage.size(); ++i) {
+    least = std::min(least, usage[i].*figure);
+  }
+  return least;
+}
+
 // Regular files in a folder, engine control files and backups counted apart.
 void CountFiles(const std::wstring& folder, int& files, int& leftovers) {
   files = 0;
@@ -184,10 +196,10 @@ TEST(SoakTest, TenRunsInOneWindowHoldNoMoreHandlesThreadsOrMemoryThanTheFirst) {
     EXPECT_LE(usage[i].handles, first.handles + kHandleSlack) << "run " << i + 1;
     EXPECT_LE(usage[i].tableHandles, first.tableHandles + kHandleSlack) << "run " << i + 1;
     EXPECT_LE(usage[i].threads, first.threads + kThreadSlack) << "run " << i + 1;
-    EXPECT_LE(usage[i].privateUsage, first.privateUsage + kPrivateSlack) << "run " << i + 1;
-    EXPECT_LE(usage[i].privateBytes, first.privateBytes + kPrivateSlack) << "run " << i + 1;
-    EXPECT_LE(usage[i].workingSet, first.workingSet + kWorkingSetSlack) << "run " << i + 1;
   }
+  EXPECT_LE(LeastOfTheLastRuns(usage, &Usage::privateUsage), first.privateUsage + kPrivateSlack);
+  EXPECT_LE(LeastOfTheLastRuns(usage, &Usage::privateBytes), first.privateBytes + kPrivateSlack);
+  EXPECT_LE(LeastOfTheLastRuns(usage, &Usage::workingSet), first.workingSet + kWorkingSetSlack);
   EXPECT_FALSE(RoseInEveryRun(usage, &Usage::handles));
   EXPECT_FALSE(RoseInEveryRun(usage, &Usage::tableHandles));
   EXPECT_FALSE(RoseInEveryRun(usage, &Usage::threads));
