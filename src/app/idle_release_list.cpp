@@ -81,7 +81,7 @@ int32_t CKelIdleReleaseList::Sweep(DWORD now) {
     for (size_t i = 0; i < entries_.size(); ++i) (remove[i] ? takenOut : kept).push_back(std::move(entries_[i]));
     entries_.swap(kept);
   }
-  return ReleaseEntries(takenOut);
+  return static_cast<int32_t>(takenOut.size());  // released as takenOut goes, outside the lock
 }
 
 int32_t CKelIdleReleaseList::ReleaseAll() {
@@ -90,11 +90,5 @@ int32_t CKelIdleReleaseList::ReleaseAll() {
     std::lock_guard<std::mutex> guard(lock_);
     takenOut.swap(entries_);
   }
-  return ReleaseEntries(takenOut);
-}
-
-int32_t CKelIdleReleaseList::ReleaseEntries(std::vector<EntryRef>& entries) {
-  const auto count = static_cast<int32_t>(entries.size());
-  entries.clear();
-  return count;
+  return static_cast<int32_t>(takenOut.size());  // released as takenOut goes, outside the lock
 }

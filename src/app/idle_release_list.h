@@ -59,7 +59,6 @@ class CKelIdleReleaseList {
 
  private:
   using EntryRef = CKelRefPtr<CKelIdleEntry>;
-  static int32_t ReleaseEntries(std::vector<EntryRef>& entries);
 
   mutable std::mutex lock_;
   std::vector<EntryRef> entries_;

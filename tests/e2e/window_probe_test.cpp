@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "window_helpers.h"
+#include "runtime/utils.h"
 #include "window_probe.h"
 
 namespace {
@@ -105,11 +105,11 @@ TEST_F(WindowProbeTest, FindsTheTopLevelWindowOfAProcessByTitle) {
 TEST_F(WindowProbeTest, APressArrivesAsAClickOfThatButton) {
   ASSERT_TRUE(probe::Press(start_));
   EXPECT_EQ(g_clicks, 0u);  // posted: nothing happens before the owner pumps
-  PumpMessagesFor(200);
+  WaitWithMessages(200);
   EXPECT_EQ(g_clicks, 1u);
   EXPECT_EQ(g_clicked, start_);
   ASSERT_TRUE(probe::Press(close_));
-  PumpMessagesFor(200);
+  WaitWithMessages(200);
   EXPECT_EQ(g_clicks, 2u);
   EXPECT_EQ(g_clicked, close_);
 }

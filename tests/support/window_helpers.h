@@ -13,15 +13,6 @@ inline void PumpMessages() {
   }
 }
 
-// Dispatches this thread's messages for about ms milliseconds.
-inline void PumpMessagesFor(DWORD ms) {
-  const ULONGLONG until = GetTickCount64() + ms;
-  do {
-    PumpMessages();
-    Sleep(1);
-  } while (GetTickCount64() < until);
-}
-
 // The window's rectangle in its parent's client coordinates.
 inline RECT RectInParent(HWND window) {
   RECT rect{};

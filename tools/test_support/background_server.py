@@ -1,9 +1,9 @@
 """The one launcher of our loopback test servers for ctest fixtures.
 
 A server runs in a session of its own with its output in STATE_DIR/NAME.log; its pid, start
-time and ready file are recorded in STATE_DIR/pids. A launch waits, bounded, for the file the server
-writes once it listens; stop ends every server recorded in STATE_DIR (TERM, then KILL after
-5 s) and never a process that merely reuses a recorded pid.
+time and ready file are recorded in STATE_DIR/pids. A launch waits, bounded, for the file the
+server writes once it listens; stop ends every server recorded in STATE_DIR (TERM, then KILL
+after 5 s) and never a process that merely reuses a recorded pid.
 """
 
 import os
@@ -91,8 +91,7 @@ def stop(state_dir):
     """Ends every server recorded in state_dir and removes their ready files; always 0."""
     pids_file = os.path.join(state_dir, "pids")
     records = _records(pids_file)
-    # Our server while its pid still names the process that was started (not a reused pid).
-    ours = [(pid, started) for pid, started, _ in records if _started(pid) == started]
+    ours = [(pid, started) for pid, started, _ in records if _alive(pid, started)]
     for pid, _ in ours:
         try:
             os.kill(pid, signal.SIGTERM)
