@@ -9,7 +9,7 @@ set(BM_GTEST_SOURCE /usr/src/googletest CACHE PATH "Debian's GoogleTest sources"
 
 foreach(need ${BM_YYJSON_DIR}/src/yyjson.c ${BM_RAPIDJSON_INCLUDE}/rapidjson/document.h ${BM_GTEST_SOURCE}/CMakeLists.txt)
   if(NOT EXISTS ${need})
-    message(FATAL_ERROR "Missing ${need}: run scripts/setup.sh first (as root).")
+    message(FATAL_ERROR "Missing ${need}: run scripts/setup.sh first.")
   endif()
 endforeach()
 

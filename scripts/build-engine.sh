@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Builds the download engine aria2c.exe with MinGW-w64 from Debian's aria2
 # source package and caches the stripped result, keyed by version, so every
-# later setup reuses it. usage: build-engine.sh CACHE_DIR
+# later setup reuses it. usage: build-engine.sh [--check] CACHE_DIR
+# --check only tells whether the engine is cached (exit 0) or not, writing nothing.
 set -euo pipefail
+check=no
+[ "${1:-}" = --check ] && { check=yes; shift; }
 cache=$1
 here=$(cd "$(dirname "$0")" && pwd)
 version=1.36.0
 out="$cache/aria2-$version"
+tarball="aria2_$version.orig.tar.gz"
+end_if_cached() {
+  if [ -x "$out/aria2c.exe" ] && [ -f "$out/COPYING" ] && [ -f "$out/$tarball" ]; then
+    echo "setup: engine aria2c.exe $version is cached at $out"
+    exit 0
+  fi
+}
+# Reading the cache needs no right to write it.
+end_if_cached
+[ "$check" = no ] || exit 1
 mkdir -p "$cache"
 # One build at a time: a second setup waits for the first and then finds the cache.
 exec 8>"$cache/aria2.lock"
 flock 8
-tarball="aria2_$version.orig.tar.gz"
 # The engine is GPL-2.0: the release package carries the exact source it was built from and
 # how it was built, so the cache keeps both beside the program.
 configure_args=(--host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix CXX=x86_64-w64-mingw32-g++-posix
@@ -42,10 +54,7 @@ write_source_notes() {
 '
   } > "$dir/BUILD"
 }
-if [ -x "$out/aria2c.exe" ] && [ -f "$out/COPYING" ] && [ -f "$out/$tarball" ]; then
-  echo "setup: engine aria2c.exe $version is cached at $out"
-  exit 0
-fi
+end_if_cached
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$here/fetch-source.sh" aria2 bookworm "$work/src" >/dev/null
