@@ -305,6 +305,25 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertEqual(names, ["Brinemarch-manual.pdf", "Brinemarch-redist.zip", "Brinemarch.part1.exe"]
                          + ["Brinemarch.part%d.rar" % n for n in range(2, 9)])
 
+    def test_documents_switch_lists_nodes_as_the_real_drive(self):
+        self.assertEqual(self.client.control({"documents": True})[0], 200)
+        data = self.client.listing(defaults.SHARE_TOKEN)[1]["data"]
+        nodes = [data["entities"]["nodes"][token] for token in data["node_list"]]
+        self.assertTrue(all("type" in n and "obj_token" in n for n in nodes))
+        kinds = {}
+        for node in nodes:
+            kinds.setdefault(node["type"], []).append(node)
+        self.assertEqual(sorted(kinds), [0, 3, 12, 22])
+        self.assertEqual(len(kinds[22]), 2)  # the document and its shortcut
+        shortcut = [n for n in kinds[22] if n["token"] != n["obj_token"]]
+        self.assertEqual(len(shortcut), 1)
+        self.assertTrue(all(isinstance(n["extra"]["size"], str) for n in kinds[12]))
+        self.assertIn(defaults.SHARE_TOKEN, [n["token"] for n in kinds[0]])
+        for node in kinds[22] + kinds[3]:
+            answer = self.client.listing(node["obj_token"])[1]
+            self.assertNotEqual(answer["code"], 0)
+            self.assertNotIn("node_list", answer["data"])
+
     def test_listing_cookie_check(self):
         self.assertNotIn("node_list", self.client.listing(defaults.SHARE_TOKEN, cookie=None)[1].get("data", {}))
         wrong = LIST_COOKIE.replace("bm_session=M", "bm_session=N")

@@ -84,6 +84,8 @@ def tree_layout(args):
         return treemod.faults(), None
     if args.preset == "clash":
         return treemod.clash(), None
+    if args.preset == "documents":
+        return treemod.with_documents(treemod.demo(args.part_size_mib, args.installer)), None
     return treemod.demo(args.part_size_mib, args.installer), None
 
 

@@ -36,10 +36,20 @@ def file_url(origin, token):
     return "%s/file/%s" % (origin, token)
 
 
+def doc_url(origin, token):
+    return "%s/docx/%s" % (origin, token)
+
+
 def _entity(node, origin):
     base = {"token": node.token, "obj_token": node.token, "name": node.name,
             "owner_id": "7300000000000000001", "create_time": 1712000000, "edit_time": 1712003600}
-    if node.kind == "file":
+    if node.kind == "doc":
+        base["type"] = node.doc_type
+        if node.points_to:
+            base["obj_token"] = node.points_to
+        base["url"] = doc_url(origin, base["obj_token"])
+        base["extra"] = {}
+    elif node.kind == "file":
         base["type"] = 12
         base["url"] = file_url(origin, node.token)
         # A null subtype still marks a file: only its absence means a folder.
@@ -52,6 +62,11 @@ def _entity(node, origin):
         base["url"] = folder_url(origin, target)
         # Folders carry an extra object too, just never a subtype.
         base["extra"] = {"is_external": "false"}
+    for key, value in node.entity.items():
+        if value is None:
+            base.pop(key, None)
+        else:
+            base[key] = value
     return base
 
 

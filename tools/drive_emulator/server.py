@@ -106,7 +106,7 @@ class State:
         tree = treemod.Tree(layout, self.seed, self.base_dir)
         site = lanzou.Site(tree)
         with self.lock:
-            self.tree, self.site = tree, site
+            self.tree, self.site, self.layout = tree, site, layout
 
     def set_fault(self, kind, fault):
         if fault is not None:
@@ -151,6 +151,8 @@ class State:
             self.reset()
         if "preset" in command or "tree" in command:
             self.set_tree(control_tree(command))
+        if command.get("documents"):
+            self.set_tree(treemod.with_documents(self.layout))
         for kind in ("list", "stream", "lanzou"):
             if kind in command:
                 self.set_fault(kind, command[kind])
@@ -194,6 +196,8 @@ def control_tree(command):
         return treemod.faults()
     if name == "clash":
         return treemod.clash()
+    if name == "documents":
+        return treemod.with_documents(treemod.demo(float(options.get("part_size_mib", 4)), options.get("installer")))
     raise ValueError("unknown preset %r" % name)
 
 

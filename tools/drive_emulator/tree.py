@@ -7,8 +7,15 @@ Feishu folder:  {"name": str, "token": str?, "children": [node, ...]}
 Feishu file:    {"name": str, "token": str?, one of "size" / "size_mib" / "text" / "path",
                  "subtype": str|null (key absent: taken from the name's extension),
                  "throttle_bps": int?, "throttle_after": int?, "omit": ["url", ...]?}
-Feishu link:    {"name": str, "link": token | "." (the folder holding it) | "/" (root)}
-                a folder node whose address names another folder (cycles).
+Feishu link:    {"name": str, "link": token | "." (the folder holding it) | "/" (root),
+                 "as_target": bool?}  a folder node whose address names another folder
+                (cycles); with as_target its token and obj_token are the target's too, as
+                the real drive lists a folder's own node among its children.
+Feishu online document: {"name": str, "doc": type (2 doc, 3 sheet, 8 mind note, 22 docx ...),
+                 "points_to": token?}  neither folder nor file; a shortcut carries the type
+                of what it points to and that node's token as obj_token.
+Any Feishu node: "entity": {member: value}? replaces members of the listed node as the
+                drive would send them (a null removes the member).
 Lanzou:         {"folders": [{"id": str, "fid": int?, "password": str?,
                   "files": [{"name", "id"?, "password"?, size keys as above}]}]}
 Whole file:     {"feishu": folder, "lanzou": {...}} or just a Feishu folder.
@@ -57,10 +64,21 @@ class FolderNode:
 class LinkNode:
     kind = "link"
 
-    def __init__(self, name, token, target):
+    def __init__(self, name, token, target, as_target):
         self.name = name
         self.token = token
         self.target = target
+        self.as_target = as_target
+
+
+class DocNode:
+    kind = "doc"
+
+    def __init__(self, name, token, doc_type, points_to):
+        self.name = name
+        self.token = token
+        self.doc_type = doc_type
+        self.points_to = points_to
 
 
 class LanzouFile:
@@ -150,8 +168,12 @@ class Tree:
             if "children" in child:
                 node = self._build_folder(child, child_path, folder, base_dir)
             elif "link" in child:
-                node = LinkNode(str(child["name"]), child.get("token") or derive_token(self.seed, "link:" + child_path), child["link"])
+                node = LinkNode(str(child["name"]), child.get("token") or derive_token(self.seed, "link:" + child_path),
+                                child["link"], bool(child.get("as_target")))
                 node.holder = token
+            elif "doc" in child:
+                node = DocNode(str(child["name"]), child.get("token") or derive_token(self.seed, "doc:" + child_path),
+                               int(child["doc"]), child.get("points_to"))
             else:
                 file_token = child.get("token") or derive_token(self.seed, "file:" + child_path)
                 data = _content_of(child, self.seed, file_token, base_dir)
@@ -159,7 +181,8 @@ class Tree:
                 node = FileNode(str(child["name"]), file_token, data, subtype, child.get("omit", ()),
                                 int(child.get("throttle_bps", 0)), int(child.get("throttle_after", 0)))
                 self.files[file_token] = node
-            if node.kind != "folder":
+            node.entity = dict(child.get("entity") or {})
+            if node.kind != "folder" and not (node.kind == "link" and node.as_target):
                 if node.token in self.nodes:
                     raise TreeError("token used twice: %s" % node.token)
                 self.nodes[node.token] = node
@@ -173,6 +196,8 @@ class Tree:
                     node.target = node.holder
                 elif node.target == "/":
                     node.target = self.root.token
+                if node.as_target:
+                    node.token = node.target
             elif node.kind == "folder":
                 self._resolve_links(node)
 
@@ -244,6 +269,25 @@ def demo(part_size_mib=4.0, installer=None):
             "lanzou": lanzou_demo()}
 
 
+def with_documents(layout):
+    """The share as publishers fill it: beside the files, the folder's own node, an online
+    document, a sheet and a shortcut to the document, as the real drive lists them."""
+    layout = dict(layout)
+    root = dict(layout.get("feishu", layout))
+    children = list(root.get("children", []))
+    token = root.get("token") or defaults.SHARE_TOKEN
+    doc_token = "Dx" + derive_token(token, "doc", 20)
+    children.insert(0, {"name": root.get("name", ""), "link": ".", "as_target": True})
+    children.insert(min(2, len(children)), {"name": "安装说明", "doc": 22, "token": doc_token})
+    children.insert(min(4, len(children)), {"name": "更新日志", "doc": 3})
+    children.append({"name": "安装说明 - 快捷方式", "doc": 22, "points_to": doc_token})
+    root["children"] = children
+    if "feishu" in layout:
+        layout["feishu"] = root
+        return layout
+    return root
+
+
 def bench(files, size_mib):
     children = [{"name": "bench-%02d.bin" % (n + 1), "size_mib": size_mib} for n in range(files)]
     return {"feishu": {"name": "bench", "token": defaults.SHARE_TOKEN, "children": children},
@@ -281,4 +325,4 @@ def clash():
     return share
 
 
-PRESETS = ("demo", "faults", "bench", "clash")
+PRESETS = ("demo", "faults", "bench", "clash", "documents")
