@@ -1,8 +1,8 @@
 # shellcheck shell=bash
 # The road_* figures set here are read by the scripts that source this file.
 # shellcheck disable=SC2034
-# The road of one download run, shared by scripts/run.sh, the end-to-end test and
-# scripts/bench-throughput.sh: a private loopback network, the drive emulator on the port
+# The road of one download run, shared by scripts/run.sh, the end-to-end test and the
+# benchmark scripts: a private loopback network, the drive emulator on the port
 # the program was built for, the program under Wine in a folder of its own, the driver
 # pressing its buttons (with a screenshot at every state it reports), and the check of
 # every downloaded file against the emulator's manifest.
