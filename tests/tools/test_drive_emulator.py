@@ -13,6 +13,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import ssl
 import subprocess
 import sys
@@ -75,6 +76,23 @@ def stop_emulator(proc, sig=signal.SIGTERM):
         proc.kill()
         proc.communicate()
     return proc.returncode
+
+
+def receive(sock, quiet, limit=15):
+    """What a raw connection brings until it is `quiet` seconds without a byte or closes:
+    (bytes, closed)."""
+    sock.settimeout(quiet)
+    data = b""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        try:
+            chunk = sock.recv(1 << 16)
+        except socket.timeout:
+            return data, False
+        if not chunk:
+            return data, True
+        data += chunk
+    raise AssertionError("still receiving after %d s" % limit)
 
 
 def between(text, start, end):
@@ -254,6 +272,27 @@ class DriveEmulatorTest(unittest.TestCase):
         all_headers = header_line(cookie) if cookie else {}
         all_headers.update(headers or {})
         return self.client.request(method, STREAM_PATH + token, all_headers)
+
+    def open_stream(self, token, first, last):
+        """A raw stream request whose answer the test reads as it comes."""
+        sock = socket.create_connection(("127.0.0.1", self.ports["http"]), timeout=10)
+        sock.sendall(("GET %s%s HTTP/1.1\r\nHost: 127.0.0.1\r\n%s\r\nRange: bytes=%d-%d\r\n\r\n"
+                      % (STREAM_PATH, token, DOWNLOAD_COOKIE, first, last)).encode())
+        return sock
+
+    def sent_since(self, seq):
+        return json.loads(self.client.request("GET", "/__sent?since=%d" % seq)[2])
+
+    def settled(self, seq):
+        """The sums once every stream after `seq` has ended."""
+        deadline = time.monotonic() + 10
+        while True:
+            sums = self.sent_since(seq)
+            if sums["open"] == 0:
+                return sums
+            if time.monotonic() > deadline:
+                raise AssertionError("streams still open after 10 s: %r" % sums)
+            time.sleep(0.05)
 
     def walk(self, token):
         """Lists like the downloader: depth first, sub-folders at their place."""
@@ -622,6 +661,89 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - began, 1.0)
         self.assertEqual(body, data.read(0, 96 * 1024))
 
+    def test_pace_holds_every_stream(self):
+        token = self.file_token("Brinemarch.part6.rar")
+        self.assertEqual(self.client.control({"pace": 65536})[1]["pace"], 65536)
+        began = time.monotonic()
+        status, _, body = self.stream(token, {"Range": "bytes=0-%d" % (96 * 1024 - 1)})
+        # A lower bound only: a paced answer cannot come sooner than this.
+        self.assertGreaterEqual(time.monotonic() - began, 1.0)
+        self.assertEqual(body, self.tree.files[token].content.read(0, 96 * 1024))
+        self.assertEqual(self.client.control({"pace": "fast"})[0], 400)
+
+    def test_stall_holds_a_files_streams_until_lifted(self):
+        token = self.file_token("Brinemarch.part2.rar")
+        data = self.tree.files[token].content
+        mib, after = content.BLOCK, 300000
+        self.assertEqual(self.client.control({"stall": {"token": token, "after": after}})[0], 200)
+        last = self.sent_since(9000000000)["last"]
+        socks = [self.open_stream(token, 0, mib - 1), self.open_stream(token, mib, 2 * mib - 1)]
+        try:
+            got = [receive(sock, 1.0) for sock in socks]
+            bodies = [answer.partition(b"\r\n\r\n")[2] for answer, _ in got]
+            # Both held open, with the file's allowance between them.
+            self.assertEqual([closed for _, closed in got], [False, False])
+            self.assertEqual(sum(len(b) for b in bodies), after)
+            self.assertEqual(bodies[0], data.read(0, len(bodies[0])))
+            self.assertEqual(bodies[1], data.read(mib, len(bodies[1])))
+            other = self.file_token("Brinemarch.part3.rar")
+            self.assertEqual(len(self.stream(other, {"Range": "bytes=0-99999"})[2]), 100000)
+            sums = self.sent_since(last)
+            self.assertEqual((sums["sent"][token], sums["streams"][token]), (after, 2))
+            self.assertEqual(self.client.control({"stall": None})[0], 200)
+            self.assertEqual([receive(sock, 5) for sock in socks], [(b"", True)] * 2)
+        finally:
+            for sock in socks:
+                sock.close()
+        self.assertEqual(self.stream(token, {"Range": "bytes=0-99999"})[2], data.read(0, 100000))
+        self.assertEqual(self.settled(last)["sent"][token], after + 100000)
+        entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
+        self.assertEqual([e.get("cut", False) for e in entries if e["token"] == token], [True, True, False])
+
+    def test_first_streams_of_every_file_are_refused(self):
+        self.client.control({"stream": {"status": 429, "retry_after": 2, "per_file_times": 2}})
+        first, second = self.file_token("Brinemarch.part2.rar"), self.file_token("Brinemarch.part3.rar")
+        for token in (first, second):
+            answers = [self.stream(token, method="HEAD") for _ in range(3)]
+            self.assertEqual([status for status, _, _ in answers], [429, 429, 200])
+            self.assertEqual(dict(answers[0][1])["Retry-After"], "2")
+        self.assertEqual(self.stream(first, method="HEAD")[0], 200)
+
+    def test_file_replaced_in_place(self):
+        token = self.file_token("Brinemarch.part3.rar")
+        old = self.tree.files[token].content
+        size = 3 * content.BLOCK // 2 + 7
+        tag = dict(self.stream(token, method="HEAD")[1])["ETag"]
+        status, answer = self.client.control({"replace": {"token": token, "size": size, "seed": 5}})
+        self.assertEqual((status, answer["replaced"][token]["size"]), (200, size))
+        data = self.client.listing(defaults.SHARE_TOKEN)[1]["data"]
+        self.assertEqual(data["entities"]["nodes"][token]["extra"]["size"], str(size))
+        status, headers, body = self.stream(token)
+        self.assertEqual(len(body), size)
+        self.assertEqual(hashlib.sha256(body).hexdigest(), answer["replaced"][token]["sha256"])
+        self.assertNotEqual(body[:4096], old.read(0, 4096))
+        self.assertNotEqual(dict(headers)["ETag"], tag)
+        again = self.client.control({"replace": {"token": token, "size": size, "seed": 6}})[1]
+        self.assertNotEqual(again["replaced"][token]["sha256"], answer["replaced"][token]["sha256"])
+        self.assertEqual(self.client.control({"replace": {"token": "NoSuchFile", "size": 1}})[0], 400)
+
+    def test_reset_ends_every_new_fault(self):
+        token = self.file_token("Brinemarch.part4.rar")
+        self.client.control({"pace": 1000, "stall": {"after": 0}, "replace": {"token": token, "size": 10}})
+        sock = self.open_stream(token, 0, 99)
+        try:
+            answer, closed = receive(sock, 1.0)
+            self.assertEqual((answer.partition(b"\r\n\r\n")[2], closed), (b"", False))
+            self.client.control({"stream": {"status": 429, "per_file_times": 1}})
+            state = self.client.control({"reset": True})[1]
+            self.assertEqual(receive(sock, 5), (b"", True))
+        finally:
+            sock.close()
+        self.assertEqual([state[k] for k in ("pace", "stall", "replaced")], [None, None, {}])
+        self.assertIsNone(state["faults"]["stream"])
+        status, _, body = self.stream(token)
+        self.assertEqual((status, len(body)), (200, self.tree.files[token].content.size))
+
     def test_custom_tree_through_control(self):
         tree = {"name": "t", "token": "CustomRoot", "children": [
             {"name": "x.txt", "token": "XFile", "text": "hello"},
@@ -676,6 +798,29 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertGreaterEqual(entries[3]["end"] - entries[3]["time"], 0.2)
         self.assertLess(entries[2]["end"], entries[3]["time"] + 0.001)
 
+    def test_log_counts_what_a_cut_stream_wrote(self):
+        token = self.file_token("Brinemarch.part7.rar")
+        self.client.control({"pace": 65536})
+        last = self.sent_since(9000000000)["last"]
+        sock = self.open_stream(token, 0, self.tree.files[token].content.size - 1)
+        try:
+            received = b""
+            deadline = time.monotonic() + 10
+            while len(received.partition(b"\r\n\r\n")[2]) < 40000:
+                self.assertLess(time.monotonic(), deadline, "the paced stream did not bring 40000 bytes")
+                received += sock.recv(1 << 16)
+        finally:
+            sock.close()
+        received = len(received.partition(b"\r\n\r\n")[2])
+        sums = self.settled(last)
+        entry = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"][0]
+        self.assertEqual((entry["token"], entry.get("cut"), "end" in entry), (token, True, False))
+        # At most a second of the pace can have been on the way when the client left.
+        self.assertGreaterEqual(entry["sent"], received)
+        self.assertLessEqual(entry["sent"], received + 65536)
+        self.assertEqual((sums["sent"], sums["streams"], sums["total"]), ({token: entry["sent"]}, {token: 1},
+                                                                         entry["sent"]))
+
     def test_log_has_no_end_for_a_dropped_stream(self):
         token = self.file_token("Brinemarch.part3.rar")
         self.assertEqual(self.client.control({"stream": {"throttle": 65536}})[0], 200)
@@ -706,6 +851,25 @@ class CommandLineTest(unittest.TestCase):
             proc, _ = start_emulator(["--host", "0.0.0.0", "--port", "0"], directory, wait=False)
             self.assertEqual(proc.wait(10), 2)
             proc.communicate()
+        finally:
+            shutil.rmtree(directory, ignore_errors=True)
+
+    def test_flags_set_the_start_up_faults(self):
+        directory = tempfile.mkdtemp(prefix="drive-emulator-flags-")
+        try:
+            proc, ports = start_emulator(["--port", "0", "--pace", "65536", "--stream-status", "429",
+                                          "--stream-retry-after", "3", "--stream-per-file-times", "1",
+                                          "--stall-after", "1000", "--stall-token", "T"], directory)
+            try:
+                client = Client(ports)
+                client.control({"pace": None, "stall": None, "stream": None})
+                # Reset goes back to what the flags set.
+                state = client.control({"reset": True})[1]
+            finally:
+                self.assertEqual(stop_emulator(proc), 0)
+            fault = state["faults"]["stream"]
+            self.assertEqual([fault["status"], fault["retry_after"], fault["per_file_times"]], [429, 3, 1])
+            self.assertEqual((state["pace"], state["stall"]), (65536, {"token": "T", "after": 1000, "sent": {}}))
         finally:
             shutil.rmtree(directory, ignore_errors=True)
 

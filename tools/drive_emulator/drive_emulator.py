@@ -57,8 +57,14 @@ def parse_args(argv):
     g.add_argument("--stream-drop-after", type=int, help="streams drop the connection after N body bytes")
     g.add_argument("--stream-throttle", type=int, help="streams send at most N bytes/s")
     g.add_argument("--stream-delay-ms", type=int, help="streams wait this long before answering")
+    g.add_argument("--stream-retry-after", type=int, help="a Retry-After header of N seconds on --stream-status")
     g.add_argument("--stream-fault-token", help="only for this file token")
     g.add_argument("--stream-fault-times", type=int, help="only for this many stream requests")
+    g.add_argument("--stream-per-file-times", type=int, help="only for each file's first N stream requests")
+    g.add_argument("--pace", type=int, help="every stream sends at most N bytes/s (a file's own throttle wins)")
+    g.add_argument("--stall-after", type=int,
+                   help="once a file sent N bytes over all its streams, they hold without sending more")
+    g.add_argument("--stall-token", help="stall only this file token")
     g.add_argument("--lanzou-fault", choices=server.lanzou.FAULT_MODES, help="how a Lanzou step fails")
     g.add_argument("--lanzou-fault-times", type=int, help="only for this many requests")
     g = p.add_argument_group("other")
@@ -96,8 +102,13 @@ def startup_faults(args):
     stream = {"status": args.stream_status, "drop_after": args.stream_drop_after,
               "throttle": args.stream_throttle, "delay_ms": args.stream_delay_ms}
     if any(v is not None for v in stream.values()):
-        stream.update(token=args.stream_fault_token, times=args.stream_fault_times)
+        stream.update(token=args.stream_fault_token, times=args.stream_fault_times,
+                      per_file_times=args.stream_per_file_times, retry_after=args.stream_retry_after)
         command["stream"] = stream
+    if args.pace:
+        command["pace"] = args.pace
+    if args.stall_after is not None:
+        command["stall"] = {"after": args.stall_after, "token": args.stall_token}
     if args.lanzou_fault:
         command["lanzou"] = {"mode": args.lanzou_fault, "times": args.lanzou_fault_times}
     return command

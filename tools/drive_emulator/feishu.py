@@ -54,6 +54,7 @@ def _entity(node, origin):
         base["url"] = file_url(origin, node.token)
         # A null subtype still marks a file: only its absence means a folder.
         base["extra"] = {"size": str(node.content.size), "subtype": node.subtype}
+        base["edit_time"] += 3600 * node.version
         for key in node.omit:
             base.pop(key, None)
     else:

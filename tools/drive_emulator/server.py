@@ -2,10 +2,12 @@
 
 import base64
 import collections
+import copy
 import email.utils
 import gzip
 import http.server
 import json
+import os
 import select
 import socket
 import ssl
@@ -14,6 +16,7 @@ import threading
 import time
 import urllib.parse
 
+import content
 import feishu
 import lanzou
 import scripted
@@ -21,7 +24,8 @@ import tree as treemod
 
 LIST_FAULTS = ("500", "invalid_json", "expired", "hang", "refused", "no_label", "repeat_label", "slow")
 STREAM_FAULT_KEYS = ("status", "drop_after", "throttle", "delay_ms")
-_LAST_MODIFIED = email.utils.formatdate(1712000000, usegmt=True)
+FAULT_NUMBERS = ("times", "page", "per_file_times", "retry_after") + STREAM_FAULT_KEYS
+_MODIFIED = 1712000000
 
 
 def cookie_pairs(values):
@@ -50,13 +54,17 @@ class RequestLog:
         self._lock = threading.Lock()
         self._entries = collections.deque(maxlen=keep)
         self._seq = 0
+        # Streams still sending, by sequence number: their handlers count as they write.
+        self._open = {}
         self._file = open(path, "a", encoding="utf-8", buffering=1) if path else None
 
-    def add(self, entry):
+    def add(self, entry, stream=None):
         with self._lock:
             self._seq += 1
             entry["seq"] = self._seq
             self._entries.append(entry)
+            if stream is not None:
+                self._open[self._seq] = stream
             if self._file:
                 self._file.write(json.dumps(entry, ensure_ascii=False) + "\n")
 
@@ -65,6 +73,26 @@ class RequestLog:
         keeps the line written when the request came in)."""
         with self._lock:
             entry.update(fields)
+            self._open.pop(entry["seq"], None)
+
+    def sent_since(self, seq):
+        """Body bytes the streams after `seq` wrote, by file token; open streams count what
+        they wrote so far."""
+        with self._lock:
+            sent, streams, still_open = {}, {}, 0
+            for e in self._entries:
+                if e["seq"] <= seq or "token" not in e:
+                    continue
+                if "sent" in e:
+                    n = e["sent"]
+                else:
+                    stream = self._open.get(e["seq"])
+                    n = stream.body_sent if stream is not None else 0
+                    still_open += 1
+                sent[e["token"]] = sent.get(e["token"], 0) + n
+                streams[e["token"]] = streams.get(e["token"], 0) + 1
+            return {"last": self._seq, "open": still_open, "total": sum(sent.values()), "sent": sent,
+                    "streams": streams}
 
     def since(self, seq):
         with self._lock:
@@ -73,6 +101,33 @@ class RequestLog:
     def close(self):
         if self._file:
             self._file.close()
+
+
+class Stall:
+    """A drive that stops sending: once a file (the one token, or each file on its own) has
+    sent `after` body bytes over all its streams, every stream of it holds without a byte
+    more until the stall is lifted."""
+
+    def __init__(self, token, after):
+        self.token = token
+        self.after = after
+        self.sent = {}
+        self.lifted = threading.Event()
+        self._lock = threading.Lock()
+
+    def grant(self, token, wanted):
+        """How many of `wanted` bytes a stream of `token` may send now."""
+        if self.lifted.is_set() or (self.token and token != self.token):
+            return wanted
+        with self._lock:
+            done = self.sent.get(token, 0)
+            granted = max(0, min(wanted, self.after - done))
+            self.sent[token] = done + granted
+            return granted
+
+    def describe(self):
+        with self._lock:
+            return {"token": self.token, "after": self.after, "sent": dict(self.sent)}
 
 
 class State:
@@ -87,6 +142,7 @@ class State:
         self.verbose = verbose
         self.ports = {"http": None, "tls": None}
         self.pages = scripted.Pages()
+        self.stall = None
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
 
@@ -97,16 +153,57 @@ class State:
         self.cookies = dict(cookies)
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
+        self.pace = None
+        self.set_stall(None)
         self.visitor = None
         self.pages.clear()
-        for kind, fault in faults.items():
-            self.set_fault(kind, fault)
+        self.apply_faults(faults)
+
+    def apply_faults(self, command):
+        for kind in ("list", "stream", "lanzou"):
+            if kind in command:
+                self.set_fault(kind, command[kind])
+        if "pace" in command:
+            pace = command["pace"]
+            if pace is not None and (not isinstance(pace, int) or pace < 0):
+                raise ValueError("pace must be a number of bytes per second or null")
+            with self.lock:
+                self.pace = pace or None
+        if "stall" in command:
+            self.set_stall(command["stall"])
+
+    def set_stall(self, stall):
+        """A new stall, or none; streams held by the one before are let go."""
+        if stall is not None:
+            if not isinstance(stall, dict) or not isinstance(stall.get("after"), int) or stall["after"] < 0:
+                raise ValueError("stall must be null or an object with after: BYTES")
+            stall = Stall(stall.get("token"), stall["after"])
+        with self.lock:
+            before, self.stall = self.stall, stall
+        if before is not None:
+            before.lifted.set()
+
+    def replace_file(self, replace):
+        """Other bytes and size under a file's token, as when a publisher uploads it again."""
+        if not isinstance(replace, dict) or not isinstance(replace.get("size"), int) or replace["size"] < 0:
+            raise ValueError("replace must be an object with token and size")
+        token, seed = replace.get("token"), replace.get("seed", 1)
+        data = content.GeneratedContent(("%s|%s|replaced %s" % (self.seed, token, seed)).encode(), replace["size"])
+        digest = data.sha256() if data.size <= 1 << 32 else None
+        with self.lock:
+            node = self.tree.files.get(token)
+            if node is None:
+                raise ValueError("replace: no file with token %r" % token)
+            node.content = data
+            node.version += 1
+            self.replaced[token] = {"size": data.size, "seed": seed, "sha256": digest}
 
     def set_tree(self, layout):
         tree = treemod.Tree(layout, self.seed, self.base_dir)
         site = lanzou.Site(tree)
         with self.lock:
             self.tree, self.site, self.layout = tree, site, layout
+            self.replaced = {}
 
     def set_fault(self, kind, fault):
         if fault is not None:
@@ -119,7 +216,7 @@ class State:
                 raise ValueError("lanzou fault mode must be one of %s" % ", ".join(lanzou.FAULT_MODES))
             if kind == "stream" and not any(fault.get(k) for k in STREAM_FAULT_KEYS):
                 raise ValueError("stream fault needs one of %s" % ", ".join(STREAM_FAULT_KEYS))
-            for key in ("times", "page") + STREAM_FAULT_KEYS:
+            for key in FAULT_NUMBERS:
                 if key in fault and fault[key] is not None:
                     fault[key] = int(fault[key])
         with self.lock:
@@ -137,6 +234,11 @@ class State:
                 return None
             if fault.get("page") is not None and fault["page"] != page:
                 return None
+            if fault.get("per_file_times") is not None:
+                taken = fault.setdefault("taken", {})
+                if taken.get(token, 0) >= fault["per_file_times"]:
+                    return None
+                taken[token] = taken.get(token, 0) + 1
             if fault.get("times") is not None:
                 fault["times"] -= 1
                 if fault["times"] <= 0:
@@ -153,9 +255,9 @@ class State:
             self.set_tree(control_tree(command))
         if command.get("documents"):
             self.set_tree(treemod.with_documents(self.layout))
-        for kind in ("list", "stream", "lanzou"):
-            if kind in command:
-                self.set_fault(kind, command[kind])
+        self.apply_faults(command)
+        if "replace" in command:
+            self.replace_file(command["replace"])
         if "cookies" in command:
             cookies = command["cookies"]
             with self.lock:
@@ -178,7 +280,9 @@ class State:
 
     def describe(self):
         with self.lock:
-            return {"ports": self.ports, "faults": self.faults, "gzip": self.compress, "visitor": self.visitor,
+            return {"ports": self.ports, "faults": copy.deepcopy(self.faults), "gzip": self.compress,
+                    "visitor": self.visitor, "pace": self.pace,
+                    "stall": self.stall.describe() if self.stall else None, "replaced": copy.deepcopy(self.replaced),
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -199,6 +303,14 @@ def control_tree(command):
     if name == "documents":
         return treemod.with_documents(treemod.demo(float(options.get("part_size_mib", 4)), options.get("installer")))
     raise ValueError("unknown preset %r" % name)
+
+
+def stream_token(path):
+    """The file token of a download stream's path, else None."""
+    for prefix in (feishu.STREAM_PREFIX, lanzou.DOWNLOAD_PREFIX):
+        if path.startswith(prefix):
+            return path[len(prefix):]
+    return None
 
 
 def parse_range(header, size):
@@ -317,20 +429,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path, _, query = target.partition("?")
         body = self._read_body() if self.command in ("POST", "PUT") else b""
         self._entry = None
+        # Body bytes of a stream handed to the kernel, those it meant to send, and when the last went.
+        self.body_sent, self._planned, self._end = 0, None, None
+        token = stream_token(path)
         if not path.startswith("/__"):
             entry = {"time": round(time.time(), 3), "port": self.server.kind, "client": self.client_address[0],
                      "method": self.command, "target": target, "path": path, "query": query,
                      "version": self.request_version, "headers": [[k, v] for k, v in self.headers.items()]}
+            if token is not None:
+                entry["token"] = token
             try:
                 entry["body"] = body.decode("utf-8")
             except UnicodeDecodeError:
                 entry["body_b64"] = base64.b64encode(body).decode("ascii")
-            self.state.log.add(entry)
+            self.state.log.add(entry, self if token is not None else None)
             self._entry = entry
         try:
             self._route(path, query, body)
         except (ConnectionError, ssl.SSLError, socket.timeout):
             self.close_connection = True
+        finally:
+            if self._entry is not None and token is not None:
+                # Also for a stream cut short: a test counts what a run really fetched.
+                fields = {"sent": self.body_sent}
+                if self._end is not None:
+                    fields["end"] = self._end
+                if self._planned is not None and self.body_sent < self._planned:
+                    fields["cut"] = True
+                self.state.log.finish(self._entry, **fields)
 
     def _route(self, path, query, body):
         method = self.command
@@ -341,6 +467,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             since = int(urllib.parse.parse_qs(query).get("since", ["0"])[0])
             last, entries = self.state.log.since(since)
             return self._send_json(200, {"last": last, "requests": entries})
+        if path == "/__sent":
+            since = int(urllib.parse.parse_qs(query).get("since", ["0"])[0])
+            return self._send_json(200, self.state.log.sent_since(since))
         page = self.state.pages.find(path, query)
         if page is not None:
             return self._send(page.status, page.body, page.content_type, headers=page.headers)
@@ -466,11 +595,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             answer["data"]["last_label"] = "" if mode == "no_label" else feishu.cursor(token, 0)
         self._send(200, feishu.encode(answer), "application/json; charset=utf-8", compress=True)
 
-    def _hang(self):
-        """Never answers: holds the connection until the client leaves or the server stops."""
+    def _hang(self, lifted=None):
+        """Sends nothing more: holds the connection until the client leaves, the server stops
+        or `lifted` is set."""
         self.close_connection = True
         plain = not isinstance(self.connection, ssl.SSLSocket)
-        while not self.state.stop.is_set():
+        while not self.state.stop.is_set() and not (lifted is not None and lifted.is_set()):
             if plain:
                 readable, _, _ = select.select([self.connection], [], [], 0.2)
                 if readable:
@@ -489,17 +619,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         node = tree.files.get(token)
         if node is None:
             return self._send_json(404, {"code": 1002, "msg": "file not found"})
-        self._stream(node.content, node.name, token, node.throttle_bps, node.throttle_after)
+        self._stream(node.content, node.name, token, node.throttle_bps, node.throttle_after, node.version)
 
     # -- byte streams ---------------------------------------------------
 
-    def _stream(self, data, name, token, throttle_bps=0, throttle_after=0):
+    def _stream(self, data, name, token, throttle_bps=0, throttle_after=0, version=0):
         fault = self.state.take_fault("stream", token) or {}
         if fault.get("delay_ms"):
             if self.state.stop.wait(fault["delay_ms"] / 1000.0):
                 return
         if fault.get("status"):
-            return self._send(fault["status"], b"stream fault\n")
+            retry = [("Retry-After", str(fault["retry_after"]))] if fault.get("retry_after") is not None else []
+            return self._send(fault["status"], b"stream fault\n", headers=retry)
         size = data.size
         wanted = parse_range(self.headers.get("Range"), size)
         if wanted == "unsatisfiable":
@@ -514,8 +645,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
         self.send_header("Content-Disposition", "attachment; filename=\"%s\"; filename*=UTF-8''%s"
                          % (ascii_name, urllib.parse.quote(name, safe="")))
-        self.send_header("Last-Modified", _LAST_MODIFIED)
-        self.send_header("ETag", '"%s-%d"' % (token, size))
+        # A file uploaded again is newer and tagged anew, as at the real drive.
+        self.send_header("Last-Modified", email.utils.formatdate(_MODIFIED + 3600 * version, usegmt=True))
+        self.send_header("ETag", '"%s-%d"' % (token, size) if not version else '"%s-%d-%d"' % (token, size, version))
         if self.close_connection:
             self.send_header("Connection", "close")
         self.end_headers()
@@ -524,22 +656,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         drop_after = fault.get("drop_after")
         if fault.get("throttle"):
             bps, free = fault["throttle"], 0
-        else:
+        elif throttle_bps:
             bps, free = throttle_bps, throttle_after
+        else:
+            bps, free = self.state.pace or 0, 0
         limit = end - start if drop_after is None else min(end - start, drop_after)
-        if not bps and hasattr(data, "file_spans") and not isinstance(self.connection, ssl.SSLSocket):
-            # Large plain streams go by sendfile: no copy through Python and
-            # the interpreter lock is free while the kernel sends.
-            for f, offset, length in data.file_spans(start, start + limit):
-                self.connection.sendfile(f, offset, length)
-        elif not bps:
-            for chunk in data.chunks(start, start + limit):
-                self.wfile.write(chunk)
-        elif not self._paced(data, start, start + limit, bps, free):
+        self._planned = limit
+        if not self._body(data, token, start, start + limit, bps, free):
             return
-        if self._entry is not None:
-            # When the last byte was handed to the kernel: benchmarks time what follows from it.
-            self.state.log.finish(self._entry, end=round(time.time(), 6), sent=limit)
+        # When the last byte was handed to the kernel: benchmarks time what follows from it.
+        self._end = round(time.time(), 6)
         if limit < end - start:
             self.close_connection = True
             try:
@@ -547,24 +673,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass
 
-    def _paced(self, data, start, end, bps, free):
-        """Sends the first `free` bytes at full speed, the rest at `bps`; False when the
-        server stopped first."""
-        free_end = min(end, start + free)
-        for chunk in data.chunks(start, free_end):
-            self.wfile.write(chunk)
+    def _body(self, data, token, start, end, bps, free):
+        """Sends bytes [start, end): the first `free` at full speed, the rest at `bps` (0: all
+        at full speed), holding where a stall says so. False when the stream ended here first
+        (a stall lifted, the server stopped, the client left while held)."""
+        # Large plain streams go by sendfile: no copy through Python and the interpreter
+        # lock is free while the kernel sends.
+        by_sendfile = hasattr(data, "file_spans") and not isinstance(self.connection, ssl.SSLSocket)
+        paced_from = min(end, start + free) if bps else end
         piece = max(512, min(65536, bps // 20))
-        began = time.monotonic()
-        sent = 0
-        for chunk in data.chunks(free_end, end):
-            for at in range(0, len(chunk), piece):
-                delay = began + sent / float(bps) - time.monotonic()
+        began, paced = None, 0
+        pos = start
+        while pos < end:
+            take = min(paced_from - pos, content.BLOCK) if pos < paced_from else min(end - pos, piece)
+            stall = self.state.stall
+            if stall is not None:
+                take = stall.grant(token, take)
+                if take == 0:
+                    self._hang(stall.lifted)
+                    return False
+            if pos >= paced_from:
+                began = time.monotonic() if began is None else began
+                delay = began + paced / float(bps) - time.monotonic()
                 if delay > 0 and self.state.stop.wait(delay):
                     return False
-                part = chunk[at:at + piece]
-                self.wfile.write(part)
-                sent += len(part)
+                paced += take
+            if by_sendfile:
+                for f, offset, length in data.file_spans(pos, pos + take):
+                    self._sendfile(f, offset, length)
+            else:
+                for chunk in data.chunks(pos, pos + take):
+                    self.wfile.write(chunk)
+                    self.body_sent += len(chunk)
+            pos += take
         return True
+
+    def _sendfile(self, f, offset, length):
+        """os.sendfile, counting as it goes: a stream cut midway still knows what it wrote."""
+        out, source = self.connection.fileno(), f.fileno()
+        while length > 0:
+            try:
+                n = os.sendfile(out, source, offset, length)
+            except BlockingIOError:
+                # The socket has a time-out, so it is non-blocking underneath.
+                if not select.select([], [out], [], self.connection.gettimeout())[1]:
+                    raise socket.timeout("stream write timed out")
+                continue
+            if n == 0:
+                raise ConnectionResetError("stream closed")
+            offset += n
+            length -= n
+            self.body_sent += n
 
     # -- Lanzou ---------------------------------------------------------
 

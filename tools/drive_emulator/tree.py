@@ -50,6 +50,8 @@ class FileNode:
         self.omit = tuple(omit)
         self.throttle_bps = throttle_bps
         self.throttle_after = throttle_after
+        # Raised each time the file is replaced in place.
+        self.version = 0
 
 
 class FolderNode:
