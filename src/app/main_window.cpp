@@ -7,6 +7,7 @@
 #include "app/framework/win_app.h"
 #include "app/shell_dialogs.h"
 #include "build_config.h"
+#include "engine/display_texts.h"
 #include "runtime/arrays.h"
 #include "runtime/convert.h"
 #include "runtime/utils.h"
@@ -16,7 +17,6 @@ using namespace main_window;
 namespace {
 
 constexpr DWORD kListDoubleBuffer = 0x10000;  // LVS_EX_DOUBLEBUFFER
-constexpr int kMaxProgressPosition = 32767;
 
 KelButtonColors TitleBarColors(COLORREF hover) {
   return KelButtonColors{kTitleBarBack, kTitleBarBack, kTitleBarText, kTitleBarText, kTitleBarText, hover};
@@ -42,10 +42,6 @@ CWString DefaultSaveFolder() {
 }
 
 }  // namespace
-
-int ProgressBarPosition(CWTextRef percentText) {
-  return static_cast<int>(std::clamp<int64_t>(TextToInt64(percentText), 0, kMaxProgressPosition));
-}
 
 rg_my_main_window::rg_my_main_window() {
   SetTitle(kTitle);
@@ -91,6 +87,8 @@ void rg_my_main_window::CreateChildren() {
   fileList.SetViewType(3);
   fileList.SetColumnDescription(kColumns);
   fileList.SetFullRowSelect(true);
+  // Every path starts alike (the save folder): the end tells the parts apart.
+  fileList.SetPathColumn(1);
   fileList.Create(self, this, 12, 30, 600, 258, kFileList);
 
   browseButton.SetText(kBrowseText);
@@ -138,10 +136,31 @@ void rg_my_main_window::ShowTaskbarProgress(TBPFLAG state, uint64_t completed, u
   if (state == TBPF_NORMAL) taskbar_->SetProgressValue(GetHwnd(), completed, total);
 }
 
-void rg_my_main_window::ShowRunOnTaskbar() {
-  int64_t completed = 0, total = 0;
-  if (downloadEngine.engine.RunBytes(fileList.GetRowCount(), completed, total) && total > 0) {
-    ShowTaskbarProgress(TBPF_NORMAL, static_cast<uint64_t>(completed), static_cast<uint64_t>(total));
+void rg_my_main_window::ShowRunFigures(bool now) {
+  const uint64_t nowMs = GetTickCount64();
+  // Four times a second is as fast as anyone reads, and a text set repaints the bar.
+  if (!now && nowMs - lastFiguresMs_ < kFiguresIntervalMs) return;
+  lastFiguresMs_ = nowMs;
+  const int32_t rows = fileList.GetRowCount();
+  const std::vector<rg_n1666::RowBytes> polled = downloadEngine.engine.RowBytesOf(rows);
+  std::vector<PartBytes> parts(polled.size());
+  for (size_t row = 0; row < polled.size(); ++row) {
+    const int64_t listed = row < listedSizes_.size() ? listedSizes_[row] : -1;
+    PartBytes& part = parts[row];
+    part.completed = polled[row].completed;
+    part.total = polled[row].total >= 0 ? polled[row].total : listed;
+    part.whole = polled[row].whole;
+    if (part.whole && part.total < 0) part.total = part.completed;
+  }
+  runMeter_.Update(nowMs, parts);
+  const CWString text = runMeter_.Text();
+  if (!(progressBar.GetText() == text)) progressBar.SetText(text);
+  progressBar.SetPosition(runMeter_.Position());
+  // The taskbar button shows the same figure as the bar.
+  bool sized = !parts.empty();
+  for (const PartBytes& part : parts) sized = sized && part.total >= 0;
+  if (sized) {
+    ShowTaskbarProgress(TBPF_NORMAL, static_cast<uint64_t>(runMeter_.Position()), 100);
   } else {
     ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
   }
@@ -209,21 +228,35 @@ void rg_my_main_window::StartDownload() {
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
   FeishuSession session;
-  const int32_t count = downloadEngine.resolver.ResolveFeishuFolder(
-      CWString(BRINEMARCH_SHARE_URL), downloadEngine.fileNames, pageUrls, downloadEngine.fileUrls, &session);
+  const int32_t count =
+      downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL), downloadEngine.fileNames, pageUrls,
+                                                  downloadEngine.fileUrls, &session, &listedSizes_);
   // The files download with the session that listed them.
   downloadEngine.visitorCookies = session.visitorCookies;
   downloadEngine.referer = session.referer;
-  for (int32_t i = 0; i < count; ++i) fileList.AppendEmptyRow();
+  downloadEngine.fileSizes = listedSizes_;
+  // What the drive said of each file shows at once; the engine knows nothing before its
+  // first streams answer.
+  for (int32_t i = 0; i < count; ++i) {
+    fileList.AppendEmptyRow();
+    if (!fileList.IsOwnerData()) fileList.SetCellText(i, 2, SizeCellText(i, CWString()));
+  }
   fileList.Show();
+  runMeter_.Start(GetTickCount64());
+  progressBar.SetPosition(0);
+  progressBar.SetText(CWString());
   // Hours of download are lost if the computer sleeps: every file starts again from its
   // first byte. Held only while files download.
   if (count > 0) {
     KeepSystemAwake(true);
     ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
+    ShowRunFigures(true);
   }
   const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
-  if (count > 0) KeepSystemAwake(false);
+  if (count > 0) {
+    KeepSystemAwake(false);
+    ShowRunFigures(true);
+  }
   // The player has usually gone elsewhere during a long run.
   if (!IsForegroundWindow()) FlashTaskbarButton();
   if (result == 1) {
@@ -283,21 +316,28 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
       if (!fileList.IsOwnerData()) {
         setCell(0, Int64ToText(row));
         setCell(1, filePath);
-        setCell(2, sizeText);
+        setCell(2, SizeCellText(row, sizeText));
         setCell(3, speedText);
         setCell(4, percentText);
         setCell(5, statusText);
       }
       fileList.EnsureRowVisible(row);
     }
-    if (!(progressBar.GetText() == filePath)) progressBar.SetText(filePath);
-    progressBar.SetPosition(ProgressBarPosition(percentText));
-    if (running_) ShowRunOnTaskbar();
+    if (running_) ShowRunFigures(false);
   };
   // The whole row in one trip to the window's thread: nine separate messages from the
   // worker each cost a thread switch and let a repaint in between, and at the poller's rate
   // that took the processor from the downloads.
   if (!Window()->RunOnWindowThread(apply)) apply();
+}
+
+CWString rg_my_main_window::SizeCellText(int32_t row, const CWString& engineSizeText) const {
+  static const CWString unknownLength = FormatSize(0);
+  const bool listed = row >= 0 && static_cast<size_t>(row) < listedSizes_.size() && listedSizes_[row] >= 0;
+  if (listed && (engineSizeText.IsEmpty() || engineSizeText == unknownLength)) {
+    return FormatSize(static_cast<double>(listedSizes_[row]));
+  }
+  return engineSizeText;
 }
 
 int32_t rg_my_main_window::OnWindowCloseRequest(CKelObject*, int32_t) {

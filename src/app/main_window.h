@@ -13,8 +13,10 @@
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "concurrency/event_binding.h"
+#include "app/run_meter.h"
 #include "engine/download_manager.h"
 #include "runtime/text.h"
 #include "runtime/win_handles.h"
@@ -59,10 +61,6 @@ enum ControlId : int {
   kPictureBox = 108,
 };
 }  // namespace main_window
-
-// The progress bar's position for a progress text: its leading decimal integer (white space
-// and a sign allowed, "45.7%" gives 45, no digits 0), clamped to 0 ... 32767.
-int ProgressBarPosition(CWTextRef percentText);
 
 class rg_my_main_window : public CKelWinForm {
   KEL_DECLARE_CLASS(rg_my_main_window, CKelWinForm)
@@ -141,9 +139,18 @@ class rg_my_main_window : public CKelWinForm {
   void Install();
   // The taskbar announced the window's button: from now on the run can be shown there.
   void OnTaskbarButtonCreated();
-  // The run's bytes on the taskbar button: indeterminate until every row reported its size.
-  void ShowRunOnTaskbar();
+  // The run's figures on the bar, in its text and on the taskbar button (indeterminate while
+  // a part's size is unknown); at most every kFiguresIntervalMs unless now.
+  void ShowRunFigures(bool now);
 
-  bool running_ = false;           // a download run (its listing included) is in progress
+  // The size cell of a row: the engine's figure, or the listed size while the engine does
+  // not know the file's length yet.
+  CWString SizeCellText(int32_t row, const CWString& engineSizeText) const;
+
+  bool running_ = false;              // a download run (its listing included) is in progress
+  std::vector<int64_t> listedSizes_;  // the run's listed sizes by row, -1 unknown
+  RunMeter runMeter_;
+  uint64_t lastFiguresMs_ = 0;
+  static constexpr uint64_t kFiguresIntervalMs = 250;
   ComPtr<ITaskbarList3> taskbar_;  // made when the taskbar announces the button
 };

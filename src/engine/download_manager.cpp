@@ -38,6 +38,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   if (SavePathsClash(fileNames)) {
     fileNames.Clear();
     fileUrls.Clear();
+    fileSizes.clear();
     return 0;
   }
   CreateDirectories(saveFolder);
@@ -58,6 +59,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   }
   fileNames.Clear();
   fileUrls.Clear();
+  fileSizes.clear();
   if (!polled || !WaitWhileOpen(1)) return 0;
   const bool allCompleted = engine.CompletedTaskCount() - completedBefore == count;
   return accepted == count && allCompleted ? 1 : 0;

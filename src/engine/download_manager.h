@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "concurrency/event_binding.h"
 #include "engine/engine.h"
@@ -40,7 +41,7 @@ class rg_n1434 : public CKelObject {
   // 1 only when every file was handed to the engine and completed; 0 otherwise (nothing
   // listed, two files on one save path, engine not ready, a file refused or failed, the
   // engine gone). Nothing is created, moved or added when nothing is listed or paths clash.
-  // Empties both lists.
+  // Empties the file lists.
   int32_t DownloadAll(const CWString& saveFolder);
 
   // Handlers of the engine's events, on the engine's worker thread.
@@ -53,11 +54,12 @@ class rg_n1434 : public CKelObject {
                       const CWString& failureText, int32_t row);
 
   rg_n1666 engine;
-  rg_n1565 resolver;            // lists the share folder into fileNames and fileUrls
-  rg_WenBenShuZuLei fileNames;  // output names, a sub-folder part joined by a backslash
-  rg_WenBenShuZuLei fileUrls;   // download addresses, same order and count
-  CWString visitorCookies;      // "" for the build's session, else a visitor's "name=value; ..."
-  CWString referer;             // sent with every download; "" for none
+  rg_n1565 resolver;               // lists the share folder into fileNames and fileUrls
+  rg_WenBenShuZuLei fileNames;     // output names, a sub-folder part joined by a backslash
+  rg_WenBenShuZuLei fileUrls;      // download addresses, same order and count
+  std::vector<int64_t> fileSizes;  // sizes the listing gave, same order; -1 unknown
+  CWString visitorCookies;         // "" for the build's session, else a visitor's "name=value; ..."
+  CWString referer;                // sent with every download; "" for none
   // Arguments as the engine's taskStatus: taskId, filePath, sizeText, completedText,
   // speedText, percentText, statusText, remainingText, failureText, row.
   rg_n1666::TaskStatusEvent rowProgress;

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <utility>
@@ -459,9 +460,11 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
         }
       }
       const int32_t row = RowOf(task->id);
-      if (texts.totalBytes > 0) {
+      // A complete empty file has a length too.
+      const bool complete = texts.statusText == L"完成";
+      if (texts.totalBytes > 0 || complete) {
         std::lock_guard<std::mutex> guard(bytesLock);
-        rowBytes[row] = RowBytes{texts.totalBytes, texts.completedBytes};
+        rowBytes[row] = RowBytes{texts.totalBytes, texts.completedBytes, complete};
       }
       RaiseTaskStatus(task->id, texts.filePath, texts.sizeText, texts.completedText, texts.speedText, texts.percentText,
                       texts.statusText, texts.remainingText, texts.failureText, row);
@@ -473,18 +476,13 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
   return 0;
 }
 
-bool rg_n1666::RunBytes(int32_t rows, int64_t& completed, int64_t& total) const {
+std::vector<rg_n1666::RowBytes> rg_n1666::RowBytesOf(int32_t rows) const {
+  std::vector<RowBytes> bytes(static_cast<size_t>(std::max(rows, 0)));
   std::lock_guard<std::mutex> guard(bytesLock);
-  int64_t done = 0, all = 0;
-  for (int32_t row = 0; row < rows; ++row) {
-    const auto found = rowBytes.find(row);
-    if (found == rowBytes.end()) return false;
-    done += found->second.completed;
-    all += found->second.total;
+  for (const auto& [row, known] : rowBytes) {
+    if (row >= 0 && row < rows) bytes[static_cast<size_t>(row)] = known;
   }
-  completed = done;
-  total = all;
-  return rows > 0;
+  return bytes;
 }
 
 void rg_n1666::ForgetRowBytes() {

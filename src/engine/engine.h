@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "concurrency/event_binding.h"
 #include "concurrency/mutex.h"
@@ -149,9 +150,16 @@ class rg_n1666 : public CKelObject {
   bool EnsurePoller();
   // Tasks that ended complete since construction.
   int32_t CompletedTaskCount() const { return completedCount.load(); }
-  // The bytes of the tasks of rows 0 .. rows-1 as last polled, summed. False (and nothing
-  // written) while a row has not reported its length yet. Any thread.
-  bool RunBytes(int32_t rows, int64_t& completed, int64_t& total) const;
+  // One row's bytes as last polled: total -1 until the engine knew the length; whole once
+  // the row's task completed.
+  struct RowBytes {
+    int64_t total = -1;
+    int64_t completed = 0;
+    bool whole = false;
+  };
+  // Rows 0 .. rows-1 as last polled; a row not reported yet reads as a default RowBytes.
+  // Any thread.
+  std::vector<RowBytes> RowBytesOf(int32_t rows) const;
   // Forgets every row's bytes (a new run begins).
   void ForgetRowBytes();
   // Waits, dispatching window messages, until the task table may have changed (a task ended,
@@ -195,10 +203,6 @@ class rg_n1666 : public CKelObject {
   void FailOpenTasks(const CWString& failureText);
   void EmptyEntryLocked(int64_t index, const CWString& id);
 
-  struct RowBytes {
-    int64_t total = -1;
-    int64_t completed = 0;
-  };
   mutable std::mutex bytesLock;  // guards rowBytes
   std::map<int32_t, RowBytes> rowBytes;
   mutable std::mutex portLock;  // guards rpcPort and rpcSecret

@@ -1,5 +1,6 @@
 #include "json/json_reader.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "json/utf8_buffer.h"
@@ -88,6 +89,21 @@ bool rg_JSONDuiXiangLei_n::ParseUtf8(const char* utf8, size_t size) {
 CWString rg_JSONDuiXiangLei_n::GetText(CWTextRef path) const { return YyValueText(index_.Resolve(Root(), path)); }
 
 bool rg_JSONDuiXiangLei_n::HasPath(CWTextRef path) const { return index_.Resolve(Root(), path) != nullptr; }
+
+bool rg_JSONDuiXiangLei_n::GetInteger(CWTextRef path, int64_t& value) const {
+  yyjson_mut_val* found = index_.Resolve(Root(), path);
+  if (yyjson_mut_is_sint(found)) {
+    value = yyjson_mut_get_sint(found);
+    return true;
+  }
+  if (yyjson_mut_is_uint(found) && yyjson_mut_get_uint(found) <= static_cast<uint64_t>(INT64_MAX)) {
+    value = static_cast<int64_t>(yyjson_mut_get_uint(found));
+    return true;
+  }
+  return false;
+}
+
+bool rg_JSONDuiXiangLei_n::IsText(CWTextRef path) const { return yyjson_mut_is_str(index_.Resolve(Root(), path)); }
 
 int64_t rg_JSONDuiXiangLei_n::GetCount(CWTextRef path) const {
   yyjson_mut_val* value = index_.Resolve(Root(), path);

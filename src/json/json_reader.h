@@ -38,6 +38,11 @@ class rg_JSONDuiXiangLei_n : public CKelObject {
   CWString GetText(CWTextRef path) const;
   // True when the path names a value of any type, null included.
   bool HasPath(CWTextRef path) const;
+  // True, with value set, when the path names a JSON integer (no fraction, no exponent) that
+  // fits a signed 64-bit number.
+  bool GetInteger(CWTextRef path, int64_t& value) const;
+  // True when the path names a JSON string.
+  bool IsText(CWTextRef path) const;
   // Members of an object or elements of an array at the path; 0 for anything else.
   int64_t GetCount(CWTextRef path) const;
   // Points view at the array at the path; view depends on this document and must not

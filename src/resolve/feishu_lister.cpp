@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "json/json_reader.h"
 #include "net/http.h"
@@ -25,12 +26,47 @@ constexpr const wchar_t* kStreamPath = L"/space/api/box/stream/download/all/";
 constexpr int32_t kListTimeoutMs = 15000;
 constexpr int32_t kRedirectsNotFollowed = -1;
 constexpr int32_t kIgnoreCertErrors = 1;
+// The drive's node types: a folder, an uploaded file. Every other type is an online
+// document, sheet, board or the like, which has no bytes to download and no children.
+constexpr int64_t kFolderType = 0;
+constexpr int64_t kFileType = 12;
+// Sizes beyond this are not exact in the drive's own numbers: such a size is unknown.
+constexpr int64_t kLargestListedSize = int64_t{1} << 53;
 
 struct FileLists {
   rg_WenBenShuZuLei names;
   rg_WenBenShuZuLei pageUrls;
   rg_WenBenShuZuLei downloadUrls;
+  std::vector<int64_t> sizes;  // bytes, -1 where the drive gave none to trust
 };
+
+enum class NodeKind { kFolder, kFile, kOther };
+
+NodeKind KindOf(const rg_JSONDuiXiangLei_n& answer, const CWString& node) {
+  int64_t type = 0;
+  if (answer.GetInteger(node + L"/type", type)) {
+    if (type == kFolderType) return NodeKind::kFolder;
+    return type == kFileType ? NodeKind::kFile : NodeKind::kOther;
+  }
+  // Answers without a type: any subtype marks a file.
+  return answer.HasPath(node + L"/extra/subtype") ? NodeKind::kFile : NodeKind::kFolder;
+}
+
+// The file's size as the drive lists it: a decimal text or a JSON integer of bytes.
+int64_t ListedSize(const rg_JSONDuiXiangLei_n& answer, const CWString& node) {
+  const CWString path = node + L"/extra/size";
+  int64_t size = -1;
+  if (answer.GetInteger(path, size)) return size >= 0 && size <= kLargestListedSize ? size : -1;
+  if (!answer.IsText(path)) return -1;
+  const CWString text = answer.GetText(path);
+  if (text.IsEmpty() || text.Length() > 16) return -1;
+  size = 0;
+  for (int64_t i = 0; i < text.Length(); ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return -1;
+    size = size * 10 + (text[i] - L'0');
+  }
+  return size <= kLargestListedSize ? size : -1;
+}
 
 // RFC 3986: unreserved characters stay, every other byte of the UTF-8 text becomes %XX.
 CWString PercentEncode(const CWString& text) {
@@ -74,12 +110,19 @@ class FolderWalk {
   // Appends the files of the folder at address (and of its sub-folders) to out; false when
   // any part of it could not be listed.
   bool List(const CWString& address, const CWString& prefix, int depth, FileLists& out) {
-    CWString token = CWString::RightOfLast(address, L"/");
+    const CWString token = CWString::RightOfLast(address, L"/");
     // A folder met again (a listing leading back to itself or an ancestor) has given its
     // files already.
     if (!visited_.insert(token.ToStdString()).second) return true;
     if (depth > kFeishuMaxFolderDepth) return false;
+    path_.push_back(token.ToStdString());
+    const bool whole = ListPages(token, prefix, depth, out);
+    path_.pop_back();
+    return whole;
+  }
 
+ private:
+  bool ListPages(const CWString& token, const CWString& prefix, int depth, FileLists& out) {
     CWString firstPage = CWString::Concat(endpoints_.listOrigin, kListPathAndQuery);
     firstPage.ReplaceAll(kTokenPlaceholder, token, false);
     std::set<std::wstring> labels;
@@ -105,18 +148,28 @@ class FolderWalk {
     }
   }
 
- private:
   bool AddNode(const rg_JSONDuiXiangLei_n& answer, const CWString& nodeToken, const CWString& prefix, int depth,
                FileLists& out) {
     const CWString node = CWString::Concat(L"/data/entities/nodes/", nodeToken);
     const CWString nodeUrl = answer.GetText(node + L"/url");
-    if (answer.HasPath(node + L"/extra/subtype")) {
+    const NodeKind kind = KindOf(answer, node);
+    // A document's token is no folder: asking for its children is refused.
+    if (kind == NodeKind::kOther) return true;
+    if (kind == NodeKind::kFile) {
       CWString name = answer.GetText(node + L"/name");
       if (!prefix.IsEmpty()) name = prefix + L"\\" + name;
       out.names.Add(name);
       out.pageUrls.Add(nodeUrl);
       if (makeDownloadUrls_) out.downloadUrls.Add(MakeFeishuDownloadUrl(nodeUrl, endpoints_));
+      out.sizes.push_back(ListedSize(answer, node));
       return true;
+    }
+    // The drive lists a folder's own node among its children: by its other tokens too, a
+    // folder on the way down to here is not a child to descend into (its address is caught
+    // as a folder met again).
+    for (const wchar_t* member : {L"/obj_token", L"/token"}) {
+      const CWString other = answer.GetText(node + member);
+      if (!other.IsEmpty() && OnPath(other)) return true;
     }
     // Only the innermost folder's name goes in front of a file name.
     const CWString childPrefix = keepFolderNames_ ? answer.GetText(node + L"/name") : CWString();
@@ -161,8 +214,13 @@ class FolderWalk {
   const bool keepFolderNames_;
   const CWString cookieLine_;
   const CWString headers_;
-  const uint64_t deadline_;         // GetTickCount64 value after which no request is made
+  const uint64_t deadline_;  // GetTickCount64 value after which no request is made
+  bool OnPath(const CWString& token) const {
+    return std::find(path_.begin(), path_.end(), token.ToStdString()) != path_.end();
+  }
+
   std::set<std::wstring> visited_;  // folder tokens already listed
+  std::vector<std::wstring> path_;  // tokens of the folders from the share down to the one listed
   bool rootRefused_ = false;
 };
 
@@ -170,7 +228,8 @@ class FolderWalk {
 
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
-                         const CWString& prefix, const DriveEndpoints& endpoints, FeishuSession* session) {
+                         const CWString& prefix, const DriveEndpoints& endpoints, FeishuSession* session,
+                         std::vector<int64_t>* sizes) {
   const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs);
   FileLists found;
   FeishuSession used;
@@ -196,6 +255,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   pageUrls = std::move(found.pageUrls);
   downloadUrls = std::move(found.downloadUrls);
   if (session) *session = std::move(used);
+  if (sizes) *sizes = std::move(found.sizes);
   return static_cast<int32_t>(names.Count());
 }
 

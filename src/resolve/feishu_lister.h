@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "resolve/drive_endpoints.h"
 #include "runtime/arrays.h"
@@ -22,7 +23,9 @@ struct FeishuSession {
 };
 
 // Fills names, pageUrls and (when makeDownloadUrls is not 0) downloadUrls with one entry per
-// file and returns the number of names. The folder token is the text after the last "/" of
+// file and returns the number of names. A node is a folder or a file by its "type" (0 and
+// 12); any other type (online documents, sheets, shortcuts) is neither and is skipped, and
+// a node without a numeric type is a file when its "extra" has a "subtype". The folder token is the text after the last "/" of
 // shareAddress. With keepFolderNames, a file found in a sub-folder is named with that folder's
 // name (the innermost one only) and a backslash in front; prefix goes in front of every name
 // found in this folder. A folder's further pages are asked for with its answer's last_label
@@ -34,12 +37,15 @@ struct FeishuSession {
 // 403, a redirect), the share's address is opened as a visitor (FetchFeishuVisitorCookies)
 // and, with that session and the share as referer, the whole tree is listed again under the
 // same rules; session (when given) tells which session the listing used. A folder met a
-// second time (a listing that leads back to itself or an ancestor) is skipped. The three
+// second time (a listing that leads back to itself or an ancestor), or a folder node that
+// carries the token of a folder on the way down to it (the drive lists a folder's own node
+// among its children), is skipped. sizes (when given) receives each file's "extra"/"size"
+// in bytes (a decimal text or a JSON integer up to 2^53), -1 where it is anything else. The
 // lists are replaced when the call ends.
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built(),
-                         FeishuSession* session = nullptr);
+                         FeishuSession* session = nullptr, std::vector<int64_t>* sizes = nullptr);
 
 // The download-stream address of a file: the stream endpoint followed by the text after the
 // last "/" of its page address.

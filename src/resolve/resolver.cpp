@@ -49,7 +49,7 @@ rg_n1565::~rg_n1565() {
 
 int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names,
                                       rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls,
-                                      FeishuSession* session) {
+                                      FeishuSession* session, std::vector<int64_t>* sizes) {
   CMMutexGuard guard(callMutex);
   // The mutex admits its owner again: a call from a message handled during our own wait
   // would share our lists and status.
@@ -60,6 +60,7 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   feishuNames.Clear();
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
+  feishuSizes.clear();
 
   rg_n1660 parameters;
   parameters.shareAddress = shareAddress;
@@ -78,10 +79,12 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   pageUrls = feishuPageUrls;
   downloadUrls = feishuDownloadUrls;
   if (session) *session = feishuSession;
+  if (sizes) *sizes = feishuSizes;
   feishuSession = FeishuSession();
   feishuNames.Clear();
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
+  feishuSizes.clear();
   resolving_ = false;
   return feishuStatus.load(std::memory_order_relaxed);
 }
@@ -98,7 +101,7 @@ int32_t rg_n1565::RunResolverTask(void* target, CKelObject* /*pool*/, int32_t /*
     if (task) {
       count = ListFeishuFolder(task->shareAddress, task->makeDownloadUrls, self.feishuNames, self.feishuPageUrls,
                                self.feishuDownloadUrls, task->keepFolderNames, CWString(), self.endpoints_,
-                               &self.feishuSession);
+                               &self.feishuSession, &self.feishuSizes);
     }
     self.feishuStatus.store(count, std::memory_order_release);
   } else {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "concurrency/event_binding.h"
 #include "concurrency/mutex.h"
@@ -58,9 +59,11 @@ class rg_n1565 : public CKelObject {
   // are replaced by the listing's lists (empty and 0 when it failed). Gives 0 with empty
   // lists at once when the pool is not running. A call made on this thread while another
   // one waits (through a message handled during the wait) is refused: it returns 0 and
-  // leaves its lists alone. session, when given, receives the session the listing used.
+  // leaves its lists alone. session, when given, receives the session the listing used;
+  // sizes the files' listed sizes in bytes (-1 where unknown), parallel to names.
   int32_t ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names, rg_WenBenShuZuLei& pageUrls,
-                              rg_WenBenShuZuLei& downloadUrls, FeishuSession* session = nullptr);
+                              rg_WenBenShuZuLei& downloadUrls, FeishuSession* session = nullptr,
+                              std::vector<int64_t>* sizes = nullptr);
 
   // The pool's object-task handler (target: the resolver, sender: the pool). Kind 1 lists a
   // Feishu folder into the feishu lists, any other kind a Lanzou folder into the lanzou
@@ -74,7 +77,8 @@ class rg_n1565 : public CKelObject {
   rg_WenBenShuZuLei feishuNames;
   rg_WenBenShuZuLei feishuPageUrls;
   rg_WenBenShuZuLei feishuDownloadUrls;
-  FeishuSession feishuSession;  // written with the feishu lists
+  FeishuSession feishuSession;       // written with the feishu lists
+  std::vector<int64_t> feishuSizes;  // listed sizes, parallel to feishuNames; -1 unknown
   rg_WenBenShuZuLei lanzouNames;
   rg_WenBenShuZuLei lanzouPageUrls;
   rg_WenBenShuZuLei lanzouLinks;

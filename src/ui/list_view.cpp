@@ -160,7 +160,79 @@ void CKWnd_ListView::InsertDescribedRows() {
 
 LRESULT CKWnd_ListView::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (listener_ && IsInputMessage(msg)) listener_->OnWindowMessage(msg, wp, lp);
+  if (msg == LVM_DELETEALLITEMS) drawnPaths_.clear();
   return CListCtrl::WindowProc(msg, wp, lp);
+}
+
+CWString FitPathToWidth(CWTextRef path, int width, const std::function<int(const wchar_t*, int)>& measure) {
+  static constexpr wchar_t kEllipsis[] = L"\u2026";
+  const std::wstring text(path.Chars(), static_cast<size_t>(path.Length()));
+  const int length = static_cast<int>(text.size());
+  if (measure(text.c_str(), length) <= width) return CWString(text.c_str());
+  const size_t slash = text.find_last_of(L"\\/");
+  const int nameStart = slash == std::wstring::npos ? 0 : static_cast<int>(slash);
+  auto fits = [&](const std::wstring& candidate) {
+    return measure(candidate.c_str(), static_cast<int>(candidate.size())) <= width;
+  };
+  const std::wstring tail = text.substr(static_cast<size_t>(nameStart));
+  if (!fits(kEllipsis + tail)) {
+    // Not even the name fits: its end tells the parts apart ("part12.rar").
+    int keep = 0;
+    while (keep < length && fits(kEllipsis + text.substr(static_cast<size_t>(length - keep - 1)))) ++keep;
+    return CWString((kEllipsis + text.substr(static_cast<size_t>(length - keep))).c_str());
+  }
+  // The longest start of the folder part that still fits in front of the ellipsis.
+  int low = 0, high = nameStart;
+  while (low < high) {
+    const int middle = (low + high + 1) / 2;
+    if (fits(text.substr(0, static_cast<size_t>(middle)) + kEllipsis + tail)) {
+      low = middle;
+    } else {
+      high = middle - 1;
+    }
+  }
+  return CWString((text.substr(0, static_cast<size_t>(low)) + kEllipsis + tail).c_str());
+}
+
+CWString CKWnd_ListView::DrawnPathText(int row) const {
+  const auto found = drawnPaths_.find(row);
+  return found == drawnPaths_.end() ? CWString() : found->second;
+}
+
+bool CKWnd_ListView::DrawPathCell(const NMLVCUSTOMDRAW& draw) {
+  const int row = static_cast<int>(draw.nmcd.dwItemSpec);
+  RECT cell{};
+  if (!ListView_GetSubItemRect(GetSafeHwnd(), row, draw.iSubItem, LVIR_LABEL, &cell)) return false;
+  const HDC dc = draw.nmcd.hdc;
+  const bool selected = (ListView_GetItemState(GetSafeHwnd(), row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+  const bool focused = ::GetFocus() == GetSafeHwnd();
+  COLORREF text = draw.clrText == CLR_DEFAULT ? ListView_GetTextColor(GetSafeHwnd()) : draw.clrText;
+  COLORREF back = draw.clrTextBk == CLR_DEFAULT ? ListView_GetTextBkColor(GetSafeHwnd()) : draw.clrTextBk;
+  if (selected && (focused || showSelectionAlways)) {
+    text = GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
+    back = GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+  }
+  if (back != CLR_NONE) {
+    const UniqueBrush brush(CreateSolidBrush(back));
+    FillRect(dc, &cell, brush.Get());
+  }
+  // The control's own margin for a sub-item's text.
+  const int margin = 6;
+  RECT textRect{cell.left + margin, cell.top, cell.right - margin, cell.bottom};
+  const CWString shown = FitPathToWidth(GetItemText(row, draw.iSubItem), textRect.right - textRect.left,
+                                        [dc](const wchar_t* chars, int count) {
+                                          SIZE size{};
+                                          GetTextExtentPoint32W(dc, chars, count, &size);
+                                          return static_cast<int>(size.cx);
+                                        });
+  const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  const COLORREF oldColor = ::SetTextColor(dc, text);
+  DrawTextW(dc, shown.GetText(), static_cast<int>(shown.Length()), &textRect,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  ::SetTextColor(dc, oldColor);
+  ::SetBkMode(dc, oldMode);
+  drawnPaths_[row] = shown;
+  return true;
 }
 
 LRESULT CKWnd_ListView::OnCustomDraw(NMLVCUSTOMDRAW& draw) {
@@ -175,10 +247,13 @@ LRESULT CKWnd_ListView::OnCustomDraw(NMLVCUSTOMDRAW& draw) {
       cell.column = draw.iSubItem;
       cell.textColor = draw.clrText;
       cell.backColor = draw.clrTextBk;
-      if (!listener_->OnCellColors(cell)) return CDRF_DODEFAULT;
-      draw.clrText = cell.textColor;
-      draw.clrTextBk = cell.backColor;
-      return CDRF_NEWFONT;
+      const bool recoloured = listener_->OnCellColors(cell);
+      if (recoloured) {
+        draw.clrText = cell.textColor;
+        draw.clrTextBk = cell.backColor;
+      }
+      if (draw.iSubItem == pathColumn && DrawPathCell(draw)) return CDRF_SKIPDEFAULT;
+      return recoloured ? CDRF_NEWFONT : CDRF_DODEFAULT;
     }
     default:
       return CDRF_DODEFAULT;

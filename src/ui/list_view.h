@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
+#include <map>
 #include <vector>
 
 #include "runtime/text.h"
@@ -45,6 +47,11 @@ struct rg_ChaoJiLieBiaoKuangBiaoXiangTianChong {
   int indent = 0;
   int stateImage = 0;
 };
+
+// path as it fits width: whole when it fits, else its middle gives way to an ellipsis and the
+// part after the last "\\" or "/" stays whole; when even that does not fit, the ellipsis and
+// the end of the name. measure gives the width of a text of a length.
+CWString FitPathToWidth(CWTextRef path, int width, const std::function<int(const wchar_t*, int)>& measure);
 
 class CKWnd_ListView : public CListCtrl {
  public:
@@ -85,6 +92,11 @@ class CKWnd_ListView : public CListCtrl {
   UniqueImageList itemImages;
   UniqueImageList stateImages;
   UniqueImageList headerImages;
+  // A column of paths drawn with their end in view (FitPathToWidth); -1 for none.
+  int pathColumn = -1;
+
+  // The text last drawn in the path column's cell of a row ("" before its first paint).
+  CWString DrawnPathText(int row) const;
 
   // The list styles (LVS_*) and extended styles (LVS_EX_*) the properties ask for.
   DWORD ComputeListStyle() const;
@@ -98,8 +110,11 @@ class CKWnd_ListView : public CListCtrl {
   void InsertDescribedColumns();
   void InsertDescribedRows();
   LRESULT OnCustomDraw(NMLVCUSTOMDRAW& draw);
+  // Paints a path cell itself; false when the control should.
+  bool DrawPathCell(const NMLVCUSTOMDRAW& draw);
 
   IListViewEventListener* listener_ = nullptr;
+  std::map<int, CWString> drawnPaths_;  // row -> text last drawn in the path column
 };
 
 class rg_ChaoJiLieBiaoKuang : public CKelWinControl, public IListViewEventListener {
@@ -113,6 +128,8 @@ class rg_ChaoJiLieBiaoKuang : public CKelWinControl, public IListViewEventListen
   void SetViewType(int type) { ListView().viewType = type; }
   void SetColumnDescription(CWTextRef description) { ListView().columnDescription = CWString(description); }
   void SetFullRowSelect(bool on) { ListView().fullRowSelect = on; }
+  // The column whose cells hold paths: they are drawn with the file name in view.
+  void SetPathColumn(int column) { ListView().pathColumn = column; }
   bool IsOwnerData() const { return ListView().ownerData; }
 
   // Row operations; each is one synchronous message to the control (nothing without it).

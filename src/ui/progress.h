@@ -1,5 +1,6 @@
 // The progress bar rg_process_bar over the platform's progress control: range, position
-// (stored while no window exists) and vertical orientation. The range is set on the
+// (stored while no window exists), vertical orientation, and its text drawn centred over the
+// bar (the platform's control keeps a text but never shows it). The range is set on the
 // user-interface thread; SetPosition and GetPosition may also be called from another thread.
 #pragma once
 
@@ -18,6 +19,10 @@ class CKWnd_ProgressBar : public CProgressCtrl {
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
+  // The control's picture and the text over it, into dc.
+  void PrintWithText(HDC dc);
+  void PaintWithText();
+
   IBaseEventListener* listener_ = nullptr;
 };
 

@@ -216,6 +216,29 @@ TEST(JsonReader, HasPathNamesAnyValue) {
   EXPECT_FALSE(json.HasPath(L"/data"));
 }
 
+TEST(JsonReader, IntegersAndTextsAreToldFromLookalikes) {
+  const rg_JSONDuiXiangLei_n json = Parsed(
+      LR"({"i":12,"neg":-3,"big":9223372036854775807,"over":9223372036854775808,"real":1e3,"frac":2.0,)"
+      LR"("text":"12","null":null,"obj":{}})");
+  const struct {
+    const wchar_t* path;
+    bool integer;
+    int64_t value;
+    bool text;
+  } cases[] = {
+      {L"/i", true, 12, false},       {L"/neg", true, -3, false},  {L"/big", true, INT64_MAX, false},
+      {L"/over", false, 0, false},    {L"/real", false, 0, false}, {L"/frac", false, 0, false},
+      {L"/text", false, 0, true},     {L"/null", false, 0, false}, {L"/obj", false, 0, false},
+      {L"/missing", false, 0, false},
+  };
+  for (const auto& c : cases) {
+    int64_t value = -99;
+    EXPECT_EQ(json.GetInteger(c.path, value), c.integer) << "case " << (&c - cases);
+    EXPECT_EQ(value, c.integer ? c.value : -99) << "case " << (&c - cases);
+    EXPECT_EQ(json.IsText(c.path), c.text) << "case " << (&c - cases);
+  }
+}
+
 TEST(JsonReader, DuplicateNamesGiveTheFirst) {
   std::wstring big = L"{\"k\":\"first\"";
   for (int i = 0; i < 100; ++i) big += L",\"m" + std::to_wstring(i) + L"\":" + std::to_wstring(i);

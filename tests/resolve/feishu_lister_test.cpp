@@ -118,6 +118,62 @@ TEST_F(FeishuListerTest, AnySubtypeMarksAFileEvenNullOrEmpty) {
   EXPECT_EQ(Requests().size(), 1u);
 }
 
+// The share as publishers fill it: the folder's own node, a document, a sheet and a shortcut
+// among the files. Only the files are listed, with the sizes the drive gave, and only real
+// folders are asked for.
+TEST_F(FeishuListerTest, TheRealDrivesOtherNodesAreNeitherListedNorAskedFor) {
+  ASSERT_TRUE(emulator.Control(LR"({"preset":"documents","options":{"part_size_mib":0.25}})"));
+  std::vector<int64_t> sizes;
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"Xq4rTaWmBbN2pLsE7vYc9dKhU3z")), 1, names, pageUrls, downloadUrls, 0,
+                             CWString(), endpoints, nullptr, &sizes),
+            10);
+  std::vector<std::wstring> expected{L"Brinemarch-manual.pdf", L"Brinemarch-redist.zip", L"Brinemarch.part1.exe"};
+  for (int part = 2; part <= 8; ++part) expected.push_back(L"Brinemarch.part" + std::to_wstring(part) + L".rar");
+  EXPECT_EQ(Items(names), expected);
+  EXPECT_EQ(sizes, (std::vector<int64_t>{307201, 1572869, 262144, 262144, 262144, 262144, 262144, 262144, 262144,
+                                         131072 + 12345}));
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 2u) << "only the share and its sub-folder are folders";
+  for (const auto& request : requests) EXPECT_EQ(request.target.rfind(kListTarget, 0), 0u);
+}
+
+// Kinds by "type" first, folders on the way down by any of their tokens, and sizes that are
+// a whole number of bytes or unknown.
+TEST_F(FeishuListerTest, NodeKindsCyclesAndListedSizes) {
+  UseTree(
+      LR"({"name":"root","token":"RootTok","children":[
+    {"name":"own","link":".","as_target":true},
+    {"name":"plain.bin","token":"f12","size":5,"entity":{"extra":{"size":"5"}}},
+    {"name":"guide","token":"d22","doc":22},
+    {"name":"board","token":"d44","doc":44,"entity":{"extra":{"subtype":"pdf"}}},
+    {"name":"sub","token":"Fsub","children":[
+      {"name":"up","link":"/","entity":{"obj_token":"RootTok","url":"/drive/folder/NOPE1"}},
+      {"name":"me","link":".","entity":{"token":"Fsub","obj_token":null,"url":"/drive/folder/NOPE2"}},
+      {"name":"e.bin","size":1,"entity":{"extra":{"size":""}}},
+      {"name":"m.bin","size":1,"entity":{"extra":{"size":"-1"}}},
+      {"name":"x.bin","size":1,"entity":{"extra":{"size":"1e3"}}},
+      {"name":"a.bin","size":1,"entity":{"extra":{"size":"abc"}}},
+      {"name":"h.bin","size":1,"entity":{"extra":{"size":"99999999999999999999"}}},
+      {"name":"n.bin","size":1,"entity":{"extra":null}},
+      {"name":"r.bin","size":1,"entity":{"extra":{"size":7.5}}},
+      {"name":"i.bin","size":1,"entity":{"extra":{"size":7}}},
+      {"name":"top.bin","size":1,"entity":{"extra":{"size":"9007199254740992"}}},
+      {"name":"over.bin","size":1,"entity":{"extra":{"size":"9007199254740993"}}}]},
+    {"name":"old.dat","token":"fold","size":3,"omit":["type"]}]})");
+  std::vector<int64_t> sizes;
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), endpoints,
+                             nullptr, &sizes),
+            12);
+  EXPECT_EQ(Items(names),
+            (std::vector<std::wstring>{L"plain.bin", L"e.bin", L"m.bin", L"x.bin", L"a.bin", L"h.bin", L"n.bin",
+                                       L"r.bin", L"i.bin", L"top.bin", L"over.bin", L"old.dat"}));
+  EXPECT_EQ(sizes, (std::vector<int64_t>{5, -1, -1, -1, -1, -1, -1, -1, 7, int64_t{1} << 53, -1, 3}));
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].target, kListTarget + L"RootTok");
+  EXPECT_EQ(requests[1].target, kListTarget + L"Fsub");
+}
+
 TEST_F(FeishuListerTest, MissingMembersReadAsEmptyTexts) {
   UseTree(
       LR"({"name":"root","token":"RootTok","children":[
