@@ -242,6 +242,8 @@ void rg_my_main_window::StartDownload() {
     if (!fileList.IsOwnerData()) fileList.SetCellText(i, 2, SizeCellText(i, CWString()));
   }
   fileList.Show();
+  // The bar must not start from the rows of the run before.
+  downloadEngine.engine.ForgetRowBytes();
   runMeter_.Start(GetTickCount64());
   progressBar.SetPosition(0);
   progressBar.SetText(CWString());

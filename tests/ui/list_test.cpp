@@ -2,6 +2,7 @@
 // updates sent from a worker thread while the user-interface thread waits dispatching messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -14,6 +15,29 @@ namespace {
 
 const wchar_t kMainColumns[] =
     L"0\n-1\n0\n50\nID\n0\n-1\n0\n200\n文件名\n0\n-1\n0\n80\n文件大小\n0\n-1\n0\n80\n下载速度\n0\n-1\n0\n80\n下载进度\n0\n-1\n0\n100\n当前状态";
+
+// Widths in characters: every character one unit wide.
+TEST(PathColumn, TheEndOfAPathStaysInViewAndItsMiddleGivesWay) {
+  const auto measure = [](const wchar_t*, int count) { return count; };
+  const struct {
+    const wchar_t* path;
+    int width;
+    const wchar_t* shown;
+  } cases[] = {
+      {L"Z:\\Games\\Brinemarch.part2.rar", 40, L"Z:\\Games\\Brinemarch.part2.rar"},
+      {L"Z:\\Games\\Brinemarch\\Brinemarch.part2.rar", 31, L"Z:\\Games\\…\\Brinemarch.part2.rar"},
+      {L"Z:/work/clone/build/run/Brinemarch.part12.rar", 29, L"Z:/wor…/Brinemarch.part12.rar"},
+      // Not even the name fits: its end does, the part's number included.
+      {L"Z:\\Games\\Brinemarch.part12.rar", 12, L"….part12.rar"},
+      {L"no-separator-at-all.bin", 10, L"…t-all.bin"},
+      {L"", 0, L""},
+  };
+  for (const auto& c : cases) {
+    const std::wstring shown = FitPathToWidth(c.path, c.width, measure).ToStdString();
+    EXPECT_EQ(shown, c.shown) << "case " << (&c - cases);
+    EXPECT_LE(static_cast<int>(shown.size()), std::max(c.width, 0)) << "case " << (&c - cases);
+  }
+}
 
 TEST(ColumnDescription, FiveFieldsPerColumnRemainderIgnored) {
   auto columns = ParseColumnDescription(L"1\n2\n2\n64\nA\n0\n-1\n3\n 12px\nB\nextra");

@@ -45,6 +45,7 @@ TEST(Screenshot, VisibleFormPaintsItsControls) {
   list.SetViewType(3);
   list.SetFullRowSelect(true);
   list.SetColumnDescription(L"0\n-1\n0\n50\nID\n0\n-1\n0\n200\n文件名\n0\n-1\n0\n100\n当前状态");
+  list.SetPathColumn(1);
   start.SetText(L"开始下载");
   folder.SetText(L"C:\\Games\\Brinemarch");
   bar.SetPosition(45);
@@ -58,10 +59,18 @@ TEST(Screenshot, VisibleFormPaintsItsControls) {
   ASSERT_TRUE(form.CreateTopLevel());
   list.AppendEmptyRow();
   list.SetCellText(0, 0, L"0");
-  list.SetCellText(0, 1, L"Brinemarch.part1.exe");
+  const std::wstring path = L"Z:\\work\\clone\\build\\run\\app\\Brinemarch\\Brinemarch.part12.rar";
+  list.SetCellText(0, 1, path);
   list.SetCellText(0, 2, L"下载中");
+  bar.SetText(L"45%  1.53GB / 3.41GB  12.5MB/S  剩余 2分31秒");
   RedrawWindow(form.GetHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   PumpMessages();
+  // The path is wider than its column: drawn with its middle given way, the name whole.
+  const std::wstring drawn = list.ListView().DrawnPathText(0).ToStdString();
+  EXPECT_TRUE(drawn.ends_with(L"\\Brinemarch.part12.rar")) << testing::PrintToString(drawn);
+  EXPECT_TRUE(drawn.starts_with(L"Z:\\")) << testing::PrintToString(drawn);
+  EXPECT_NE(drawn.find(L"…"), std::wstring::npos) << testing::PrintToString(drawn);
+  EXPECT_EQ(list.GetCellText(0, 1).ToStdString(), path) << "the cell keeps the whole path";
 
   Canvas canvas(624, 375);
   {
@@ -74,6 +83,17 @@ TEST(Screenshot, VisibleFormPaintsItsControls) {
   EXPECT_EQ(canvas.Pixel(600, 26), kTitleBar);
   EXPECT_NE(canvas.Pixel(300, 200), kFormColor);  // the list covers its rectangle
   EXPECT_NE(canvas.Pixel(20, 352), kFormColor);   // the progress bar at 45 %
+  // The bar's text: dark strokes in its middle, over the filled part and over the empty one.
+  int darkFilled = 0, darkEmpty = 0;
+  for (int y = 342; y < 362; ++y) {
+    for (int x = 14; x < 522; ++x) {
+      const COLORREF pixel = canvas.Pixel(x, y);
+      if (GetRValue(pixel) + GetGValue(pixel) + GetBValue(pixel) > 120) continue;
+      ++(x < 12 + 512 * 45 / 100 ? darkFilled : darkEmpty);
+    }
+  }
+  EXPECT_GT(darkFilled, 20);
+  EXPECT_GT(darkEmpty, 20);
 
   HBITMAP pixels = static_cast<HBITMAP>(GetCurrentObject(canvas.Dc(), OBJ_BITMAP));
   EXPECT_TRUE(SavePng(pixels, ProgramFolder() + L"ui_sample_form.png"));
