@@ -50,4 +50,11 @@ foreach(name SHARE_URL LIST_ORIGIN DOWNLOAD_ORIGIN LIST_COOKIE DOWNLOAD_COOKIE I
   _bm_wide_literal(_lit "${BRINEMARCH_${name}}")
   string(APPEND _bm_config_lines "#define BRINEMARCH_${name} ${_lit}\n")
 endforeach()
+# A run in which no byte arrived for any open part for this long ends; its parts wait, with
+# their bytes, for the next press.
+set(BRINEMARCH_STALL_SECONDS 300 CACHE STRING "Seconds without a downloaded byte after which a run ends")
+if(NOT BRINEMARCH_STALL_SECONDS MATCHES "^[1-9][0-9]*$")
+  message(FATAL_ERROR "BRINEMARCH_STALL_SECONDS must be a whole number of seconds above 0, not '${BRINEMARCH_STALL_SECONDS}'")
+endif()
+string(APPEND _bm_config_lines "#define BRINEMARCH_STALL_SECONDS ${BRINEMARCH_STALL_SECONDS}\n")
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/build_config.h CONTENT "${_bm_config_lines}")

@@ -235,6 +235,9 @@ void rg_my_main_window::StartDownload() {
   downloadEngine.visitorCookies = session.visitorCookies;
   downloadEngine.referer = session.referer;
   downloadEngine.fileSizes = listedSizes_;
+  runNames_.clear();
+  for (int32_t i = 0; i < count; ++i) runNames_.push_back(downloadEngine.fileNames.Get(i));
+  rowFailures_.clear();
   // What the drive said of each file shows at once; the engine knows nothing before its
   // first streams answer.
   for (int32_t i = 0; i < count; ++i) {
@@ -266,9 +269,19 @@ void rg_my_main_window::StartDownload() {
     startButton.Enable();
     startButton.SetText(kInstallText);
     pictureBox.Show();
+  } else if (downloadEngine.lastFailure.kind == RunFailure::kNoRoom) {
+    // Nothing was touched: the player frees room or picks another folder and presses again.
+    ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
+    CWString text;
+    text.Format(kNoRoomText, FormatSize(static_cast<double>(downloadEngine.lastFailure.bytesNeeded)).GetText(),
+                FormatSize(static_cast<double>(downloadEngine.lastFailure.bytesFree)).GetText());
+    ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONWARNING);
+    startButton.Enable();
   } else {
     ShowTaskbarProgress(TBPF_ERROR, 0, 0);
-    ShowMessageBox(kFailureText, kFailureCaption, MB_OK);
+    const CWString reason = FailureReason();
+    ShowMessageBox(reason.IsEmpty() ? CWString(kFailureText) : CWString(kFailureText) + L"\n" + reason, kFailureCaption,
+                   MB_OK);
     ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
     startButton.Enable();
   }
@@ -307,13 +320,15 @@ void rg_my_main_window::OnTitleButtonClick(CKelObject* sender, int32_t) {
 
 void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath, const CWString& sizeText,
                                       const CWString&, const CWString& speedText, const CWString& percentText,
-                                      const CWString& statusText, const CWString&, const CWString&, int32_t row) {
+                                      const CWString& statusText, const CWString&, const CWString& failureText,
+                                      int32_t row) {
   // A cell or caption that already shows its text is left alone: setting it again would
   // only repaint it, and the poller reports every open row many times a second.
   auto setCell = [&](int column, const CWString& text) {
     if (!(fileList.GetCellText(row, column) == text)) fileList.SetCellText(row, column, text);
   };
   auto apply = [&] {
+    if (!failureText.IsEmpty()) rowFailures_[row] = failureText;
     if (fileList.HasWindow()) {
       if (!fileList.IsOwnerData()) {
         setCell(0, Int64ToText(row));
@@ -331,6 +346,42 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
   // worker each cost a thread switch and let a repaint in between, and at the poller's rate
   // that took the processor from the downloads.
   if (!Window()->RunOnWindowThread(apply)) apply();
+}
+
+CWString rg_my_main_window::FailureReason() const {
+  const RunFailure& failure = downloadEngine.lastFailure;
+  CWString reason;
+  switch (failure.kind) {
+    case RunFailure::kNothingListed: {
+      reason = kListingFailedText;
+      const CWString& why = downloadEngine.resolver.lastFeishuFailure;
+      if (!why.IsEmpty()) reason += CWString(L"：") + why;
+      break;
+    }
+    case RunFailure::kClash:
+      reason.Format(kClashText, failure.path.GetText());
+      break;
+    case RunFailure::kStalled:
+      reason.Format(kStalledRunText, static_cast<int>(downloadEngine.stallMs / 1000));
+      break;
+    case RunFailure::kUnfinished: {
+      if (downloadEngine.engine.ready == 0) return CWString(kNoEngineText);
+      const std::vector<rg_n1666::RowBytes> rows = downloadEngine.engine.RowBytesOf(fileList.GetRowCount());
+      for (size_t row = 0; row < rows.size() && row < runNames_.size(); ++row) {
+        if (rows[row].whole) continue;
+        const auto failed = rowFailures_.find(static_cast<int32_t>(row));
+        const CWString state =
+            failed != rowFailures_.end() ? failed->second : fileList.GetCellText(static_cast<int>(row), 5);
+        reason.Format(kUnfinishedText, failure.unfinished, runNames_[row].GetText(),
+                      state.IsEmpty() ? L"未开始" : state.GetText());
+        break;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return reason;
 }
 
 CWString rg_my_main_window::SizeCellText(int32_t row, const CWString& engineSizeText) const {

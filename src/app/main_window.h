@@ -13,6 +13,7 @@
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "concurrency/event_binding.h"
@@ -33,6 +34,14 @@ inline constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
 inline constexpr wchar_t kFailureCaption[] = L"信息:";
 inline constexpr wchar_t kGameFolder[] = L"Brinemarch";
 inline constexpr wchar_t kInstallerName[] = L"\\Brinemarch.part1.exe";
+// The failure box's second line, by what went wrong.
+inline constexpr wchar_t kListingFailedText[] = L"无法读取网盘上的文件列表";
+inline constexpr wchar_t kClashText[] = L"两个文件会保存到同一个位置：%s";
+inline constexpr wchar_t kUnfinishedText[] = L"%d 个文件未完成，如 %s（%s）";
+inline constexpr wchar_t kStalledRunText[] = L"%d 秒内没有收到任何数据，下载已暂停；再次点击“开始下载”将从中断处继续";
+inline constexpr wchar_t kNoEngineText[] = L"下载器没有启动";
+// Instead of the failure box when the parts would not fit on the save folder's disk.
+inline constexpr wchar_t kNoRoomText[] = L"磁盘空间不足：还需 %s，可用 %s";
 // Shown with the installer's path and the system's reason when it could not be started.
 inline constexpr wchar_t kInstallerFailureText[] =
     L"无法启动游戏安装程序：\n%s\n\n原因：%s\n\n请检查该文件后再点击“安装游戏”。";
@@ -143,12 +152,16 @@ class rg_my_main_window : public CKelWinForm {
   // a part's size is unknown); at most every kFiguresIntervalMs unless now.
   void ShowRunFigures(bool now);
 
+  // What the failure box says after the failure text: why the run failed.
+  CWString FailureReason() const;
   // The size cell of a row: the engine's figure, or the listed size while the engine does
   // not know the file's length yet.
   CWString SizeCellText(int32_t row, const CWString& engineSizeText) const;
 
-  bool running_ = false;              // a download run (its listing included) is in progress
-  std::vector<int64_t> listedSizes_;  // the run's listed sizes by row, -1 unknown
+  bool running_ = false;                     // a download run (its listing included) is in progress
+  std::vector<int64_t> listedSizes_;         // the run's listed sizes by row, -1 unknown
+  std::vector<CWString> runNames_;           // the run's file names by row
+  std::map<int32_t, CWString> rowFailures_;  // the latest failure description of a row
   RunMeter runMeter_;
   uint64_t lastFiguresMs_ = 0;
   static constexpr uint64_t kFiguresIntervalMs = 250;

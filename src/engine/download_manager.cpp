@@ -20,49 +20,131 @@ int32_t rg_n1434::StartEngine(const CWString& engineDir) {
   return started;
 }
 
+namespace {
+
+// Free bytes on the volume of folder, or of its nearest parent that exists.
+int64_t FreeSpaceOf(const CWString& folder) {
+  std::wstring path = folder.ToStdString();
+  while (!path.empty()) {
+    ULARGE_INTEGER available{};
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
+      return static_cast<int64_t>(available.QuadPart);
+    }
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) break;
+    path.resize(slash + 1);
+  }
+  return -1;
+}
+
+}  // namespace
+
+int64_t rg_n1434::RunBytesSoFar(int32_t rows) const {
+  int64_t bytes = 0;
+  for (const rg_n1666::RowBytes& row : engine.RowBytesOf(rows)) bytes += row.completed;
+  return bytes;
+}
+
 bool rg_n1434::WaitWhileOpen(int32_t limit) {
-  while (engine.PendingCount() >= limit) {
-    if (!engine.EnsurePoller()) return false;
+  for (;;) {
+    engine.AddDueRetries();
+    const int32_t open = engine.PendingCount();
+    if (open < limit && (limit > 1 || engine.WaitingRetries() == 0)) return true;
+    if (open > 0 && !engine.EnsurePoller()) return false;
+    const uint64_t now = GetTickCount64();
+    const int64_t bytes = RunBytesSoFar(runRows_);
+    // A part waiting for its next try is not stalled, and neither is a run that moves.
+    if (bytes != lastRunBytes_ || open == 0) {
+      lastRunBytes_ = bytes;
+      lastProgressMs_ = now;
+    } else if (now - lastProgressMs_ >= stallMs) {
+      engine.StopOpenTasks(CWString(kStalledText));
+      stalled_ = true;
+      return false;
+    }
     // Woken by every change of the task table, and by the window's messages; the time limit
-    // only bounds a change that could go unnoticed.
+    // bounds a change that could go unnoticed and the look at a retry's pause.
     engine.WaitForTableChange(kTableWaitMs);
   }
-  return true;
 }
 
 int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
+  lastFailure = RunFailure();
   const int64_t count = fileNames.Count();
-  if (count == 0) return 0;
-  // Two files on one path would overwrite each other, and the second add would delete the
-  // first one's control file while the engine writes it.
-  if (SavePathsClash(fileNames)) {
+  const auto forgetFiles = [this] {
     fileNames.Clear();
     fileUrls.Clear();
     fileSizes.clear();
+  };
+  if (count == 0) {
+    lastFailure.kind = RunFailure::kNothingListed;
     return 0;
   }
-  CreateDirectories(saveFolder);
+  // Two files on one path would overwrite each other, and the second add would delete the
+  // first one's control file while the engine writes it.
+  if (SavePathsClash(fileNames, &lastFailure.path)) {
+    lastFailure.kind = RunFailure::kClash;
+    forgetFiles();
+    return 0;
+  }
   engine.ForgetRowBytes();
-  // A file already in the folder is not deleted here: the add moves it aside and puts it back
-  // when its download fails.
+  const std::shared_ptr<SaveFolder> files = engine.SaveFolderOf(saveFolder);
+  std::vector<CWString> safeNames, tokens;
+  std::vector<int64_t> sizes;
+  bool sized = true;
+  for (int64_t i = 0; i < count; ++i) {
+    safeNames.push_back(SaveName(fileNames.Get(i)));
+    tokens.push_back(CWString::RightOfLast(fileUrls.Get(i), L"/"));
+    sizes.push_back(static_cast<size_t>(i) < fileSizes.size() ? fileSizes[static_cast<size_t>(i)] : -1);
+    sized = sized && sizes.back() >= 0;
+  }
+  // The room the parts still need, before anything is created: a disk that fills during the
+  // run fails parts half way and leaves the player short of room for nothing.
+  if (sized) {
+    int64_t needed = 0;
+    for (int64_t i = 0; i < count; ++i) needed += files->BytesNeeded(safeNames[i], tokens[i], sizes[i]);
+    const int64_t available = freeSpace ? freeSpace(saveFolder) : FreeSpaceOf(saveFolder);
+    if (needed > 0 && available >= 0 && needed + kRoomMargin > available) {
+      lastFailure.kind = RunFailure::kNoRoom;
+      lastFailure.bytesNeeded = needed;
+      lastFailure.bytesFree = available;
+      forgetFiles();
+      return 0;
+    }
+  }
+  CreateDirectories(saveFolder);
   // The listing's own session: the build's, or a visitor's of the public share.
   const CWString header =
       visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
   const int32_t completedBefore = engine.CompletedTaskCount();
-  int64_t accepted = 0;
+  runRows_ = static_cast<int32_t>(count);
+  lastRunBytes_ = 0;
+  lastProgressMs_ = GetTickCount64();
+  stalled_ = false;
+  int64_t finishedEarlier = 0;
   bool polled = true;
   for (int64_t i = 0; i < count && polled; ++i) {
-    const CWString id = engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), referer, header, CWString(),
-                                      static_cast<int32_t>(i));
-    if (!id.IsEmpty() && !(id == kEngineNotReadyText)) ++accepted;
+    const int32_t row = static_cast<int32_t>(i);
+    // Finished in an earlier run and untouched since: it counts as whole.
+    if (files->PlanFor(safeNames[i], tokens[i], sizes[i]) == SaveFolder::Plan::kSkip) {
+      engine.ReportFinishedEarlier(row, files->Folder() + safeNames[i], files->RecordedSize(safeNames[i]));
+      ++finishedEarlier;
+      continue;
+    }
+    engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), referer, header, CWString(), row, sizes[i]);
     polled = WaitWhileOpen(kMaxOpenTasks);
   }
-  fileNames.Clear();
-  fileUrls.Clear();
-  fileSizes.clear();
-  if (!polled || !WaitWhileOpen(1)) return 0;
-  const bool allCompleted = engine.CompletedTaskCount() - completedBefore == count;
-  return accepted == count && allCompleted ? 1 : 0;
+  forgetFiles();
+  if (polled) polled = WaitWhileOpen(1);
+  for (const CWString& name : safeNames) files->RemoveEngineLeftovers(name);
+  const int64_t whole = finishedEarlier + (engine.CompletedTaskCount() - completedBefore);
+  if (polled && whole == count) return 1;
+  lastFailure.kind = stalled_ ? RunFailure::kStalled : RunFailure::kUnfinished;
+  lastFailure.unfinished = static_cast<int32_t>(count - whole);
+  return 0;
 }
 
 void rg_n1434::OnTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,

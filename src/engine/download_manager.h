@@ -10,14 +10,34 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "concurrency/event_binding.h"
+#include "build_config.h"
 #include "engine/engine.h"
 #include "resolve/resolver.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
+
+// Why the latest run did not end with every part whole.
+struct RunFailure {
+  enum Kind {
+    kNone,
+    kNothingListed,  // the listing gave no file
+    kClash,          // two parts would share path
+    kNoRoom,         // bytesNeeded would not fit in bytesFree: nothing was touched
+    kUnfinished,     // unfinished parts did not end whole (the engine gone included)
+    kStalled,        // no byte arrived for the stall bound: the open parts were stopped
+    kEngine,         // no engine to hand the parts to
+  };
+  Kind kind = kNone;
+  CWString path;  // kClash: the path two parts would share
+  int64_t bytesNeeded = 0;
+  int64_t bytesFree = 0;
+  int32_t unfinished = 0;
+};
 
 class rg_n1434 : public CKelObject {
   KEL_DECLARE_CLASS(rg_n1434, CKelObject)
@@ -37,10 +57,13 @@ class rg_n1434 : public CKelObject {
   int32_t StartEngine(const CWString& engineDir);
   // Downloads every file of fileNames/fileUrls (row i shows file i) into saveFolder, which is
   // created when missing, with the drive's session (the build's cookie, or visitorCookies and
-  // referer when the listing used a visitor's session), and waits until every task ended.
-  // 1 only when every file was handed to the engine and completed; 0 otherwise (nothing
-  // listed, two files on one save path, engine not ready, a file refused or failed, the
-  // engine gone). Nothing is created, moved or added when nothing is listed or paths clash.
+  // referer when the listing used a visitor's session), and waits until every part ended.
+  // A part finished in an earlier run and untouched is not fetched again; one stopped earlier
+  // continues from its bytes; one refused for a while is tried again after growing pauses.
+  // 1 only when every part is whole; 0 otherwise, and lastFailure says why. Nothing is
+  // created, moved or added when nothing is listed, paths clash or (every size known) the
+  // parts would not fit on the save folder's disk. When no byte arrives for any open part
+  // for stallMs, the open parts are stopped with their bytes kept for the next run.
   // Empties the file lists.
   int32_t DownloadAll(const CWString& saveFolder);
 
@@ -58,16 +81,32 @@ class rg_n1434 : public CKelObject {
   rg_WenBenShuZuLei fileNames;     // output names, a sub-folder part joined by a backslash
   rg_WenBenShuZuLei fileUrls;      // download addresses, same order and count
   std::vector<int64_t> fileSizes;  // sizes the listing gave, same order; -1 unknown
-  CWString visitorCookies;         // "" for the build's session, else a visitor's "name=value; ..."
-  CWString referer;                // sent with every download; "" for none
+  RunFailure lastFailure;          // why the latest run failed
+  // The stall bound; the build's, unless a test sets a shorter one.
+  uint64_t stallMs = static_cast<uint64_t>(BRINEMARCH_STALL_SECONDS) * 1000;
+  // Free bytes for a folder that may not exist yet (its nearest existing parent's volume);
+  // -1 when unknown. The platform's, unless a test plays a small disk.
+  std::function<int64_t(const CWString& folder)> freeSpace;
+  CWString visitorCookies;  // "" for the build's session, else a visitor's "name=value; ..."
+  CWString referer;         // sent with every download; "" for none
   // Arguments as the engine's taskStatus: taskId, filePath, sizeText, completedText,
   // speedText, percentText, statusText, remainingText, failureText, row.
   rg_n1666::TaskStatusEvent rowProgress;
 
  private:
-  // Waits while at least limit tasks are open. False when they can no longer end because no
-  // poller can run.
+  // Waits while at least limit tasks are open, adding again the parts whose pause is over;
+  // with limit 1 also while parts wait for a try. False when the tasks can no longer end
+  // because no poller can run, or when the run stalled (its open tasks are then stopped).
   bool WaitWhileOpen(int32_t limit);
+  // The run's bytes so far, for the stall bound.
+  int64_t RunBytesSoFar(int32_t rows) const;
+  // Margin kept free on the save folder's disk beyond the parts' bytes.
+  static constexpr int64_t kRoomMargin = 32 * 1024 * 1024;
+
+  uint64_t lastProgressMs_ = 0;
+  int64_t lastRunBytes_ = 0;
+  int32_t runRows_ = 0;
+  bool stalled_ = false;
 
   EventTarget<rg_n1434> events{this};
 };

@@ -27,6 +27,8 @@ constexpr uint32_t kLeftoverEndWaitMs = 2000;
 constexpr const wchar_t* kRemovedText = L"任务已被移除";
 constexpr const wchar_t* kUnknownTaskText = L"下载器中没有该任务";
 constexpr const wchar_t* kEngineGoneText = L"下载器已退出";
+// The engine's error code of a task removed before it ended.
+constexpr int32_t kRemovedCode = 31;
 
 CWString WithBackslash(const CWString& folder) {
   if (folder.IsEmpty() || folder.View().ends_with(L'\\')) return folder;
@@ -274,16 +276,11 @@ CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
 
 // -- Downloads --------------------------------------------------------------------------------
 
-// Files around one download, by what the folder held before the add:
-//   nothing of that name          -> nothing to do
-//   the name, no name.aria2        -> the name moved to name.bak (an older .bak deleted first)
-//   the name and name.aria2        -> the same, then name.aria2 deleted
-//   the name, name.aria2, name.bak -> an interrupted run: the name and name.aria2 deleted,
-//                                     name.bak (the file from before that run) kept
-// When the task completes name.bak is deleted; when it fails the partial file and its
-// name.aria2 are deleted and name.bak moved back.
+// The files around one download follow the save folder's rules (save_folder.h): what the add
+// finds there decides between skipping, continuing and starting afresh, and the poller tells
+// it when the part is whole or failed for good.
 CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
-                          const CWString& header, const CWString& userAgent, int32_t row) {
+                          const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize) {
   const CWString folder = WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir);
   if (ready == 0) return CWString(kEngineNotReadyText);
   CMMutexGuard guard(tableLock);
@@ -304,23 +301,20 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
     return CWString();
   }
 
-  const CWString backup = path + L".bak";
-  const CWString control = path + L".aria2";
-  lastAddFoundControlFile = FileExists(control) ? 1 : 0;
-  const bool interruptedRun = lastAddFoundControlFile == 1 && FileExists(backup);
-  bool movedAside = false;
-  if (interruptedRun) {
-    DeleteIfExists(path);
-  } else if (FileExists(path)) {
-    DeleteIfExists(backup);
-    movedAside = MoveFileW(path.GetText(), backup.GetText()) != FALSE;
-  }
-  DeleteIfExists(control);
+  const std::shared_ptr<SaveFolder> files = SaveFolderOfLocked(folder);
+  const CWString token = CWString::RightOfLast(url, L"/");
+  lastAddFoundControlFile = FileExists(path + L".aria2") ? 1 : 0;
+  SaveFolder::Plan plan = SaveFolder::Plan::kFresh;
+  const bool cleared = files->Prepare(safeName, token, listedSize, plan);
   WaitWithMessages(20);
   // The engine would resume into (and a failure would delete) whatever still has the name.
-  if (FileExists(path)) {
+  if (!cleared) {
     RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"无法备份"), CWString(),
                     CWString(L"同名文件无法移开"), row);
+    return CWString();
+  }
+  if (plan == SaveFolder::Plan::kSkip) {
+    ReportFinishedEarlier(row, path, files->RecordedSize(safeName));
     return CWString();
   }
 
@@ -331,14 +325,117 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   const CWString id = ReadResult(PostRpc(request, kRequestTimeoutMs), L"/result");
   if (id.IsEmpty()) {
     // Nothing will download: the file from before goes back under its name.
-    if (movedAside) MoveFileW(backup.GetText(), path.GetText());
+    if (plan == SaveFolder::Plan::kFresh) files->FailedForGood(safeName);
     return id;
   }
+  PartRun& part = parts_[row];
+  part.url = url;
+  part.folder = folder;
+  part.name = safeName;
+  part.referer = referer;
+  part.header = header;
+  part.userAgent = userAgent;
+  part.token = token;
+  part.listedSize = listedSize;
+  part.continued = plan == SaveFolder::Plan::kContinue;
+  part.stopped = false;
+  part.keepFiles = false;
+  part.files = files;
   taskIds.Add(id);
   taskRows.Add(row);
   taskPaths.Add(path);
   StartPollerLocked();
   return id;
+}
+
+std::shared_ptr<SaveFolder> rg_n1666::SaveFolderOf(const CWString& dir) {
+  CMMutexGuard guard(tableLock);
+  return SaveFolderOfLocked(WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir));
+}
+
+std::shared_ptr<SaveFolder> rg_n1666::SaveFolderOfLocked(const CWString& folder) {
+  if (!saveFolder_ ||
+      CompareStringOrdinal(saveFolder_->Folder().GetText(), -1, folder.GetText(), -1, TRUE) != CSTR_EQUAL) {
+    saveFolder_ = std::make_shared<SaveFolder>(folder);
+  }
+  return saveFolder_;
+}
+
+void rg_n1666::ReportFinishedEarlier(int32_t row, const CWString& path, int64_t size) {
+  const CWString sizeText = FormatSize(static_cast<double>(size));
+  CWString enginePath = path;
+  enginePath.ReplaceAll(L"\\", L"/", false);
+  {
+    std::lock_guard<std::mutex> guard(bytesLock);
+    rowBytes[row] = RowBytes{size, size, true};
+  }
+  RaiseTaskStatus(CWString(), enginePath, sizeText, sizeText, CWString(L"0Byte/S"), CWString(L"100%"),
+                  CWString(L"完毕"), CWString(L"0:0:0"), CWString(), row);
+}
+
+int32_t rg_n1666::WaitingRetries() const {
+  CMMutexGuard guard(tableLock);
+  return static_cast<int32_t>(retries_.size());
+}
+
+int32_t rg_n1666::AddDueRetries() {
+  std::vector<int32_t> due;
+  {
+    CMMutexGuard guard(tableLock);
+    const uint64_t now = GetTickCount64();
+    for (auto retry = retries_.begin(); retry != retries_.end();) {
+      if (retry->dueMs <= now) {
+        due.push_back(retry->row);
+        retry = retries_.erase(retry);
+      } else {
+        ++retry;
+      }
+    }
+  }
+  int32_t added = 0;
+  for (const int32_t row : due) {
+    PartRun part;
+    {
+      CMMutexGuard guard(tableLock);
+      const auto found = parts_.find(row);
+      if (found == parts_.end()) continue;
+      part = found->second;
+    }
+    const CWString id =
+        AddUri(part.url, part.folder, part.name, part.referer, part.header, part.userAgent, row, part.listedSize);
+    if (!id.IsEmpty() && !(id == kEngineNotReadyText)) ++added;
+  }
+  if (!due.empty()) SetEvent(tableChanged.Get());
+  return added;
+}
+
+int32_t rg_n1666::StopOpenTasks(const CWString& stateText) {
+  std::vector<OpenTask> open;
+  std::vector<int32_t> waiting;
+  {
+    CMMutexGuard guard(tableLock);
+    for (int64_t i = 0; i < taskIds.Count(); ++i) {
+      if (*taskIds.GetText(i) == 0) continue;
+      open.push_back({i, taskIds.Get(i), taskRows.Get(i), taskPaths.Get(i)});
+      parts_[taskRows.Get(i)].stopped = true;
+    }
+    for (const Retry& retry : retries_) waiting.push_back(retry.row);
+    retries_.clear();
+  }
+  // Removed, not paused: the next run adds the part again and the engine continues it from
+  // its control file, which a removal leaves in place.
+  for (const OpenTask& task : open) PostRpc(MakeForceRemoveRequest(RpcSecret(), task.id), kRequestTimeoutMs);
+  for (const OpenTask& task : open) {
+    RaiseTaskStatus(task.id, CWString(), CWString(), CWString(), CWString(L"0Byte/S"), CWString(), stateText,
+                    CWString(), CWString(), task.row);
+    CMMutexGuard guard(tableLock);
+    EmptyEntryLocked(task.index, task.id);
+  }
+  for (const int32_t row : waiting) {
+    RaiseTaskStatus(CWString(), CWString(), CWString(), CWString(), CWString(L"0Byte/S"), CWString(), stateText,
+                    CWString(), CWString(), row);
+  }
+  return static_cast<int32_t>(open.size() + waiting.size());
 }
 
 bool rg_n1666::StartPollerLocked() {
@@ -380,6 +477,7 @@ CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
   const CWString status = reply.Text(L"/result/status");
   texts.statusText = MapStatus(status);
   if (status == L"error") {
+    texts.errorCode = static_cast<int32_t>(TextToInt64(reply.Text(L"/result/errorCode")));
     texts.failureText = ErrorDescription(reply.Text(L"/result/errorCode"));
     if (lastAddFoundControlFile == 1) texts.failureText.Append(L"|配置错误");
   }
@@ -486,8 +584,13 @@ std::vector<rg_n1666::RowBytes> rg_n1666::RowBytesOf(int32_t rows) const {
 }
 
 void rg_n1666::ForgetRowBytes() {
-  std::lock_guard<std::mutex> guard(bytesLock);
-  rowBytes.clear();
+  {
+    std::lock_guard<std::mutex> guard(bytesLock);
+    rowBytes.clear();
+  }
+  CMMutexGuard guard(tableLock);
+  parts_.clear();
+  retries_.clear();
 }
 
 void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
@@ -496,23 +599,81 @@ void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
   SetEvent(tableChanged.Get());
 }
 
+ErrorOutcome rg_n1666::SettleLocked(int32_t row, const CWString& taskId, const TaskTexts& texts) {
+  const auto found = parts_.find(row);
+  if (found == parts_.end() || !found->second.files) return ErrorOutcome::kFail;
+  PartRun& part = found->second;
+  // No code: the engine went away or no longer knows the task; nothing to try again with.
+  if (texts.errorCode == 0 || texts.errorCode == kRemovedCode) return ErrorOutcome::kFail;
+  CWString message;
+  if (texts.errorCode == 22) {
+    RpcReply reply(PostRpc(MakeErrorMessageRequest(RpcSecret(), taskId), kRequestTimeoutMs));
+    if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
+  }
+  ErrorOutcome outcome = OutcomeOfEngineError(texts.errorCode, message);
+  // A continued part the engine refused to go on with starts afresh once; the file gone, the
+  // disk full or the session refused would stay so.
+  const bool lasting = texts.errorCode == 3 || texts.errorCode == 9 || texts.errorCode == 22 || texts.errorCode == 24;
+  if (outcome == ErrorOutcome::kFail && part.continued && !part.restarted && !lasting) outcome = ErrorOutcome::kRestart;
+  if (outcome == ErrorOutcome::kRestart && part.restarted) outcome = ErrorOutcome::kRetry;
+  if (outcome == ErrorOutcome::kRetry && part.retries >= kMaxRetries) outcome = ErrorOutcome::kFail;
+  if (outcome == ErrorOutcome::kRestart) {
+    part.restarted = true;
+    part.files->Restart(part.name);
+    retries_.push_back({GetTickCount64(), row});
+  } else if (outcome == ErrorOutcome::kRetry) {
+    retries_.push_back({GetTickCount64() + RetryPauseMs(part.retries), row});
+    ++part.retries;
+  }
+  return outcome;
+}
+
 void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
+  const bool complete = texts.statusText == L"完成";
+  bool stopped = false;
+  bool keepFiles = false;
+  ErrorOutcome outcome = ErrorOutcome::kFail;
+  std::shared_ptr<SaveFolder> files;
+  CWString name;
+  {
+    CMMutexGuard guard(tableLock);
+    const auto found = parts_.find(task.row);
+    if (found != parts_.end()) {
+      stopped = found->second.stopped;
+      keepFiles = found->second.keepFiles;
+      files = found->second.files;
+      name = found->second.name;
+    }
+    if (!complete && !stopped && !keepFiles) outcome = SettleLocked(task.row, task.id, texts);
+  }
+  // Stopped by the stall bound: its row says so already, and its bytes wait for the next run.
+  if (stopped) {
+    CMMutexGuard guard(tableLock);
+    EmptyEntryLocked(task.index, task.id);
+    return;
+  }
+  if (!complete && outcome != ErrorOutcome::kFail) {
+    RaiseTaskStatus(task.id, texts.filePath, texts.sizeText, texts.completedText, CWString(L"0Byte/S"),
+                    texts.percentText, CWString(kWaitingRetryText), CWString(), CWString(), task.row);
+    CMMutexGuard guard(tableLock);
+    EmptyEntryLocked(task.index, task.id);
+    return;
+  }
   RaiseTaskStatus(task.id, texts.filePath, texts.sizeText, texts.completedText, CWString(L"0"), texts.percentText,
                   texts.statusText, texts.remainingText, texts.failureText, task.row);
   taskFinished.Fire(this, task.id, texts.filePath, texts.sizeText, texts.completedText, texts.percentText,
                     texts.statusText, texts.failureText, task.row);
-  const bool complete = texts.statusText == L"完成";
-  // The path is the one the add prepared, never a path the engine reports. The files are
-  // settled before the entry goes, so whoever waits for the open tasks finds them settled.
-  const CWString backup = task.path + L".bak";
-  if (complete) {
-    DeleteIfExists(backup);
-  } else {
+  // The files are settled before the entry goes, so whoever waits for the open tasks finds
+  // them settled: a whole part replaces the player's earlier file, a failed one gives it back.
+  if (files) {
+    if (complete) {
+      files->Completed(name, texts.totalBytes);
+    } else if (!keepFiles) {
+      files->FailedForGood(name);
+    }
+  } else if (!complete) {
     DeleteIfExists(task.path);
-    // The engine's control file of the partial download would otherwise describe the file
-    // that comes back, as if it were a download to resume.
     DeleteIfExists(task.path + L".aria2");
-    if (FileExists(backup)) MoveFileW(backup.GetText(), task.path.GetText());
   }
   CMMutexGuard guard(tableLock);
   EmptyEntryLocked(task.index, task.id);
@@ -524,8 +685,13 @@ void rg_n1666::FailOpenTasks(const CWString& failureText) {
   {
     CMMutexGuard guard(tableLock);
     for (int64_t i = 0; i < taskIds.Count(); ++i) {
-      if (*taskIds.GetText(i) != 0) open.push_back({i, taskIds.Get(i), taskRows.Get(i), taskPaths.Get(i)});
+      if (*taskIds.GetText(i) == 0) continue;
+      open.push_back({i, taskIds.Get(i), taskRows.Get(i), taskPaths.Get(i)});
+      // The engine went as a power cut would take it: what it saved is continued next time.
+      const auto part = parts_.find(taskRows.Get(i));
+      if (part != parts_.end()) part->second.keepFiles = true;
     }
+    retries_.clear();
   }
   for (auto task = open.rbegin(); task != open.rend(); ++task) {
     TaskTexts texts;

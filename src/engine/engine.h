@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,8 @@
 #include "concurrency/mutex.h"
 #include "concurrency/thread_pool.h"
 #include "engine/launch_settings.h"
+#include "engine/retry_policy.h"
+#include "engine/save_folder.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
@@ -49,8 +52,13 @@ struct TaskTexts {
   CWString failureText;     // the error description of a failed task
   int64_t totalBytes = -1;  // -1 until the engine knows the file's length
   int64_t completedBytes = 0;
+  int32_t errorCode = 0;  // the engine's, when the task failed
   int32_t reply = kNoReply;
 };
+
+// Row states of parts that wait: for their next try, stopped by the stall bound.
+inline constexpr const wchar_t* kWaitingRetryText = L"等待重试";
+inline constexpr const wchar_t* kStalledText = L"网络超时";
 
 class rg_n1666 : public CKelObject {
   KEL_DECLARE_CLASS(rg_n1666, CKelObject)
@@ -125,13 +133,30 @@ class rg_n1666 : public CKelObject {
   // -- Downloads ----------------------------------------------------------------------------
 
   // Hands one file to the engine: name (made safe, "" for "test.rar") below dir ("" for the
-  // desktop). The existing file of that name is moved aside to name.bak first (see the backup
-  // rules in engine.cpp). Result: the task id; "" when the engine did not accept the file, the
-  // address is not an HTTP address, there is no folder or the existing file could not be
-  // moved aside (the last three reported as a row update); kEngineNotReadyText when no engine
-  // is ready.
+  // desktop). The save folder's rules (SaveFolder) decide first: a part of ours that stopped
+  // is continued from its bytes, a player's file of that name is moved aside under a free
+  // backup name until the part is whole, and a part finished earlier and untouched is not
+  // added again (its row is reported finished at once). listedSize: the size the drive
+  // listed, -1 unknown. Result: the task id; "" when the engine did not accept the file, the
+  // address is not an HTTP address, there is no folder, the existing file could not be moved
+  // aside (the last three reported as a row update) or the part was finished earlier;
+  // kEngineNotReadyText when no engine is ready. A part that ends with an error that may pass
+  // is added again after a pause by AddDueRetries, up to kMaxRetries times in a run.
   CWString AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
-                  const CWString& header, const CWString& userAgent, int32_t row);
+                  const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize = -1);
+  // The save folder's rules for dir: the same object while the run's folder stays the same.
+  std::shared_ptr<SaveFolder> SaveFolderOf(const CWString& dir);
+  // A part finished in an earlier run: its row reads whole at once (size, 100%, 完毕).
+  void ReportFinishedEarlier(int32_t row, const CWString& path, int64_t size);
+  // Parts waiting for their next try.
+  int32_t WaitingRetries() const;
+  // Adds again the parts whose pause is over; the number handed to the engine. User-interface
+  // thread.
+  int32_t AddDueRetries();
+  // Stops every open task in the engine (its bytes and control file stay for the next run)
+  // and gives up the parts waiting for a try; their rows read stateText. The number of
+  // parts stopped. User-interface thread.
+  int32_t StopOpenTasks(const CWString& stateText);
   // The display texts of one task. Result: the task id queried (a followedBy id when the
   // engine named one), "" when a reply could not be read, kEngineNotReadyText when not ready.
   CWString TellStatus(const CWString& taskId, TaskTexts& texts);
@@ -160,7 +185,7 @@ class rg_n1666 : public CKelObject {
   // Rows 0 .. rows-1 as last polled; a row not reported yet reads as a default RowBytes.
   // Any thread.
   std::vector<RowBytes> RowBytesOf(int32_t rows) const;
-  // Forgets every row's bytes (a new run begins).
+  // Forgets every row's bytes and the parts of the run before (a new run begins).
   void ForgetRowBytes();
   // Waits, dispatching window messages, until the task table may have changed (a task ended,
   // the table was cleared, the poller stopped) or at most maxMilliseconds. Waiters for the
@@ -195,8 +220,28 @@ class rg_n1666 : public CKelObject {
 
   // Starts a poller unless one runs; the caller holds tableLock.
   bool StartPollerLocked();
-  // Ends one task: the last updates, its table entry emptied, its backup settled.
+  // What the engine was asked for one row, for its retries and its files.
+  struct PartRun {
+    CWString url, folder, name, referer, header, userAgent, token;
+    int64_t listedSize = -1;
+    int32_t retries = 0;     // tries after the first so far
+    bool continued = false;  // the latest add continued a partial of an earlier try or run
+    bool restarted = false;  // started afresh once already
+    bool stopped = false;    // stopped by StopOpenTasks: files stay as they are
+    bool keepFiles = false;  // the engine went: files stay as they are
+    std::shared_ptr<SaveFolder> files;
+  };
+  struct Retry {
+    uint64_t dueMs;
+    int32_t row;
+  };
+
+  // Ends one task: the last updates, its table entry emptied, its files settled; or, for an
+  // error that may pass, its next try planned.
   void FinishTask(const OpenTask& task, TaskTexts texts);
+  std::shared_ptr<SaveFolder> SaveFolderOfLocked(const CWString& folder);
+  // Under tableLock: what becomes of the row's part after texts; schedules a retry.
+  ErrorOutcome SettleLocked(int32_t row, const CWString& taskId, const TaskTexts& texts);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.
@@ -212,6 +257,9 @@ class rg_n1666 : public CKelObject {
   UniqueHandle engineProcess;
   std::atomic<int32_t> stopping{0};  // set by destruction: launches and the poller end early
   std::atomic<int32_t> completedCount{0};
+  std::map<int32_t, PartRun> parts_;                                        // by row; guarded by tableLock
+  std::vector<Retry> retries_;                                              // guarded by tableLock
+  std::shared_ptr<SaveFolder> saveFolder_;                                  // guarded by tableLock
   UniqueHandle tableChanged{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
   EventTarget<rg_n1666> events{this};
 };

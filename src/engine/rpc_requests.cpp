@@ -51,6 +51,13 @@ const CWConstString tellStatusRequest(
     L"\t\t]\r\n"
     L"\t]\r\n"
     L"}");
+// Asked only of a task that ended with an unexpected HTTP answer: its message names the status.
+const CWConstString errorMessageRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.tellStatus\",\"id\":1,"
+    L"\"params\":[\"token:令牌\",\"查询任务\",[\"errorMessage\"]]}");
+// Stops a task at once; its file and control file stay, so a later add continues it.
+const CWConstString forceRemoveRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.forceRemove\",\"id\":1,\"params\":[\"token:令牌\",\"查询任务\"]}");
 const CWConstString maxConcurrentRequest(
     L"{\r\n"
     L"    \"jsonrpc\":\"2.0\",\r\n"
@@ -211,6 +218,18 @@ CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId) {
   const CWString escapedSecret = JsonEscape(secret);
   const CWString escaped = JsonEscape(taskId);
   return Fill(tellStatusRequest, {{L"令牌", escapedSecret}, {L"查询任务", escaped}});
+}
+
+CWString MakeErrorMessageRequest(CWTextRef secret, CWTextRef taskId) {
+  const CWString escapedSecret = JsonEscape(secret);
+  const CWString escaped = JsonEscape(taskId);
+  return Fill(errorMessageRequest, {{L"令牌", escapedSecret}, {L"查询任务", escaped}});
+}
+
+CWString MakeForceRemoveRequest(CWTextRef secret, CWTextRef taskId) {
+  const CWString escapedSecret = JsonEscape(secret);
+  const CWString escaped = JsonEscape(taskId);
+  return Fill(forceRemoveRequest, {{L"令牌", escapedSecret}, {L"查询任务", escaped}});
 }
 
 CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count) {

@@ -36,6 +36,8 @@ CWString MakeShutdownRequest(CWTextRef secret);
 CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
                            CWTextRef header, CWTextRef userAgent);
 CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId);
+CWString MakeErrorMessageRequest(CWTextRef secret, CWTextRef taskId);
+CWString MakeForceRemoveRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count);
 
 // One engine reply, parsed once and read by JSON Pointer paths below "/result".

@@ -67,7 +67,7 @@ CWString SaveName(CWTextRef name) {
   return safe;
 }
 
-bool SavePathsClash(const rg_WenBenShuZuLei& names) {
+bool SavePathsClash(const rg_WenBenShuZuLei& names, CWString* clash) {
   // Every file's path, and every folder on the way to it; folders may repeat, nothing else
   // may meet anything.
   std::vector<std::pair<std::wstring, bool>> paths;  // path, is a file
@@ -85,7 +85,10 @@ bool SavePathsClash(const rg_WenBenShuZuLei& names) {
             [&](const auto& a, const auto& b) { return compare(a.first, b.first) == CSTR_LESS_THAN; });
   for (size_t i = 1; i < paths.size(); ++i) {
     const bool same = compare(paths[i - 1].first, paths[i].first) == CSTR_EQUAL;
-    if (same && (paths[i - 1].second || paths[i].second)) return true;
+    if (same && (paths[i - 1].second || paths[i].second)) {
+      if (clash) *clash = CWString(paths[i].first.c_str());
+      return true;
+    }
   }
   return false;
 }

@@ -17,5 +17,6 @@ CWString SafeRelativeName(CWTextRef name);
 CWString SaveName(CWTextRef name);
 
 // True when two of the names would be saved under one path, or one file's path is a folder
-// another file needs; letters are compared as the file system compares them.
-bool SavePathsClash(const rg_WenBenShuZuLei& names);
+// another file needs; letters are compared as the file system compares them. clash (when
+// given) receives that path.
+bool SavePathsClash(const rg_WenBenShuZuLei& names, CWString* clash = nullptr);

@@ -106,6 +106,8 @@ class FolderWalk {
 
   // The drive refused the session for the share's own first page (rather than failing).
   bool RootRefused() const { return rootRefused_; }
+  // Why the listing failed, shortly; "" while it has not.
+  const CWString& Failure() const { return failure_; }
 
   // Appends the files of the folder at address (and of its sub-folders) to out; false when
   // any part of it could not be listed.
@@ -114,7 +116,10 @@ class FolderWalk {
     // A folder met again (a listing leading back to itself or an ancestor) has given its
     // files already.
     if (!visited_.insert(token.ToStdString()).second) return true;
-    if (depth > kFeishuMaxFolderDepth) return false;
+    if (depth > kFeishuMaxFolderDepth) {
+      failure_.Format(L"文件夹超过 %d 层", kFeishuMaxFolderDepth);
+      return false;
+    }
     path_.push_back(token.ToStdString());
     const bool whole = ListPages(token, prefix, depth, out);
     path_.pop_back();
@@ -142,6 +147,7 @@ class FolderWalk {
       const CWString label = answer.GetText(L"/data/last_label");
       // A drive that keeps saying "more" without moving on would page for ever.
       if (label.IsEmpty() || !labels.insert(label.ToStdString()).second || page >= kFeishuMaxPagesPerFolder) {
+        failure_ = L"网盘的分页没有前进";
         return false;
       }
       url = firstPage + L"&last_label=" + PercentEncode(label);
@@ -192,7 +198,10 @@ class FolderWalk {
 
   PageRead TryPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
     const uint64_t now = GetTickCount64();
-    if (now >= deadline_) return PageRead::kUnreadable;
+    if (now >= deadline_) {
+      failure_ = L"读取超时";
+      return PageRead::kUnreadable;
+    }
     const int32_t timeoutMs = static_cast<int32_t>(std::min<uint64_t>(kListTimeoutMs, deadline_ - now));
     rg_WangLaoFangWenLei_n http;
     rg_WangYeFangWenXiangYingLei_n response;
@@ -203,10 +212,26 @@ class FolderWalk {
                                     kIgnoreCertErrors, none, response);
     // A sign-in wall answers "not allowed" or sends the browser elsewhere.
     const int32_t status = response.statusCode;
-    if (status == 401 || status == 403 || (status >= 300 && status < 400)) return PageRead::kRefused;
-    if (body.IsEmpty() || !answer.Parse(body)) return PageRead::kUnreadable;
-    if (answer.HasPath(L"/code") && answer.GetText(L"/code") != L"0") return PageRead::kRefused;
-    return answer.GetArray(L"/data/node_list", nodeList) ? PageRead::kRead : PageRead::kRefused;
+    if (status == 401 || status == 403 || (status >= 300 && status < 400)) {
+      failure_.Format(L"网盘拒绝访问（HTTP %d）", status);
+      return PageRead::kRefused;
+    }
+    if (body.IsEmpty()) {
+      failure_ = response.errorText.IsEmpty() ? CWString(L"网盘没有回答") : response.errorText;
+      return PageRead::kUnreadable;
+    }
+    if (!answer.Parse(body)) {
+      failure_.Format(L"网盘的回答无法识别（HTTP %d）", status);
+      return PageRead::kUnreadable;
+    }
+    if (answer.HasPath(L"/code") && answer.GetText(L"/code") != L"0") {
+      failure_.Format(L"网盘拒绝：%s（代码 %s）", answer.GetText(L"/msg").GetText(),
+                      answer.GetText(L"/code").GetText());
+      return PageRead::kRefused;
+    }
+    if (answer.GetArray(L"/data/node_list", nodeList)) return PageRead::kRead;
+    failure_ = L"网盘的回答中没有文件列表";
+    return PageRead::kRefused;
   }
 
   const DriveEndpoints& endpoints_;
@@ -215,6 +240,7 @@ class FolderWalk {
   const CWString cookieLine_;
   const CWString headers_;
   const uint64_t deadline_;  // GetTickCount64 value after which no request is made
+  CWString failure_;         // why the listing failed, shortly
   bool OnPath(const CWString& token) const {
     return std::find(path_.begin(), path_.end(), token.ToStdString()) != path_.end();
   }
@@ -229,13 +255,14 @@ class FolderWalk {
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints, FeishuSession* session,
-                         std::vector<int64_t>* sizes) {
+                         std::vector<int64_t>* sizes, CWString* failure) {
   const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs);
   FileLists found;
   FeishuSession used;
   FolderWalk walk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, endpoints.listCookie, CWString(kAgentLine),
                   deadline);
   bool whole = walk.List(shareAddress, prefix, 0, found);
+  CWString why = walk.Failure();
   if (!whole && walk.RootRefused()) {
     // The build's session is over; a public share still lets a visitor in. Once per listing.
     found = FileLists();
@@ -245,6 +272,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
                        CWString(kAgentLine) + L"\r\nreferer: " + shareAddress, deadline);
       whole = again.List(shareAddress, prefix, 0, found);
       used = FeishuSession{visitor, shareAddress};
+      if (!whole) why = again.Failure();
     }
   }
   if (!whole) {
@@ -256,6 +284,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   downloadUrls = std::move(found.downloadUrls);
   if (session) *session = std::move(used);
   if (sizes) *sizes = std::move(found.sizes);
+  if (failure) *failure = whole ? CWString() : why;
   return static_cast<int32_t>(names.Count());
 }
 

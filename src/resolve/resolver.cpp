@@ -61,6 +61,7 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
   feishuSizes.clear();
+  feishuFailure.Clear();
 
   rg_n1660 parameters;
   parameters.shareAddress = shareAddress;
@@ -80,6 +81,7 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   downloadUrls = feishuDownloadUrls;
   if (session) *session = feishuSession;
   if (sizes) *sizes = feishuSizes;
+  lastFeishuFailure = feishuFailure;
   feishuSession = FeishuSession();
   feishuNames.Clear();
   feishuPageUrls.Clear();
@@ -101,7 +103,7 @@ int32_t rg_n1565::RunResolverTask(void* target, CKelObject* /*pool*/, int32_t /*
     if (task) {
       count = ListFeishuFolder(task->shareAddress, task->makeDownloadUrls, self.feishuNames, self.feishuPageUrls,
                                self.feishuDownloadUrls, task->keepFolderNames, CWString(), self.endpoints_,
-                               &self.feishuSession, &self.feishuSizes);
+                               &self.feishuSession, &self.feishuSizes, &self.feishuFailure);
     }
     self.feishuStatus.store(count, std::memory_order_release);
   } else {

@@ -79,6 +79,9 @@ class rg_n1565 : public CKelObject {
   rg_WenBenShuZuLei feishuDownloadUrls;
   FeishuSession feishuSession;       // written with the feishu lists
   std::vector<int64_t> feishuSizes;  // listed sizes, parallel to feishuNames; -1 unknown
+  CWString feishuFailure;            // why the listing failed, written with the lists
+  // Why the latest ResolveFeishuFolder gave nothing, shortly; "" after a listing that worked.
+  CWString lastFeishuFailure;
   rg_WenBenShuZuLei lanzouNames;
   rg_WenBenShuZuLei lanzouPageUrls;
   rg_WenBenShuZuLei lanzouLinks;

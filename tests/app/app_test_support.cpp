@@ -122,6 +122,21 @@ int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests) {
   return TextToInt64(log.GetText(L"/last"));
 }
 
+int64_t SentBytes(int64_t since, const std::wstring& token) {
+  std::wstring route = std::wstring(BRINEMARCH_LIST_ORIGIN) + L"/__sent?since=" + std::to_wstring(since);
+  // Streams still open are counted as far as they got; wait until none is.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    CKelMem answer;
+    rg_JSONDuiXiangLei_n sent;
+    if (EmulatorExchange(route, http_method::kGet, L"", L"", answer) != 200 || !sent.Parse(answer)) return -1;
+    if (sent.GetText(L"/open") == L"0") {
+      return TextToInt64(token.empty() ? sent.GetText(L"/total") : sent.GetText(L"/sent/" + token));
+    }
+    Sleep(100);
+  }
+  return -1;
+}
+
 int64_t LatestEmulatorRequest() {
   std::vector<LoggedRequest> none;
   return EmulatorRequests(std::numeric_limits<int64_t>::max(), none);

@@ -132,12 +132,17 @@ TEST_F(FakeEngineTest, AnAddressThatIsNotHttpSendsNothingAndReportsTheRow) {
   EXPECT_EQ(recorded[0].filePath, folder.Path() + L"a.rar");
 }
 
-// One row of the backup table: what the folder holds before the add, what it holds after the
-// add, and what it holds after the task ended.
+// One row of the backup table: what the folder holds before the add (no record of ours), what
+// the backups hold after the add, and what the folder holds after the task ended. A file
+// beside a control file is an engine's partial; a name.bak we did not make is the player's.
 struct BackupCase {
   const char* name;
   bool file, control, backup;
   bool complete;
+  const char* bakAfterAdd;   // name.bak
+  const char* bak1AfterAdd;  // name.bak1
+  const char* fileAtEnd;
+  const char* bakAtEnd;
 };
 
 class BackupTable : public FakeEngineTest, public ::testing::WithParamInterface<BackupCase> {};
@@ -161,21 +166,16 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
   EXPECT_EQ(engine.lastAddFoundControlFile.load(), c.control ? 1 : 0);
   EXPECT_FALSE(Exists(path));
   EXPECT_FALSE(Exists(path + L".aria2"));
-  // An interrupted run (file, control file and backup) keeps the backup from before it.
-  const std::string before = c.file && c.control && c.backup ? "original"
-                             : c.file                        ? "old"
-                             : c.backup                      ? "original"
-                                                             : "<missing>";
-  EXPECT_EQ(ReadBytes(path + L".bak"), before);
+  EXPECT_EQ(ReadBytes(path + L".bak"), c.bakAfterAdd);
+  EXPECT_EQ(ReadBytes(path + L".bak1"), c.bak1AfterAdd);
 
   WriteFileBytes(path, "new");  // what the engine writes
   SetTask("game.rar", c.complete ? kComplete : R"([{"status":"error","errorCode":"22"}])");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
-  EXPECT_FALSE(Exists(path + L".bak"));
-  if (c.complete) {
-    EXPECT_EQ(ReadBytes(path), "new");
-  } else {
-    EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(ReadBytes(path), c.fileAtEnd);
+  EXPECT_EQ(ReadBytes(path + L".bak"), c.bakAtEnd);
+  EXPECT_FALSE(Exists(path + L".bak1"));
+  if (!c.complete) {
     ASSERT_EQ(events.Count(EventRecord::kFinished), 1u);
     for (const EventRecord& e : events.Events()) {
       if (e.kind != EventRecord::kFinished) continue;
@@ -184,18 +184,22 @@ TEST_P(BackupTable, FilesAroundOneDownload) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BackupTable,
-                         ::testing::Values(BackupCase{"NothingCompletes", false, false, false, true},
-                                           BackupCase{"NothingFails", false, false, false, false},
-                                           BackupCase{"FileCompletes", true, false, false, true},
-                                           BackupCase{"FileFails", true, false, false, false},
-                                           BackupCase{"FileAndOlderBackupCompletes", true, false, true, true},
-                                           BackupCase{"FileAndOlderBackupFails", true, false, true, false},
-                                           BackupCase{"FileAndControlCompletes", true, true, false, true},
-                                           BackupCase{"FileAndControlFails", true, true, false, false},
-                                           BackupCase{"InterruptedRunCompletes", true, true, true, true},
-                                           BackupCase{"InterruptedRunFails", true, true, true, false}),
-                         [](const ::testing::TestParamInfo<BackupCase>& info) { return std::string(info.param.name); });
+constexpr const char* kNone = "<missing>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BackupTable,
+    ::testing::Values(
+        BackupCase{"NothingCompletes", false, false, false, true, kNone, kNone, "new", kNone},
+        BackupCase{"NothingFails", false, false, false, false, kNone, kNone, kNone, kNone},
+        BackupCase{"FileCompletes", true, false, false, true, "old", kNone, "new", kNone},
+        BackupCase{"FileFails", true, false, false, false, "old", kNone, "old", kNone},
+        BackupCase{"FileAndOlderBackupCompletes", true, false, true, true, "original", "old", "new", "original"},
+        BackupCase{"FileAndOlderBackupFails", true, false, true, false, "original", "old", "old", "original"},
+        BackupCase{"FileAndControlCompletes", true, true, false, true, kNone, kNone, "new", kNone},
+        BackupCase{"FileAndControlFails", true, true, false, false, kNone, kNone, kNone, kNone},
+        BackupCase{"InterruptedRunCompletes", true, true, true, true, "original", kNone, "new", "original"},
+        BackupCase{"InterruptedRunFails", true, true, true, false, "original", kNone, kNone, "original"}),
+    [](const ::testing::TestParamInfo<BackupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FakeEngineTest, ARefusedAddPutsTheOldFileBack) {
   Script(R"({"refuse":["aria2.addUri"]})");
@@ -269,8 +273,7 @@ TEST_F(FakeEngineTest, TheNewerTaskIsFinishedFirstWhileTheOlderIsStillPolled) {
       engine
           .AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"new.rar"), CWString(), CWString(), CWString(), 1)
           .ToStdString();
-  ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kFinished) == 1; }));
-  EXPECT_EQ(engine.PendingCount(), 1);
+  ASSERT_TRUE(WaitFor([&] { return events.Count(EventRecord::kFinished) == 1 && engine.PendingCount() == 1; }));
   // The older task is still asked for after the newer one ended.
   const size_t seen = CountMethod(FakeLog(), "aria2.tellStatus");
   ASSERT_TRUE(WaitFor([&] { return CountMethod(FakeLog(), "aria2.tellStatus") >= seen + 4; }));
@@ -325,7 +328,8 @@ TEST_F(FakeEngineTest, AFailedTaskTakesItsControlFileAlongWithItsPartialFile) {
   // What the engine leaves of a download that stopped part way.
   WriteFileBytes(folder / L"a.rar", "partial");
   WriteFileBytes(folder / L"a.rar.aria2", "control of the partial file");
-  SetTask("a.rar", R"([{"status":"error","errorCode":"6","totalLength":"100","completedLength":"10"}])");
+  // Not found: a failure that will not pass.
+  SetTask("a.rar", R"([{"status":"error","errorCode":"3","totalLength":"100","completedLength":"10"}])");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
   EXPECT_EQ(ReadBytes(folder / L"a.rar"), "old");
   EXPECT_FALSE(Exists(folder / L"a.rar.bak"));

@@ -1,0 +1,87 @@
+// The save folder's rules: what the program keeps of its downloads there (a record of the
+// parts it downloads or completed, the backups it made of a player's files) and, for each
+// listed part, the choice between skipping it (finished earlier, untouched since), continuing
+// it (its partial and the engine's control file are there) and starting afresh. A player's
+// file is never taken for ours: only what the record names is deleted, moved or continued.
+//
+// The record is a small text file in the folder, written whole to a new file that replaces
+// the old one; a damaged, foreign or unknown record counts as none.
+//
+// Threads: any; each call takes the object's own lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "runtime/text.h"
+
+class SaveFolder {
+ public:
+  enum class Plan {
+    kSkip,      // finished earlier and untouched since: not added at all
+    kContinue,  // ours and unfinished, with its control file: the engine continues it
+    kFresh,     // downloaded from its first byte
+  };
+
+  // The record's file name in the save folder.
+  static constexpr const wchar_t* kRecordName = L".brinemarch-downloads";
+
+  // folder: the save folder with or without its final backslash. Reads the record.
+  explicit SaveFolder(const CWString& folder);
+  SaveFolder(const SaveFolder&) = delete;
+  SaveFolder& operator=(const SaveFolder&) = delete;
+
+  const CWString& Folder() const { return folder_; }
+
+  // What Prepare would do with the part, touching nothing. listedSize -1: unknown.
+  Plan PlanFor(const CWString& name, const CWString& token, int64_t listedSize) const;
+  // Bytes the part still needs on the disk: 0 to skip, its size less what a continued
+  // partial already holds; -1 when its size is unknown.
+  int64_t BytesNeeded(const CWString& name, const CWString& token, int64_t listedSize) const;
+  // Makes the folder ready for the part's add and records the part as ours and unfinished:
+  // for a fresh start, our partial and control file go, and a player's file of the name
+  // moves aside under a free backup name (recorded). False when the name could not be
+  // cleared for the engine (nothing is added then).
+  bool Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan);
+  // The engine could not continue the part: partial and control file go; the backup stays.
+  void Restart(const CWString& name);
+  // The part is whole: our backup of the player's earlier file goes, and the record keeps
+  // the file's size and last-write time. size: the engine's length.
+  void Completed(const CWString& name, int64_t size);
+  // The part failed for good: partial and control file go and the player's earlier file
+  // comes back under the name; the record forgets the part.
+  void FailedForGood(const CWString& name);
+  // Deletes what the engine leaves when it is stopped while saving a control file.
+  void RemoveEngineLeftovers(const CWString& name) const;
+
+  // The size the record keeps of a completed part's file; -1 when it has none.
+  int64_t RecordedSize(const CWString& name) const;
+  // For tests: the backup recorded for a part ("" for none), and whether the record holds it.
+  CWString BackupOf(const CWString& name) const;
+  bool Records(const CWString& name) const;
+
+ private:
+  enum class State { kDownloading, kComplete };
+  struct Entry {
+    State state = State::kDownloading;
+    std::wstring token;
+    int64_t listedSize = -1;
+    int64_t localSize = -1;  // a completed part's file
+    uint64_t writeTime = 0;  // a completed part's last-write time (FILETIME)
+    std::wstring backup;     // the name of our backup of the player's file, "" for none
+  };
+
+  void Read();
+  bool Write() const;
+  Plan PlanLocked(const std::wstring& key, const CWString& name, const CWString& token, int64_t listedSize) const;
+  CWString PathOf(const CWString& name) const;
+  // A backup name for the part that no file has: name.bak, name.bak1, name.bak2 ...
+  CWString FreeBackupName(const CWString& name) const;
+
+  mutable std::mutex lock_;
+  CWString folder_;                             // with its final backslash
+  std::map<std::wstring, Entry> parts_;         // by name, upper-cased as Windows compares names
+  std::map<std::wstring, std::wstring> names_;  // key -> name as given
+};

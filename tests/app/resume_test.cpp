@@ -1,0 +1,262 @@
+// Runs that meet a player's real world, with the real engine against the drive emulator: the
+// window closed half way, a completed run pressed again, the engine killed, a file replaced
+// at the drive, a stalled stream, refusals, too little room. Each counts the bytes the
+// emulator really sent and checks every file byte for byte.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app_test_support.h"
+#include "engine/engine_process.h"
+#include "engine/save_folder.h"
+#include "runtime/utils.h"
+
+namespace {
+
+constexpr int64_t kMiB = 1024 * 1024;
+
+struct Part {
+  std::wstring name;
+  std::wstring token;
+  int64_t size;
+};
+
+std::wstring TreeOf(const std::vector<Part>& parts) {
+  std::wstring children;
+  for (const Part& part : parts) {
+    if (!children.empty()) children += L",";
+    children += L"{\"name\": \"" + part.name + L"\", \"token\": \"" + part.token + L"\", \"size\": " +
+                std::to_wstring(part.size) + L"}";
+  }
+  return L"{\"tree\": {\"name\": \"Brinemarch\", \"children\": [" + children + L"]}}";
+}
+
+int64_t TotalOf(const std::vector<Part>& parts) {
+  int64_t total = 0;
+  for (const Part& part : parts) total += part.size;
+  return total;
+}
+
+uint64_t WriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ResumeTest : public EngineRunTest {
+ protected:
+  // Every part arrived whole and exactly as the drive serves it now.
+  void ExpectWhole(const std::vector<Part>& parts) {
+    for (const Part& part : parts) {
+      std::string served, downloaded;
+      ASSERT_EQ(FetchServedFile(part.token, served), 200);
+      ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\" + part.name, downloaded)) << testing::PrintToString(part.name);
+      EXPECT_EQ(downloaded.size(), served.size()) << testing::PrintToString(part.name);
+      EXPECT_TRUE(downloaded == served) << testing::PrintToString(part.name) << " differs from the drive's bytes";
+    }
+  }
+
+  void ExpectInstallOffered() {
+    EXPECT_TRUE(window_->boxes.empty()) << (window_->boxes.empty() ? ""
+                                                                   : testing::PrintToString(window_->boxes[0].text));
+    EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+  }
+
+  // The program started again, as the player would after closing it.
+  void StartAgain(RunWatch::Act act = {}) {
+    watch_.reset();
+    cellLog_.reset();
+    window_.reset();
+    ASSERT_TRUE(PollUntil([] { return FindProcessId(L"aria2c.exe") == 0; }, 20000, PollMode::kSleep, 50))
+        << "the first engine did not end";
+    CreateWindowWithTheEngine(std::move(act));
+  }
+};
+
+// The close button at half way: the next start and press fetch only the rest (and at most one
+// piece again per connection).
+TEST_F(ResumeTest, ClosedHalfWayTheNextPressFetchesOnlyTheRest) {
+  const std::vector<Part> parts = {{L"c1.rar", L"tokC1", 4 * kMiB},
+                                   {L"c2.rar", L"tokC2", 4 * kMiB},
+                                   {L"c3.rar", L"tokC3", 4 * kMiB},
+                                   {L"c4.rar", L"tokC4", 4 * kMiB + 12345}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  CKelMfcAppBase app;
+  bool closed = false;
+  const int64_t first = LatestEmulatorRequest();
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (closed || window.progressBar.GetPosition() < 50) return;
+    closed = true;
+    PressEscape(window);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(closed) << "the run ended before half way";
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+  const int64_t firstBytes = SentBytes(first);
+
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": null}"), 200);
+  StartAgain();
+  const int64_t second = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  const int64_t secondBytes = SentBytes(second);
+  const int64_t total = TotalOf(parts);
+  std::printf("closed at half way: first run %lld B, second run %lld B of %lld B\n", static_cast<long long>(firstBytes),
+              static_cast<long long>(secondBytes), static_cast<long long>(total));
+  EXPECT_GT(firstBytes, total / 2 - 4 * kMiB);
+  // One piece (1 MiB) per connection may come again; here each part has one connection.
+  EXPECT_LE(secondBytes, total - firstBytes + static_cast<int64_t>(parts.size()) * kMiB);
+  ExpectWhole(parts);
+}
+
+// A completed run started again: nothing is fetched, nothing of the files is touched, and a
+// player's own file named like a part plus ".bak" stays as it was.
+TEST_F(ResumeTest, ACompletedRunPressedAgainFetchesNothing) {
+  const std::vector<Part> parts = {{L"d1.rar", L"tokD1", 1 * kMiB + 7}, {L"d2.rar", L"tokD2", 300001}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\d1.rar", "the player's earlier part"));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\d1.rar.bak", "the player's own backup"));
+  CreateWindowWithTheEngine();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  ExpectWhole(parts);
+  const uint64_t times[] = {WriteTime(saveFolder_ + L"\\d1.rar"), WriteTime(saveFolder_ + L"\\d2.rar")};
+
+  StartAgain();
+  const int64_t again = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  EXPECT_EQ(SentBytes(again), 0);
+  EXPECT_EQ(WriteTime(saveFolder_ + L"\\d1.rar"), times[0]);
+  EXPECT_EQ(WriteTime(saveFolder_ + L"\\d2.rar"), times[1]);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(window_->fileList.GetCellText(row, 4), L"100%");
+    EXPECT_EQ(window_->fileList.GetCellText(row, 5), L"完毕");
+  }
+  EXPECT_EQ(window_->progressBar.GetPosition(), 100);
+  std::string backup;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\d1.rar.bak", backup));
+  EXPECT_EQ(backup, "the player's own backup");
+  EXPECT_FALSE(Exists(saveFolder_ + L"\\d1.rar.bak1")) << "the backup of the earlier part stayed";
+}
+
+// The engine killed after 20 s, as a power cut would leave it: the next start continues from
+// the control files the engine saved, and a part replaced at the drive meanwhile arrives new.
+TEST_F(ResumeTest, AfterTheEngineIsKilledTheNextRunContinuesAndAReplacedFileArrivesNew) {
+  const std::vector<Part> parts = {{L"k1.rar", L"tokK1", 8 * kMiB}, {L"k2.rar", L"tokK2", 8 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 131072}"), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\k1.rar", "the player's earlier part"));
+  bool killed = false;
+  uint64_t started = 0;
+  const int64_t first = LatestEmulatorRequest();
+  CreateWindowWithTheEngine([&](TestMainWindow&, const RunSample& sample) {
+    if (killed || sample.RowsWithStatus() == 0) return;
+    if (started == 0) started = GetTickCount64();
+    if (GetTickCount64() - started < 22000) return;
+    const int64_t engine = FindProcessId(L"aria2c.exe");
+    UniqueHandle process(engine > 0 ? OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(engine)) : nullptr);
+    killed = process && TerminateProcess(process.Get(), 1);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(killed);
+  ASSERT_EQ(window_->boxes.size(), 1u);
+  const int64_t firstBytes = SentBytes(first);
+  // What the engine had is kept for the next run, and the player's earlier file aside.
+  for (const Part& part : parts) {
+    EXPECT_TRUE(Exists(saveFolder_ + L"\\" + part.name + L".aria2")) << testing::PrintToString(part.name);
+  }
+  std::string mine;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\k1.rar.bak", mine));
+  EXPECT_EQ(mine, "the player's earlier part");
+
+  // Meanwhile the drive replaced the second part with a longer one.
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": null, \"replace\": {\"token\": \"tokK2\", \"size\": 9437185, \"seed\": 5}}"),
+            200);
+  StartAgain();
+  const int64_t second = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  const int64_t kept = SentBytes(second, L"tokK1");
+  std::printf("engine killed after 22 s: first run %lld B; second run k1 %lld B of %lld B, k2 %lld B of 9437185 B\n",
+              static_cast<long long>(firstBytes), static_cast<long long>(kept), static_cast<long long>(8 * kMiB),
+              static_cast<long long>(SentBytes(second, L"tokK2")));
+  EXPECT_LT(kept, 8 * kMiB - 2 * kMiB) << "k1 was fetched again from its start";
+  ExpectWhole({parts[0], {L"k2.rar", L"tokK2", 9437185}});
+  EXPECT_FALSE(Exists(saveFolder_ + L"\\k1.rar.bak"));
+}
+
+// A part whose streams stop: the run ends by the stall bound with the failure box, its bytes
+// and the player's earlier part kept; once the drive sends again, the next press fetches the
+// rest. Refusals ("too many requests") meanwhile are waited out.
+TEST_F(ResumeTest, AStalledRunEndsAndContinuesAndRefusalsAreWaitedOut) {
+  const std::vector<Part> parts = {{L"s1.rar", L"tokS1", 3 * kMiB}, {L"s2.rar", L"tokS2", 2 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"stall\": {\"token\": \"tokS1\", \"after\": 1048576}}"), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\s1.rar", "the player's earlier part"));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\s1.rar.bak", "the player's own backup"));
+  CreateWindowWithTheEngine();
+  window_->downloadEngine.stallMs = 4000;
+  const uint64_t pressed = GetTickCount64();
+  Click(*window_, window_->startButton);
+  const uint64_t took = GetTickCount64() - pressed;
+  ASSERT_EQ(window_->boxes.size(), 1u);
+  const std::wstring box = window_->boxes[0].text;
+  EXPECT_TRUE(box.starts_with(L"下载失败,请重试！\n")) << testing::PrintToString(box);
+  EXPECT_NE(box.find(L"4 秒内没有收到任何数据"), std::wstring::npos) << testing::PrintToString(box);
+  EXPECT_LT(took, 30000u);
+  EXPECT_EQ(cellLog_->History(0, 5).back(), L"网络超时");
+  EXPECT_TRUE(Exists(saveFolder_ + L"\\s1.rar.aria2"));
+  std::string own, earlier;
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\s1.rar.bak", own));
+  EXPECT_EQ(own, "the player's own backup");
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\s1.rar.bak1", earlier));
+  EXPECT_EQ(earlier, "the player's earlier part");
+
+  // The drive sends again, but refuses every part's first two streams.
+  ASSERT_EQ(ControlEmulator(L"{\"stall\": null, \"stream\": {\"status\": 429, \"retry_after\": 1, "
+                            L"\"per_file_times\": 2}}"),
+            200);
+  window_->boxes.clear();
+  const int64_t again = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  const int64_t rest = SentBytes(again, L"tokS1");
+  std::printf("stalled at 1 MiB of 3 MiB: the next press sent %lld B of s1\n", static_cast<long long>(rest));
+  EXPECT_LE(rest, 2 * kMiB + kMiB);
+  const std::vector<std::wstring> states = cellLog_->History(0, 5);
+  EXPECT_NE(std::find(states.begin(), states.end(), L"等待重试"), states.end()) << testing::PrintToString(states);
+  ExpectWhole(parts);
+  ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\s1.rar.bak", own));
+  EXPECT_EQ(own, "the player's own backup");
+  EXPECT_FALSE(Exists(saveFolder_ + L"\\s1.rar.bak1"));
+}
+
+// Too little room: the box says how much, and nothing is fetched, created or moved.
+TEST_F(ResumeTest, TooLittleRoomIsToldBeforeAnythingIsTouched) {
+  ASSERT_EQ(ControlEmulator(TreeOf({{L"r1.rar", L"tokR1", 3 * kMiB}, {L"r2.rar", L"tokR2", 2 * kMiB}})), 200);
+  CreateWindowWithTheEngine();
+  window_->downloadEngine.freeSpace = [](const CWString&) { return int64_t{20} * kMiB; };
+  const int64_t before = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ASSERT_EQ(window_->boxes.size(), 1u);
+  EXPECT_EQ(window_->boxes[0].text, L"磁盘空间不足：还需 5MB，可用 20MB");
+  EXPECT_EQ(window_->boxes[0].caption, L"信息:");
+  EXPECT_EQ(window_->startButton.GetText(), L"开始下载");
+  EXPECT_TRUE(window_->startButton.IsEnabled());
+  EXPECT_EQ(SentBytes(before), 0);
+  EXPECT_FALSE(Exists(testFolder_)) << "the save folder was created";
+}
+
+}  // namespace
