@@ -611,11 +611,13 @@ ErrorOutcome rg_n1666::SettleLocked(int32_t row, const CWString& taskId, const T
     if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
   }
   ErrorOutcome outcome = OutcomeOfEngineError(texts.errorCode, message);
-  // A continued part the engine refused to go on with starts afresh once; the file gone, the
-  // disk full or the session refused would stay so.
+  // A part the engine could not continue from its bytes starts afresh, once; the file gone,
+  // the disk full or the session refused would stay so. A fresh part that fails so has
+  // nothing to start again from.
   const bool lasting = texts.errorCode == 3 || texts.errorCode == 9 || texts.errorCode == 22 || texts.errorCode == 24;
-  if (outcome == ErrorOutcome::kFail && part.continued && !part.restarted && !lasting) outcome = ErrorOutcome::kRestart;
-  if (outcome == ErrorOutcome::kRestart && part.restarted) outcome = ErrorOutcome::kRetry;
+  if (outcome != ErrorOutcome::kRetry) {
+    outcome = part.continued && !part.restarted && !lasting ? ErrorOutcome::kRestart : ErrorOutcome::kFail;
+  }
   if (outcome == ErrorOutcome::kRetry && part.retries >= kMaxRetries) outcome = ErrorOutcome::kFail;
   if (outcome == ErrorOutcome::kRestart) {
     part.restarted = true;
