@@ -86,6 +86,8 @@ class State:
         self.log = log
         self.verbose = verbose
         self.ports = {"http": None, "tls": None}
+        # Further certificates the TLS port can present instead of its own, by name.
+        self.tls_alternates = {}
         self.pages = scripted.Pages()
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
@@ -98,9 +100,20 @@ class State:
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
         self.visitor = None
+        self.tls_cert = None
+        self.failed_handshakes = 0
         self.pages.clear()
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
+
+    def tls_context(self, own):
+        """The context new TLS connections are handshaken with: own unless told otherwise."""
+        with self.lock:
+            return self.tls_alternates[self.tls_cert] if self.tls_cert else own
+
+    def handshake_failed(self):
+        with self.lock:
+            self.failed_handshakes += 1
 
     def set_tree(self, layout):
         tree = treemod.Tree(layout, self.seed, self.base_dir)
@@ -169,6 +182,12 @@ class State:
             with self.lock:
                 self.visitor = None if visitor is None else {"public": bool(visitor.get("public", True)),
                                                              "redirect": visitor.get("redirect")}
+        if "tls_cert" in command:
+            name = command["tls_cert"]
+            if name is not None and name not in self.tls_alternates:
+                raise ValueError("tls_cert must be null or one of %s" % ", ".join(sorted(self.tls_alternates)))
+            with self.lock:
+                self.tls_cert = name
         if "gzip" in command:
             self.compress = bool(command["gzip"])
         if "pages" in command:
@@ -177,6 +196,7 @@ class State:
     def describe(self):
         with self.lock:
             return {"ports": self.ports, "faults": self.faults, "gzip": self.compress, "visitor": self.visitor,
+                    "tls_cert": self.tls_cert, "failed_handshakes": self.failed_handshakes,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -632,8 +652,10 @@ class Server(http.server.ThreadingHTTPServer):
         # client cannot hold up accepting others.
         try:
             request.settimeout(30)
-            secure = self.ssl_context.wrap_socket(request, server_side=True)
+            secure = self.state.tls_context(self.ssl_context).wrap_socket(request, server_side=True)
         except (OSError, ssl.SSLError):
+            # A client that does not trust the certificate ends here, before any request.
+            self.state.handshake_failed()
             return
         try:
             secure.settimeout(None)
