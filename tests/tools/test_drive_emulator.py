@@ -13,7 +13,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import ssl
 import subprocess
 import sys
@@ -619,32 +618,47 @@ class DriveEmulatorTest(unittest.TestCase):
         trusting = ssl.create_default_context(cafile=os.path.join(self.dir, "tls", "authority.pem"))
 
         def handshake(host):
-            """None when a client trusting only the test authority took the certificate, else why not."""
-            with socket.create_connection(("127.0.0.1", self.ports["tls"]), timeout=10) as raw:
-                try:
-                    with trusting.wrap_socket(raw, server_hostname=host):
-                        return None
-                except ssl.SSLCertVerificationError as e:
-                    return e.verify_message
+            """None when a client trusting only the test authority took the certificate (and
+            made a request), else why not."""
+            conn = http.client.HTTPSConnection(host, self.ports["tls"], timeout=10, context=trusting)
+            try:
+                conn.request("GET", "/ipecho")
+                conn.getresponse().read()
+                return None
+            except ssl.SSLCertVerificationError as e:
+                return e.verify_message
+            finally:
+                conn.close()
 
-        def failed_handshakes():
-            return json.loads(self.client.request("GET", "/__control")[2])["failed_handshakes"]
+        def refused():
+            return json.loads(self.client.request("GET", "/__control")[2])["tls_refused"]
 
         self.assertIsNone(handshake("127.0.0.1"))
         self.assertIsNone(handshake("localhost"))
-        self.assertEqual(failed_handshakes(), 0)
+        self.assertEqual(refused(), 0)
+        # An open connection does not outlive the certificate it took.
+        kept = http.client.HTTPSConnection("127.0.0.1", self.ports["tls"], timeout=10, context=trusting)
+        try:
+            kept.request("GET", "/ipecho")
+            kept.getresponse().read()
+            self.assertEqual(self.client.control({"tls_cert": "untrusted"})[0], 200)
+            with self.assertRaises((ConnectionError, ssl.SSLError)):
+                kept.request("GET", "/ipecho")
+                kept.getresponse().read()
+        finally:
+            kept.close()
         for name, host, reason in (("untrusted", "127.0.0.1", "unable to get local issuer certificate"),
                                    ("other_host", "127.0.0.1", "IP address mismatch"),
                                    ("other_host", "localhost", "Hostname mismatch")):
             with self.subTest(name, host=host):
                 self.assertEqual(self.client.control({"tls_cert": name})[0], 200)
-                before = failed_handshakes()
+                before = refused()
                 self.assertIn(reason, handshake(host) or "")
-                # The server's side of the handshake ends when the client hangs up.
+                # The server's side of the connection ends a moment after the client's.
                 deadline = time.monotonic() + 10
-                while failed_handshakes() == before and time.monotonic() < deadline:
+                while refused() == before and time.monotonic() < deadline:
                     time.sleep(0.02)
-                self.assertEqual(failed_handshakes(), before + 1)
+                self.assertEqual(refused(), before + 1)
         self.assertEqual(self.client.control({"tls_cert": "nobody"})[0], 400)
         self.assertEqual(self.client.control({"reset": True})[0], 200)
         self.assertIsNone(handshake("127.0.0.1"))

@@ -15,8 +15,11 @@ mkdir -p "$dir"
 exec 9>"$dir/.lock"
 flock 9
 files=(authority.pem emulator-cert.pem emulator-key.pem other-host-cert.pem untrusted-cert.pem)
+# Raised whenever what this script makes changes, so that an older set is made again.
+version=2
 fresh=yes
 for f in "${files[@]}"; do [ -s "$dir/$f" ] || fresh=no; done
+[ "$(cat "$dir/version" 2>/dev/null)" = $version ] || fresh=no
 if [ $fresh = yes ] && openssl x509 -in "$dir/emulator-cert.pem" -noout -checkend 86400 >/dev/null 2>&1; then
   echo "$dir/emulator-cert.pem"
   echo "$dir/emulator-key.pem"
@@ -39,10 +42,13 @@ leaf() {  # OUT AUTHORITY SUBJECT SUBJECT_ALT_NAMES
 authority authority "/O=Brinemarch tests/CN=Brinemarch test authority"
 authority stranger "/O=Brinemarch tests/CN=Brinemarch stranger authority"
 openssl genrsa -out "$tmp/emulator-key.pem" 2048 2>/dev/null
-leaf emulator-cert authority "/CN=127.0.0.1" "IP:127.0.0.1,DNS:localhost"
+# The address also as a DNS name: Wine's WinHTTP matches only DNS names, Windows both.
+loopback="IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"
+leaf emulator-cert authority "/CN=127.0.0.1" "$loopback"
 leaf other-host-cert authority "/CN=drive.example" "DNS:drive.example"
-leaf untrusted-cert stranger "/CN=127.0.0.1" "IP:127.0.0.1,DNS:localhost"
+leaf untrusted-cert stranger "/CN=127.0.0.1" "$loopback"
 chmod 600 "$tmp/emulator-key.pem"
 for f in "${files[@]}"; do mv "$tmp/$f" "$dir/$f"; done
+echo $version > "$dir/version"
 echo "$dir/emulator-cert.pem"
 echo "$dir/emulator-key.pem"

@@ -88,6 +88,8 @@ class State:
         self.ports = {"http": None, "tls": None}
         # Further certificates the TLS port can present instead of its own, by name.
         self.tls_alternates = {}
+        self.tls_cert = None
+        self.tls_connections = set()  # open TLS connections, ended when the certificate changes
         self.pages = scripted.Pages()
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
@@ -100,20 +102,33 @@ class State:
         self.compress = compress
         self.faults = {"list": None, "stream": None, "lanzou": None}
         self.visitor = None
-        self.tls_cert = None
-        self.failed_handshakes = 0
+        self.set_tls_cert(None)
+        self.tls_refused = 0
         self.pages.clear()
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
+
+    def set_tls_cert(self, name):
+        """From now on TLS connections get certificate name (None: the port's own). Open ones
+        are ended: a client's pooled connection must not outlive the certificate it took."""
+        with self.lock:
+            changed, self.tls_cert = self.tls_cert != name, name
+            connections = list(self.tls_connections) if changed else []
+        for connection in connections:
+            try:
+                # Below the TLS layer: the connection's own thread is reading through it.
+                socket.socket.shutdown(connection, socket.SHUT_RDWR)
+            except OSError:
+                pass
 
     def tls_context(self, own):
         """The context new TLS connections are handshaken with: own unless told otherwise."""
         with self.lock:
             return self.tls_alternates[self.tls_cert] if self.tls_cert else own
 
-    def handshake_failed(self):
+    def tls_refused_once(self):
         with self.lock:
-            self.failed_handshakes += 1
+            self.tls_refused += 1
 
     def set_tree(self, layout):
         tree = treemod.Tree(layout, self.seed, self.base_dir)
@@ -186,8 +201,7 @@ class State:
             name = command["tls_cert"]
             if name is not None and name not in self.tls_alternates:
                 raise ValueError("tls_cert must be null or one of %s" % ", ".join(sorted(self.tls_alternates)))
-            with self.lock:
-                self.tls_cert = name
+            self.set_tls_cert(name)
         if "gzip" in command:
             self.compress = bool(command["gzip"])
         if "pages" in command:
@@ -196,7 +210,7 @@ class State:
     def describe(self):
         with self.lock:
             return {"ports": self.ports, "faults": self.faults, "gzip": self.compress, "visitor": self.visitor,
-                    "tls_cert": self.tls_cert, "failed_handshakes": self.failed_handshakes,
+                    "tls_cert": self.tls_cert, "tls_refused": self.tls_refused,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -251,6 +265,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     sys_version = ""
     # Idle keep-alive connections are dropped after this long.
     timeout = 300
+    # Requests read on this connection.
+    requests_read = 0
 
     def setup(self):
         super().setup()
@@ -329,6 +345,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                    compress=compress)
 
     def _dispatch(self):
+        self.requests_read += 1
         target = self.path
         path, _, query = target.partition("?")
         body = self._read_body() if self.command in ("POST", "PUT") else b""
@@ -654,13 +671,19 @@ class Server(http.server.ThreadingHTTPServer):
             request.settimeout(30)
             secure = self.state.tls_context(self.ssl_context).wrap_socket(request, server_side=True)
         except (OSError, ssl.SSLError):
-            # A client that does not trust the certificate ends here, before any request.
-            self.state.handshake_failed()
+            self.state.tls_refused_once()
             return
+        with self.state.lock:
+            self.state.tls_connections.add(secure)
         try:
             secure.settimeout(None)
-            self.RequestHandlerClass(secure, client_address, self)
+            # A client that does not trust the certificate hangs up during the handshake or,
+            # checking it afterwards (WinHTTP does), right after it: before any request.
+            if self.RequestHandlerClass(secure, client_address, self).requests_read == 0:
+                self.state.tls_refused_once()
         finally:
+            with self.state.lock:
+                self.state.tls_connections.discard(secure)
             try:
                 secure.close()
             except OSError:
