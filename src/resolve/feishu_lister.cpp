@@ -24,7 +24,9 @@ constexpr const wchar_t* kAgentLine =
 constexpr const wchar_t* kStreamPath = L"/space/api/box/stream/download/all/";
 constexpr int32_t kListTimeoutMs = 15000;
 constexpr int32_t kRedirectsNotFollowed = -1;
-constexpr int32_t kIgnoreCertErrors = 1;
+// Whoever answers the listing chooses which files are fetched and run: certificates are
+// checked on every listing request.
+constexpr int32_t kIgnoreCertErrors = 0;
 
 struct FileLists {
   rg_WenBenShuZuLei names;
@@ -70,6 +72,8 @@ class FolderWalk {
 
   // The drive refused the session for the share's own first page (rather than failing).
   bool RootRefused() const { return rootRefused_; }
+  // A listing host's certificate was not trusted.
+  bool Untrusted() const { return untrusted_; }
 
   // Appends the files of the folder at address (and of its sub-folders) to out; false when
   // any part of it could not be listed.
@@ -90,6 +94,7 @@ class FolderWalk {
       const PageRead read = ReadPage(url, answer, nodeList);
       if (read != PageRead::kRead) {
         rootRefused_ = depth == 0 && page == 1 && read == PageRead::kRefused;
+        untrusted_ = read == PageRead::kUntrusted;
         return false;
       }
       for (int64_t i = 0; i < nodeList.Count(); ++i) {
@@ -123,14 +128,16 @@ class FolderWalk {
     return List(nodeUrl, childPrefix, depth + 1, out);
   }
 
-  enum class PageRead { kRead, kUnreadable, kRefused };
+  enum class PageRead { kRead, kUnreadable, kRefused, kUntrusted };
 
   // One page, asked again after each pause of the endpoints while it cannot be read: the
-  // drive throttles quick listings.
+  // drive throttles quick listings. A certificate that is not trusted will not become so.
   PageRead ReadPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
     for (size_t attempt = 0;; ++attempt) {
       const PageRead read = TryPage(url, answer, nodeList);
-      if (read == PageRead::kRead || attempt >= endpoints_.listRetryPausesMs.size()) return read;
+      if (read == PageRead::kRead || read == PageRead::kUntrusted || attempt >= endpoints_.listRetryPausesMs.size()) {
+        return read;
+      }
       const uint64_t pause = static_cast<uint64_t>(endpoints_.listRetryPausesMs[attempt]);
       if (GetTickCount64() + pause >= deadline_) return read;
       Sleep(static_cast<DWORD>(pause));
@@ -148,6 +155,7 @@ class FolderWalk {
     CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), headers_, cookieLine_,
                                     kRedirectsNotFollowed, scratchCookies, scratchHeaders, none, none, none, timeoutMs,
                                     kIgnoreCertErrors, none, response);
+    if (IsCertificateError(response.errorCode)) return PageRead::kUntrusted;
     // A sign-in wall answers "not allowed" or sends the browser elsewhere.
     const int32_t status = response.statusCode;
     if (status == 401 || status == 403 || (status >= 300 && status < 400)) return PageRead::kRefused;
@@ -164,6 +172,7 @@ class FolderWalk {
   const uint64_t deadline_;         // GetTickCount64 value after which no request is made
   std::set<std::wstring> visited_;  // folder tokens already listed
   bool rootRefused_ = false;
+  bool untrusted_ = false;
 };
 
 }  // namespace
@@ -177,6 +186,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   FolderWalk walk(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, endpoints.listCookie, CWString(kAgentLine),
                   deadline);
   bool whole = walk.List(shareAddress, prefix, 0, found);
+  bool untrusted = walk.Untrusted();
   if (!whole && walk.RootRefused()) {
     // The build's session is over; a public share still lets a visitor in. Once per listing.
     found = FileLists();
@@ -185,12 +195,14 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
       FolderWalk again(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, CWString(L"Cookie: ") + visitor,
                        CWString(kAgentLine) + L"\r\nreferer: " + shareAddress, deadline);
       whole = again.List(shareAddress, prefix, 0, found);
+      untrusted = again.Untrusted();
       used = FeishuSession{visitor, shareAddress};
     }
   }
   if (!whole) {
     found = FileLists();
     used = FeishuSession();
+    used.untrusted = untrusted;
   }
   names = std::move(found.names);
   pageUrls = std::move(found.pageUrls);
