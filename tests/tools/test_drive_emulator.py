@@ -660,6 +660,13 @@ class DriveEmulatorTest(unittest.TestCase):
                     time.sleep(0.02)
                 self.assertEqual(refused(), before + 1)
         self.assertEqual(self.client.control({"tls_cert": "nobody"})[0], 400)
+        # Refused handshakes: not even a client that trusts the certificate gets through.
+        self.assertEqual(self.client.control({"tls_cert": None, "tls_refuse": True})[0], 200)
+        before = refused()
+        with self.assertRaises(ssl.SSLError) as refusal:
+            handshake("127.0.0.1")
+        self.assertIn("HANDSHAKE_FAILURE", str(refusal.exception).upper())
+        self.assertEqual(refused(), before + 1)
         self.assertEqual(self.client.control({"reset": True})[0], 200)
         self.assertIsNone(handshake("127.0.0.1"))
 

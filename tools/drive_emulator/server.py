@@ -89,6 +89,7 @@ class State:
         # Further certificates the TLS port can present instead of its own, by name.
         self.tls_alternates = {}
         self.tls_cert = None
+        self.tls_refuse = False
         self.tls_connections = set()  # open TLS connections, ended when the certificate changes
         self.pages = scripted.Pages()
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
@@ -103,17 +104,31 @@ class State:
         self.faults = {"list": None, "stream": None, "lanzou": None}
         self.visitor = None
         self.set_tls_cert(None)
+        self.set_tls_refuse(False)
         self.tls_refused = 0
         self.pages.clear()
         for kind, fault in faults.items():
             self.set_fault(kind, fault)
 
     def set_tls_cert(self, name):
-        """From now on TLS connections get certificate name (None: the port's own). Open ones
-        are ended: a client's pooled connection must not outlive the certificate it took."""
+        """From now on TLS connections get certificate name (None: the port's own)."""
         with self.lock:
             changed, self.tls_cert = self.tls_cert != name, name
-            connections = list(self.tls_connections) if changed else []
+        if changed:
+            self.end_tls_connections()
+
+    def set_tls_refuse(self, refuse):
+        """From now on every TLS handshake fails (or none does)."""
+        with self.lock:
+            changed, self.tls_refuse = self.tls_refuse != refuse, refuse
+        if changed:
+            self.end_tls_connections()
+
+    def end_tls_connections(self):
+        """Ends the open TLS connections: a client's pooled connection must not outlive the
+        handshake it made."""
+        with self.lock:
+            connections = list(self.tls_connections)
         for connection in connections:
             try:
                 # Below the TLS layer: the connection's own thread is reading through it.
@@ -202,6 +217,8 @@ class State:
             if name is not None and name not in self.tls_alternates:
                 raise ValueError("tls_cert must be null or one of %s" % ", ".join(sorted(self.tls_alternates)))
             self.set_tls_cert(name)
+        if "tls_refuse" in command:
+            self.set_tls_refuse(bool(command["tls_refuse"]))
         if "gzip" in command:
             self.compress = bool(command["gzip"])
         if "pages" in command:
@@ -210,7 +227,7 @@ class State:
     def describe(self):
         with self.lock:
             return {"ports": self.ports, "faults": self.faults, "gzip": self.compress, "visitor": self.visitor,
-                    "tls_cert": self.tls_cert, "tls_refused": self.tls_refused,
+                    "tls_cert": self.tls_cert, "tls_refuse": self.tls_refuse, "tls_refused": self.tls_refused,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -665,6 +682,8 @@ class Server(http.server.ThreadingHTTPServer):
     def finish_request(self, request, client_address):
         if self.ssl_context is None:
             return super().finish_request(request, client_address)
+        if self.state.tls_refuse:
+            return self._refuse_handshake(request)
         # The handshake runs here, on the connection's own thread, so a slow
         # client cannot hold up accepting others.
         try:
@@ -688,6 +707,17 @@ class Server(http.server.ThreadingHTTPServer):
                 secure.close()
             except OSError:
                 pass
+
+    def _refuse_handshake(self, request):
+        """Reads the client's hello and answers with a fatal handshake_failure alert: no
+        client gets a secure channel, whatever it trusts."""
+        try:
+            request.settimeout(10)
+            request.recv(16384)
+            request.sendall(b"\x15\x03\x03\x00\x02\x02\x28")
+        except OSError:
+            pass
+        self.state.tls_refused_once()
 
     def handle_error(self, request, client_address):
         kind = sys.exc_info()[0]
