@@ -52,8 +52,7 @@ def start(state_dir, cookie, tls_dir):
     if tls_dir:
         subprocess.run([MAKE_CERT, tls_dir], check=True, stdout=subprocess.DEVNULL)
         emulator_args += ["--tls-port", "0", "--tls-cert", os.path.join(tls_dir, "emulator-cert.pem"),
-                          "--tls-key", os.path.join(tls_dir, "emulator-key.pem"),
-                          "--tls-alt-cert", "untrusted=" + os.path.join(tls_dir, "untrusted-cert.pem")]
+                          "--tls-key", os.path.join(tls_dir, "emulator-key.pem")]
     if not (launch(state_dir, "fake_engine", [sys.executable, FAKE_ENGINE, "serve", "--port-file", engine_port],
                    engine_port) and launch(state_dir, "emulator", emulator_args, emulator_ports)):
         stop(state_dir)
