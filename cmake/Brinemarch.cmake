@@ -10,6 +10,9 @@ target_include_directories(bm_options INTERFACE ${CMAKE_SOURCE_DIR}/src ${CMAKE_
 # Fully static: Wine and the players' machines need no MinGW DLLs.
 target_link_options(bm_options INTERFACE -static -static-libgcc -static-libstdc++)
 
+# The tests' certificate authority and the certificates it signed (tools/test_authority).
+set(BM_TEST_AUTHORITY_DIR ${CMAKE_BINARY_DIR}/test_authority)
+
 # bm_add_library(NAME SOURCES ... [DEPS ...])
 function(bm_add_library name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})

@@ -38,6 +38,8 @@ _bm_constant(DOWNLOAD_COOKIE "${_download_cookie}" "The \"cookie:...\" header li
 _bm_constant(IPECHO_URL "${_origin}/ipecho" "IP-echo page holding <span data-ip=\"...\">")
 _bm_constant(LANZOU_DOMAIN "${_lanzou_domain}" "Primary domain of the Lanzou drive")
 _bm_constant(LANZOU_ALT_LABEL "${_lanzou_alt}" "Alternate host label tried when the primary one fails")
+include(${CMAKE_CURRENT_LIST_DIR}/ReleaseAddresses.cmake)
+bm_check_release_addresses()
 
 function(_bm_wide_literal out value)
   string(REPLACE "\\" "\\\\" value "${value}")

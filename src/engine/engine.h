@@ -205,6 +205,8 @@ class rg_n1666 : public CKelObject {
   int32_t rpcPortNumber = 0;
   int32_t listenPortNumber = 0;
   int32_t dhtPortNumber = 0;
+  // The pause before a retry is RetryPauseMs times this; tests shorten it.
+  double retryPauseScale = 1.0;
   // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
   CWString publicAddressUrl;
   TaskStatusEvent taskStatus;

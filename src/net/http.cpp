@@ -50,6 +50,7 @@ void SetTextOption(HINTERNET handle, DWORD option, const CWString& text) {
 
 void Fail(rg_WangYeFangWenXiangYingLei_n& response, const wchar_t* prefix, DWORD error) {
   response.errorText = CWString::Concat(prefix, FormatErrorDetail(error));
+  response.errorCode = static_cast<int32_t>(error);
 }
 
 const wchar_t* VerbOf(int32_t method) {
@@ -324,19 +325,19 @@ bool rg_WangYeFangWenXiangYingLei_n::Equals(const CKelObject& other) const {
   const auto& o = static_cast<const rg_WangYeFangWenXiangYingLei_n&>(other);
   return body.Equals(o.body) && cookies.Equals(o.cookies) && rawHeaders.Equals(o.rawHeaders) &&
          redirectUrls.Equals(o.redirectUrls) && redirectCount == o.redirectCount && statusCode == o.statusCode &&
-         errorText.Equals(o.errorText);
+         errorText.Equals(o.errorText) && errorCode == o.errorCode;
 }
 
 bool rg_WangYeFangWenXiangYingLei_n::ReadFrom(CKelStream& stream) {
   return body.ReadFrom(stream) && cookies.ReadFrom(stream) && rawHeaders.ReadFrom(stream) &&
          redirectUrls.ReadFrom(stream) && stream.ReadInt32(redirectCount) && stream.ReadInt32(statusCode) &&
-         errorText.ReadFrom(stream);
+         errorText.ReadFrom(stream) && stream.ReadInt32(errorCode);
 }
 
 bool rg_WangYeFangWenXiangYingLei_n::WriteTo(CKelStream& stream) const {
   return body.WriteTo(stream) && cookies.WriteTo(stream) && rawHeaders.WriteTo(stream) &&
          redirectUrls.WriteTo(stream) && stream.WriteInt32(redirectCount) && stream.WriteInt32(statusCode) &&
-         errorText.WriteTo(stream);
+         errorText.WriteTo(stream) && stream.WriteInt32(errorCode);
 }
 
 rg_WangLaoFangWenLei_n::rg_WangLaoFangWenLei_n(const rg_WangLaoFangWenLei_n& other)
@@ -429,12 +430,13 @@ CWString rg_WangLaoFangWenLei_n::SendRequestText(const CWString& url, int32_t me
                                                  const CKelMem& bytesBody, const CWString& extraHeaders,
                                                  const CWString& cookie, int32_t maxRedirects, CWString& outCookies,
                                                  CWString& outHeaders, const CWString& proxy, const CWString& proxyUser,
-                                                 const CWString& proxyPassword, int32_t, int32_t,
+                                                 const CWString& proxyPassword, int32_t, int32_t ignoreCertErrors,
                                                  const CWString& acceptEncoding,
                                                  rg_WangYeFangWenXiangYingLei_n& response) {
   constexpr int32_t kTextTimeoutMs = 15000;
-  CKelMem body = SendRequest(url, method, textBody, bytesBody, extraHeaders, cookie, maxRedirects, outCookies,
-                             outHeaders, proxy, proxyUser, proxyPassword, kTextTimeoutMs, 1, acceptEncoding, response);
+  CKelMem body =
+      SendRequest(url, method, textBody, bytesBody, extraHeaders, cookie, maxRedirects, outCookies, outHeaders, proxy,
+                  proxyUser, proxyPassword, kTextTimeoutMs, ignoreCertErrors, acceptEncoding, response);
   return Utf8ToText(body, false);
 }
 
@@ -462,6 +464,25 @@ const CWString& NoAcceptEncoding() {
     return text;
   }();
   return absent;
+}
+
+bool IsCertificateError(int32_t code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_WINHTTP_SECURE_FAILURE:  // what Windows reports for any of them
+    // What Wine reports for any of them; on Windows a secure channel that could not be set
+    // up, which cannot be trusted either.
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 CWString FormatErrorDetail(DWORD code) {

@@ -44,6 +44,7 @@ class rg_WangYeFangWenXiangYingLei_n : public rg_KuoZhanDuiXiangLei {
   int32_t redirectCount = 0;
   int32_t statusCode = 0;  // of the final response; 0 when none was received
   CWString errorText;      // empty unless a step failed
+  int32_t errorCode = 0;   // the failed step's GetLastError code; 0 when none failed or it had none
 };
 
 class rg_WangLaoFangWenLei_n : public CKelObject {
@@ -79,8 +80,7 @@ class rg_WangLaoFangWenLei_n : public CKelObject {
                               int32_t ignoreCertErrors, const CWString& acceptEncoding,
                               rg_WangYeFangWenXiangYingLei_n& response);
 
-  // SendRequest with a 15000 ms timeout and certificate errors ignored, whatever is passed
-  // for those two; the body decoded from UTF-8.
+  // SendRequest with a 15000 ms timeout, whatever is passed for it; the body decoded from UTF-8.
   CWString SendRequestText(const CWString& url, int32_t method, const CWString& textBody, const CKelMem& bytesBody,
                            const CWString& extraHeaders, const CWString& cookie, int32_t maxRedirects,
                            CWString& outCookies, CWString& outHeaders, const CWString& proxy, const CWString& proxyUser,
@@ -115,6 +115,11 @@ rg_WangLaoFangWenLei_n& SharedHttpObject();
 
 // The absent acceptEncoding argument (a text carrying the null-object flag).
 const CWString& NoAcceptEncoding();
+
+// Whether code (a response record's errorCode) says the server's certificate was not
+// trusted (unknown authority, another host's name, expired, revoked, wrong usage) or no
+// secure channel could be set up with it.
+bool IsCertificateError(int32_t code);
 
 // "错误(code): message" with the platform's message for code, or "" when it has none.
 CWString FormatErrorDetail(DWORD code);

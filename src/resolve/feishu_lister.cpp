@@ -25,7 +25,9 @@ constexpr const wchar_t* kAgentLine =
 constexpr const wchar_t* kStreamPath = L"/space/api/box/stream/download/all/";
 constexpr int32_t kListTimeoutMs = 15000;
 constexpr int32_t kRedirectsNotFollowed = -1;
-constexpr int32_t kIgnoreCertErrors = 1;
+// Whoever answers the listing chooses which files are fetched and run: certificates are
+// checked on every listing request.
+constexpr int32_t kIgnoreCertErrors = 0;
 // The drive's node types: a folder, an uploaded file. Every other type is an online
 // document, sheet, board or the like, which has no bytes to download and no children.
 constexpr int64_t kFolderType = 0;
@@ -108,6 +110,8 @@ class FolderWalk {
   bool RootRefused() const { return rootRefused_; }
   // Why the listing failed, shortly; "" while it has not.
   const CWString& Failure() const { return failure_; }
+  // A listing host's certificate was not trusted.
+  bool Untrusted() const { return untrusted_; }
 
   // Appends the files of the folder at address (and of its sub-folders) to out; false when
   // any part of it could not be listed.
@@ -138,6 +142,7 @@ class FolderWalk {
       const PageRead read = ReadPage(url, answer, nodeList);
       if (read != PageRead::kRead) {
         rootRefused_ = depth == 0 && page == 1 && read == PageRead::kRefused;
+        untrusted_ = read == PageRead::kUntrusted;
         return false;
       }
       for (int64_t i = 0; i < nodeList.Count(); ++i) {
@@ -182,14 +187,16 @@ class FolderWalk {
     return List(nodeUrl, childPrefix, depth + 1, out);
   }
 
-  enum class PageRead { kRead, kUnreadable, kRefused };
+  enum class PageRead { kRead, kUnreadable, kRefused, kUntrusted };
 
   // One page, asked again after each pause of the endpoints while it cannot be read: the
-  // drive throttles quick listings.
+  // drive throttles quick listings. A certificate that is not trusted will not become so.
   PageRead ReadPage(const CWString& url, rg_JSONDuiXiangLei_n& answer, rg_JSONShuZuLei_n& nodeList) {
     for (size_t attempt = 0;; ++attempt) {
       const PageRead read = TryPage(url, answer, nodeList);
-      if (read == PageRead::kRead || attempt >= endpoints_.listRetryPausesMs.size()) return read;
+      if (read == PageRead::kRead || read == PageRead::kUntrusted || attempt >= endpoints_.listRetryPausesMs.size()) {
+        return read;
+      }
       const uint64_t pause = static_cast<uint64_t>(endpoints_.listRetryPausesMs[attempt]);
       if (GetTickCount64() + pause >= deadline_) return read;
       Sleep(static_cast<DWORD>(pause));
@@ -210,6 +217,10 @@ class FolderWalk {
     CKelMem body = http.SendRequest(url, http_method::kGet, none, CKelMem(), headers_, cookieLine_,
                                     kRedirectsNotFollowed, scratchCookies, scratchHeaders, none, none, none, timeoutMs,
                                     kIgnoreCertErrors, none, response);
+    if (IsCertificateError(response.errorCode)) {
+      failure_ = L"网盘的连接不可信（证书未通过验证）";
+      return PageRead::kUntrusted;
+    }
     // A sign-in wall answers "not allowed" or sends the browser elsewhere.
     const int32_t status = response.statusCode;
     if (status == 401 || status == 403 || (status >= 300 && status < 400)) {
@@ -248,6 +259,7 @@ class FolderWalk {
   std::set<std::wstring> visited_;  // folder tokens already listed
   std::vector<std::wstring> path_;  // tokens of the folders from the share down to the one listed
   bool rootRefused_ = false;
+  bool untrusted_ = false;
 };
 
 }  // namespace
@@ -263,6 +275,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
                   deadline);
   bool whole = walk.List(shareAddress, prefix, 0, found);
   CWString why = walk.Failure();
+  bool untrusted = walk.Untrusted();
   if (!whole && walk.RootRefused()) {
     // The build's session is over; a public share still lets a visitor in. Once per listing.
     found = FileLists();
@@ -271,6 +284,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
       FolderWalk again(endpoints, makeDownloadUrls != 0, keepFolderNames != 0, CWString(L"Cookie: ") + visitor,
                        CWString(kAgentLine) + L"\r\nreferer: " + shareAddress, deadline);
       whole = again.List(shareAddress, prefix, 0, found);
+      untrusted = again.Untrusted();
       used = FeishuSession{visitor, shareAddress};
       if (!whole) why = again.Failure();
     }
@@ -278,6 +292,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   if (!whole) {
     found = FileLists();
     used = FeishuSession();
+    used.untrusted = untrusted;
   }
   names = std::move(found.names);
   pageUrls = std::move(found.pageUrls);

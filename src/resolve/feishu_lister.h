@@ -16,10 +16,11 @@ inline constexpr int kFeishuMaxFolderDepth = 32;
 inline constexpr int kFeishuMaxPagesPerFolder = 500;
 
 // The session a listing used, for the downloads of its files: empty for the build's own,
-// else a visitor's of the public share.
+// else a visitor's of the public share. A failed listing leaves only why it failed.
 struct FeishuSession {
   CWString visitorCookies;  // "name=value; ..." as the drive set them
   CWString referer;         // the share's address, sent with every request of the session
+  bool untrusted = false;   // the listing failed: a listing host's certificate was not trusted
 };
 
 // Fills names, pageUrls and (when makeDownloadUrls is not 0) downloadUrls with one entry per
@@ -32,16 +33,18 @@ struct FeishuSession {
 // for as long as the answer says has_more. The listing is whole or it fails: a page that
 // cannot be read after the endpoints' retries (no answer, not JSON, a "code" other than 0,
 // no node_list), a paging that does not move on, a folder beyond the depth limit or the
-// endpoints' listing deadline passing gives 0 and three empty lists. When the drive refuses
+// endpoints' listing deadline passing gives 0 and three empty lists; a page whose host's
+// certificate is not trusted fails it at once, without retries. When the drive refuses
 // the build's session for the share itself (a "code" other than 0, no node_list, HTTP 401 or
 // 403, a redirect), the share's address is opened as a visitor (FetchFeishuVisitorCookies)
 // and, with that session and the share as referer, the whole tree is listed again under the
-// same rules; session (when given) tells which session the listing used. A folder met a
-// second time (a listing that leads back to itself or an ancestor), or a folder node that
-// carries the token of a folder on the way down to it (the drive lists a folder's own node
-// among its children), is skipped. sizes (when given) receives each file's "extra"/"size"
-// in bytes (a decimal text or a JSON integer up to 2^53), -1 where it is anything else;
-// failure (when given) why a listing failed, shortly, in Chinese ("" when it did not). The
+// same rules; session (when given) tells which session the listing used, or after a failure
+// whether an untrusted certificate caused it. A folder met a second time (a listing that
+// leads back to itself or an ancestor), or a folder node that carries the token of a folder
+// on the way down to it (the drive lists a folder's own node among its children), is
+// skipped. sizes (when given) receives each file's "extra"/"size" in bytes (a decimal text or
+// a JSON integer up to 2^53), -1 where it is anything else; failure (when given) why a
+// listing failed, shortly, in Chinese ("" when it did not). The
 // lists are replaced when the call ends.
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,

@@ -14,7 +14,8 @@ constexpr int64_t kShortestPage = 50;
 constexpr int64_t kLongestIgnoredLocation = 30;
 constexpr int32_t kRedirectsNotFollowed = -1;
 constexpr int32_t kTimeoutMs = 15000;
-constexpr int32_t kIgnoreCertErrors = 1;
+// The pages name the files and the addresses they are fetched from: only from the drive.
+constexpr int32_t kIgnoreCertErrors = 0;
 
 // Without units <= 32 at both ends.
 CWString Trimmed(const CWString& text) {

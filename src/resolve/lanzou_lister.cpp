@@ -10,7 +10,8 @@ constexpr const wchar_t* kDataBlockPattern = L"data : { [\\s\\S]*?}";
 constexpr const wchar_t* kListPath = L"/filemoreajax.php";
 constexpr int32_t kRedirectsNotFollowed = -1;
 constexpr int32_t kTimeoutMs = 15000;
-constexpr int32_t kIgnoreCertErrors = 1;
+// The pages name the files and the addresses they are fetched from: only from the drive.
+constexpr int32_t kIgnoreCertErrors = 0;
 // Any result this short is an error text (or nothing), not an address.
 constexpr int64_t kShortestLink = 12;
 

@@ -590,12 +590,16 @@ TEST_F(FakeEngineTest, AFileAlreadyInTheSaveFolderIsKeptUntilItsDownloadComplete
   UseFakeEngine(manager.engine);
   ScratchFolder scratch(L"keep");
   WriteFileBytes(scratch / L"a.rar", "mine");
+  // A network problem every time: tried again (without the pauses here) until the tries are
+  // used up, and the player's file stays aside until then.
   Script(R"({"steps":[{"status":"error","errorCode":"6"}]})");
+  manager.engine.retryPauseScale = 0;
   manager.fileNames.Add(L"a.rar");
   manager.fileUrls.Add(kUrl);
   // A folder text ending with a separator names the file inside it: it is backed up, not deleted.
   EXPECT_EQ(manager.DownloadAll(CWString(scratch.Path())), 0);
   EXPECT_EQ(ReadBytes(scratch / L"a.rar"), "mine");
+  EXPECT_EQ(CountMethod(FakeLog(), "aria2.addUri"), static_cast<size_t>(1 + kMaxRetries));
 }
 
 TEST_F(FakeEngineTest, ListedNamesStayInsideTheSaveFolder) {

@@ -42,6 +42,11 @@ int EmulatorPort() {
   return port;
 }
 
+int EmulatorTlsPort() {
+  static const int port = ServerPort("emulator_tls");
+  return port;
+}
+
 std::string Http(const std::wstring& url, const std::string& body, int* status, const std::wstring& extraHeaders) {
   static rg_WangLaoFangWenLei_n client;
   rg_WangYeFangWenXiangYingLei_n response;

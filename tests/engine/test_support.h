@@ -23,6 +23,7 @@ namespace engine_test {
 // Ports written by the fixture (tools/fake_engine/test_servers.py).
 int FakeEnginePort();
 int EmulatorPort();
+int EmulatorTlsPort();  // certificates of the test authority (tools/test_authority)
 
 // One exchange with a loopback server; the body as UTF-8 text. status receives the HTTP status.
 std::string Http(const std::wstring& url, const std::string& body = "", int* status = nullptr,

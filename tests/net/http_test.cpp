@@ -43,6 +43,7 @@ TEST_F(HttpExchange, GetSendsTheDefaultHeadersAndFillsTheRecord) {
   RequestOutcome out = Get(L"/echo?x=1");
   const auto& r = out.response;
   EXPECT_TRUE(r.errorText.IsEmpty()) << ToStd(r.errorText);
+  EXPECT_EQ(r.errorCode, 0);
   EXPECT_EQ(r.statusCode, 200);
   EXPECT_TRUE(StartsWith(r.rawHeaders, L"HTTP/1.1 200 OK\r\n")) << ToStd(r.rawHeaders);
   EXPECT_EQ(out.outHeaders, r.rawHeaders);
@@ -243,6 +244,9 @@ TEST_F(HttpExchange, ServerTooSlowForTheTimeoutFailsTheResponse) {
   args.timeoutMs = 500;
   RequestOutcome out = Send(http, args);
   EXPECT_TRUE(StartsWith(out.response.errorText, L"接收响应失败：")) << ToStd(out.response.errorText);
+  // 12002 on Windows; Wine gives the socket's own 10060.
+  EXPECT_NE(out.response.errorCode, 0);
+  EXPECT_FALSE(IsCertificateError(out.response.errorCode));
   EXPECT_EQ(out.response.statusCode, 0);
   EXPECT_TRUE(out.result.IsEmpty());
 }
@@ -254,6 +258,8 @@ TEST_F(HttpExchange, ClosedPortIsAFailedConnection) {
   args.url = CWString(L"http://127.0.0.1:" + std::to_wstring(port) + L"/echo");
   RequestOutcome out = Send(http, args);
   EXPECT_TRUE(StartsWith(out.response.errorText, L"连接服务器失败：")) << ToStd(out.response.errorText);
+  EXPECT_EQ(out.response.errorCode, static_cast<int32_t>(ERROR_WINHTTP_CANNOT_CONNECT));
+  EXPECT_FALSE(IsCertificateError(out.response.errorCode));
   EXPECT_EQ(out.response.statusCode, 0);
   EXPECT_TRUE(out.result.IsEmpty());
 }
@@ -422,6 +428,7 @@ TEST(ResponseRecord, CopiesCompareEqualAndSerialisationRoundTrips) {
   record.redirectCount = 2;
   record.statusCode = 200;
   record.errorText = L"接收数据失败：";
+  record.errorCode = 12002;
   rg_WangYeFangWenXiangYingLei_n copy = record;
   EXPECT_TRUE(copy.Equals(record));
   MemoryStream stream;
@@ -430,6 +437,9 @@ TEST(ResponseRecord, CopiesCompareEqualAndSerialisationRoundTrips) {
   ASSERT_TRUE(read.ReadFrom(stream));
   EXPECT_TRUE(read.Equals(record));
   read.statusCode = 404;
+  EXPECT_FALSE(read.Equals(record));
+  read.statusCode = record.statusCode;
+  read.errorCode = 0;
   EXPECT_FALSE(read.Equals(record));
 }
 

@@ -99,6 +99,19 @@ int64_t EmulatorClient::LastSeq() {
   return TextToInt64(answer.GetText(L"last"));
 }
 
+int64_t EmulatorClient::TlsRefused() {
+  int32_t status = 0;
+  rg_JSONDuiXiangLei_n state;
+  state.Parse(Exchange(HttpOrigin() + L"/__control", http_method::kGet, L"", status));
+  return TextToInt64(state.GetText(L"tls_refused"));
+}
+
+int64_t EmulatorClient::TlsRefusedAfter(int64_t before) {
+  for (int i = 0; i < 500 && TlsRefused() <= before; ++i) Sleep(20);
+  Sleep(300);
+  return TlsRefused();
+}
+
 std::vector<LoggedRequest> EmulatorClient::RequestsSince(int64_t seq) {
   int32_t status = 0;
   rg_JSONDuiXiangLei_n answer;

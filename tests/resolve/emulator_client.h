@@ -41,6 +41,12 @@ class EmulatorClient {
   bool Control(const std::wstring& json);
   // Sequence number of the last logged request (0 before the first).
   int64_t LastSeq();
+  // TLS connections that ended before any request (the client did not trust the
+  // certificate) since the last reset.
+  int64_t TlsRefused();
+  // The same once it is more than before: the emulator's side of a connection ends a moment
+  // after the client's. Waits at most 10 s for the first, then 300 ms for any that follow.
+  int64_t TlsRefusedAfter(int64_t before);
   std::vector<LoggedRequest> RequestsSince(int64_t seq);
 
  private:

@@ -9,6 +9,7 @@
 
 #include "emulator_test.h"
 #include "resolve/feishu_lister.h"
+#include "resolve/feishu_visitor.h"
 #include "text_support.h"
 
 namespace {
@@ -376,6 +377,73 @@ TEST_F(FeishuListerTest, ARefusedSessionIsRescuedByAVisitorsSessionOfAPublicShar
       EXPECT_TRUE(session.referer.IsEmpty());
     }
     ASSERT_TRUE(emulator.Control(LR"({"visitor":null})"));
+  }
+}
+
+// The visitor's cookies list and fetch the game: they are taken only from a host that proves
+// it is the drive.
+TEST_F(FeishuListerTest, AVisitorsSessionComesOnlyFromATrustedShareHost) {
+  UseTree(kNestedTree);
+  ASSERT_TRUE(emulator.Control(LR"({"visitor":{"public":true}})"));
+  const CWString share(emulator.TlsOrigin() + L"/drive/folder/RootTok");
+  const uint64_t deadline = GetTickCount64() + 30000;
+  EXPECT_FALSE(FetchFeishuVisitorCookies(share, endpoints, deadline).IsEmpty());
+  EXPECT_EQ(Requests().size(), 2u);  // the page, then its redirect
+
+  ASSERT_TRUE(emulator.Control(LR"({"tls_cert":"untrusted"})"));
+  const size_t before = Requests().size();
+  const int64_t refused = emulator.TlsRefused();
+  EXPECT_TRUE(FetchFeishuVisitorCookies(share, endpoints, deadline).IsEmpty());
+  EXPECT_EQ(Requests().size(), before);
+  EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 1);
+}
+
+// Whoever answers the listing chooses what is fetched and started: only a certificate of an
+// authority this prefix trusts, issued for the host, is taken. Any other fails the listing at
+// once, without retries and before a request reaches the drive.
+TEST_F(FeishuListerTest, OverTlsOnlyATrustedCertificateForTheHostIsTaken) {
+  DriveEndpoints secure = endpoints;
+  secure.listOrigin = CWString(emulator.TlsOrigin());
+  struct Case {
+    const wchar_t* what;
+    const wchar_t* certificate;  // for the emulator's "tls_cert"
+    const wchar_t* host;         // in the addresses
+    int32_t files;
+  };
+  const Case cases[] = {
+      {L"the test authority's, for 127.0.0.1", L"null", L"127.0.0.1", 4},
+      {L"the test authority's, for localhost", L"null", L"localhost", 4},
+      {L"an authority nobody trusts", L"\"untrusted\"", L"127.0.0.1", 0},
+      {L"another host's, by address", L"\"other_host\"", L"127.0.0.1", 0},
+      {L"another host's, by name", L"\"other_host\"", L"localhost", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseTree(kNestedTree);
+    ASSERT_TRUE(emulator.Control(std::wstring(L"{\"tls_cert\":") + c.certificate + L"}"));
+    std::wstring origin = emulator.TlsOrigin();
+    origin.replace(origin.find(L"127.0.0.1"), 9, c.host);
+    secure.listOrigin = CWString(origin);
+    const size_t before = Requests().size();
+    const int64_t refused = emulator.TlsRefused();
+    names.Add(L"previous");
+    FeishuSession session;
+    EXPECT_EQ(ListFeishuFolder(CWString(origin + L"/drive/folder/RootTok"), 1, names, pageUrls, downloadUrls, 0,
+                               CWString(), secure, &session),
+              c.files);
+    EXPECT_EQ(names.Count(), c.files);
+    EXPECT_EQ(downloadUrls.Count(), c.files);
+    const auto requests = Requests();
+    if (c.files > 0) {
+      EXPECT_FALSE(session.untrusted);
+      ASSERT_EQ(requests.size() - before, 3u);
+      for (size_t i = before; i < requests.size(); ++i) EXPECT_EQ(requests[i].port, L"tls");
+      EXPECT_EQ(emulator.TlsRefused(), refused);
+    } else {
+      EXPECT_TRUE(session.untrusted);
+      EXPECT_EQ(requests.size(), before);
+      EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 1) << "the refused listing was tried again";
+    }
   }
 }
 

@@ -285,6 +285,20 @@ TEST_F(LanzouFolderTest, ListsAndResolvesEveryFile) {
   EXPECT_EQ(body.substr(body.size() - 15), L"&up=1&ls=1&pwd=");
 }
 
+// The pages name the files and where they are fetched from: a drive whose certificate is not
+// trusted is not read at all.
+TEST_F(LanzouFolderTest, AnUntrustedCertificateGivesNothing) {
+  ASSERT_TRUE(emulator.Control(LR"({"tls_cert":"untrusted"})"));
+  const int64_t refused = emulator.TlsRefused();
+  filePasswords.Add(L"", L"4fj8");
+  EXPECT_EQ(List(Share(L"b0bm7dq2xa"), L"", 1), 0);
+  EXPECT_EQ(names.Count() + pageUrls.Count() + links.Count(), 0);
+  EXPECT_EQ(Std(ResolveLanzouFileLink(CWString(Share(L"iBm7Qa1xYz")), CWString())), kLanzouPageFailed);
+  EXPECT_TRUE(Requests().empty());
+  // The folder page, the list request and the file page, each once.
+  EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 3);
+}
+
 TEST_F(LanzouFolderTest, LockedFolderNeedsItsPassword) {
   EXPECT_EQ(List(Share(L"b0bm9pw5kc"), L"bm25", 0), 2);
   EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"Brinemarch-bonus.zip", L"Brinemarch 资料.rar"}));

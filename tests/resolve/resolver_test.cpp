@@ -70,6 +70,27 @@ TEST_F(ResolverTest, FailedListingEmptiesTheCallersLists) {
   EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
 }
 
+TEST_F(ResolverTest, AListingHostThatIsNotTrustedIsHandedBackAsTheReason) {
+  UseTree(LR"({"name":"r","token":"One","children":[{"name":"a.bin","size":1}]})");
+  DriveEndpoints secure = endpoints;
+  secure.listOrigin = CWString(emulator.TlsOrigin());
+  rg_n1565 resolver(secure);
+  const CWString share(emulator.TlsOrigin() + L"/drive/folder/One");
+  FeishuSession session;
+  EXPECT_EQ(resolver.ResolveFeishuFolder(share, names, pageUrls, downloadUrls, &session), 1);
+  EXPECT_FALSE(session.untrusted);
+
+  ASSERT_TRUE(emulator.Control(LR"({"tls_cert":"untrusted"})"));
+  EXPECT_EQ(resolver.ResolveFeishuFolder(share, names, pageUrls, downloadUrls, &session), 0);
+  EXPECT_EQ(names.Count() + pageUrls.Count() + downloadUrls.Count(), 0);
+  EXPECT_TRUE(session.untrusted);
+
+  // Another failure is not taken for it.
+  ASSERT_TRUE(emulator.Control(LR"({"tls_cert":null,"list":{"mode":"500"}})"));
+  EXPECT_EQ(resolver.ResolveFeishuFolder(share, names, pageUrls, downloadUrls, &session), 0);
+  EXPECT_FALSE(session.untrusted);
+}
+
 TEST_F(ResolverTest, StoppedPoolGivesNothingAtOnce) {
   rg_n1565 resolver(endpoints);
   ASSERT_TRUE(resolver.taskPool.Stop(0, 2000));

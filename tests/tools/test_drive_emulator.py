@@ -245,7 +245,9 @@ class DriveEmulatorTest(unittest.TestCase):
         cls.proc, cls.ports = start_emulator(
             ["--port", "0", "--tls-port", "0", "--part-size-mib", str(PART_MIB), "--log", cls.log_path,
              "--tls-cert", os.path.join(cls.dir, "tls", "emulator-cert.pem"),
-             "--tls-key", os.path.join(cls.dir, "tls", "emulator-key.pem")], cls.dir)
+             "--tls-key", os.path.join(cls.dir, "tls", "emulator-key.pem"),
+             "--tls-alt-cert", "untrusted=" + os.path.join(cls.dir, "tls", "untrusted-cert.pem"),
+             "--tls-alt-cert", "other_host=" + os.path.join(cls.dir, "tls", "other-host-cert.pem")], cls.dir)
         cls.client = Client(cls.ports)
         cls.tree = treemod.Tree(treemod.demo(PART_MIB), 1)
         cls.faults_tree = treemod.Tree(treemod.faults(), 1)
@@ -752,6 +754,62 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertEqual([n for n, _ in self.walk("CustomRoot")], ["x.txt", "y.bin"])
         self.assertEqual(self.stream("XFile")[2], b"hello")
         self.assertEqual(self.client.control({"tree": {"children": "nope"}})[0], 400)
+
+    def test_tls_port_presents_the_test_authoritys_certificates_as_told(self):
+        trusting = ssl.create_default_context(cafile=os.path.join(self.dir, "tls", "authority.pem"))
+
+        def handshake(host):
+            """None when a client trusting only the test authority took the certificate (and
+            made a request), else why not."""
+            conn = http.client.HTTPSConnection(host, self.ports["tls"], timeout=10, context=trusting)
+            try:
+                conn.request("GET", "/ipecho")
+                conn.getresponse().read()
+                return None
+            except ssl.SSLCertVerificationError as e:
+                return e.verify_message
+            finally:
+                conn.close()
+
+        def refused():
+            return json.loads(self.client.request("GET", "/__control")[2])["tls_refused"]
+
+        self.assertIsNone(handshake("127.0.0.1"))
+        self.assertIsNone(handshake("localhost"))
+        self.assertEqual(refused(), 0)
+        # An open connection does not outlive the certificate it took.
+        kept = http.client.HTTPSConnection("127.0.0.1", self.ports["tls"], timeout=10, context=trusting)
+        try:
+            kept.request("GET", "/ipecho")
+            kept.getresponse().read()
+            self.assertEqual(self.client.control({"tls_cert": "untrusted"})[0], 200)
+            with self.assertRaises((ConnectionError, ssl.SSLError)):
+                kept.request("GET", "/ipecho")
+                kept.getresponse().read()
+        finally:
+            kept.close()
+        for name, host, reason in (("untrusted", "127.0.0.1", "unable to get local issuer certificate"),
+                                   ("other_host", "127.0.0.1", "IP address mismatch"),
+                                   ("other_host", "localhost", "Hostname mismatch")):
+            with self.subTest(name, host=host):
+                self.assertEqual(self.client.control({"tls_cert": name})[0], 200)
+                before = refused()
+                self.assertIn(reason, handshake(host) or "")
+                # The server's side of the connection ends a moment after the client's.
+                deadline = time.monotonic() + 10
+                while refused() == before and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                self.assertEqual(refused(), before + 1)
+        self.assertEqual(self.client.control({"tls_cert": "nobody"})[0], 400)
+        # Refused handshakes: not even a client that trusts the certificate gets through.
+        self.assertEqual(self.client.control({"tls_cert": None, "tls_refuse": True})[0], 200)
+        before = refused()
+        with self.assertRaises(ssl.SSLError) as refusal:
+            handshake("127.0.0.1")
+        self.assertIn("HANDSHAKE_FAILURE", str(refusal.exception).upper())
+        self.assertEqual(refused(), before + 1)
+        self.assertEqual(self.client.control({"reset": True})[0], 200)
+        self.assertIsNone(handshake("127.0.0.1"))
 
     # -- log ----------------------------------------------------------------
 

@@ -34,6 +34,9 @@ def parse_args(argv):
                    % defaults.TLS_PORT)
     p.add_argument("--tls-cert", help="PEM certificate for the TLS port (make-cert.sh creates one)")
     p.add_argument("--tls-key", help="PEM key for the TLS port")
+    p.add_argument("--tls-alt-cert", action="append", default=[], metavar="NAME=CERT",
+                   help="a further certificate (with --tls-key) that POST /__control {\"tls_cert\": NAME} "
+                   "makes the TLS port present")
     p.add_argument("--port-file", help='write {"http": N, "tls": M} here once listening')
     g = p.add_argument_group("shares")
     g.add_argument("--preset", choices=treemod.PRESETS, default="demo", help="which share to serve")
@@ -163,6 +166,10 @@ def main(argv=None):
         if args.tls_cert or args.tls_key:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(args.tls_cert, args.tls_key)
+            for alternate in args.tls_alt_cert:
+                name, _, cert = alternate.partition("=")
+                state.tls_alternates[name] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                state.tls_alternates[name].load_cert_chain(cert, args.tls_key)
             tls_port = args.tls_port
             if tls_port is None:
                 tls_port = 0 if args.port == 0 else defaults.TLS_PORT

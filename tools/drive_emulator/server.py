@@ -141,6 +141,11 @@ class State:
         self.log = log
         self.verbose = verbose
         self.ports = {"http": None, "tls": None}
+        # Further certificates the TLS port can present instead of its own, by name.
+        self.tls_alternates = {}
+        self.tls_cert = None
+        self.tls_refuse = False
+        self.tls_connections = set()  # open TLS connections, ended when the certificate changes
         self.pages = scripted.Pages()
         self.stall = None
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
@@ -156,6 +161,9 @@ class State:
         self.pace = None
         self.set_stall(None)
         self.visitor = None
+        self.set_tls_cert(None)
+        self.set_tls_refuse(False)
+        self.tls_refused = 0
         self.pages.clear()
         self.apply_faults(faults)
 
@@ -197,6 +205,41 @@ class State:
             node.content = data
             node.version += 1
             self.replaced[token] = {"size": data.size, "seed": seed, "sha256": digest}
+
+    def set_tls_cert(self, name):
+        """From now on TLS connections get certificate name (None: the port's own)."""
+        with self.lock:
+            changed, self.tls_cert = self.tls_cert != name, name
+        if changed:
+            self.end_tls_connections()
+
+    def set_tls_refuse(self, refuse):
+        """From now on every TLS handshake fails (or none does)."""
+        with self.lock:
+            changed, self.tls_refuse = self.tls_refuse != refuse, refuse
+        if changed:
+            self.end_tls_connections()
+
+    def end_tls_connections(self):
+        """Ends the open TLS connections: a client's pooled connection must not outlive the
+        handshake it made."""
+        with self.lock:
+            connections = list(self.tls_connections)
+        for connection in connections:
+            try:
+                # Below the TLS layer: the connection's own thread is reading through it.
+                socket.socket.shutdown(connection, socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def tls_context(self, own):
+        """The context new TLS connections are handshaken with: own unless told otherwise."""
+        with self.lock:
+            return self.tls_alternates[self.tls_cert] if self.tls_cert else own
+
+    def tls_refused_once(self):
+        with self.lock:
+            self.tls_refused += 1
 
     def set_tree(self, layout):
         tree = treemod.Tree(layout, self.seed, self.base_dir)
@@ -273,6 +316,13 @@ class State:
             with self.lock:
                 self.visitor = None if visitor is None else {"public": bool(visitor.get("public", True)),
                                                              "redirect": visitor.get("redirect")}
+        if "tls_cert" in command:
+            name = command["tls_cert"]
+            if name is not None and name not in self.tls_alternates:
+                raise ValueError("tls_cert must be null or one of %s" % ", ".join(sorted(self.tls_alternates)))
+            self.set_tls_cert(name)
+        if "tls_refuse" in command:
+            self.set_tls_refuse(bool(command["tls_refuse"]))
         if "gzip" in command:
             self.compress = bool(command["gzip"])
         if "pages" in command:
@@ -283,6 +333,7 @@ class State:
             return {"ports": self.ports, "faults": copy.deepcopy(self.faults), "gzip": self.compress,
                     "visitor": self.visitor, "pace": self.pace,
                     "stall": self.stall.describe() if self.stall else None, "replaced": copy.deepcopy(self.replaced),
+                    "tls_cert": self.tls_cert, "tls_refuse": self.tls_refuse, "tls_refused": self.tls_refused,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -347,6 +398,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     sys_version = ""
     # Idle keep-alive connections are dropped after this long.
     timeout = 300
+    # Requests read on this connection.
+    requests_read = 0
 
     def setup(self):
         super().setup()
@@ -425,6 +478,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                    compress=compress)
 
     def _dispatch(self):
+        self.requests_read += 1
         target = self.path
         path, _, query = target.partition("?")
         body = self._read_body() if self.command in ("POST", "PUT") else b""
@@ -791,21 +845,42 @@ class Server(http.server.ThreadingHTTPServer):
     def finish_request(self, request, client_address):
         if self.ssl_context is None:
             return super().finish_request(request, client_address)
+        if self.state.tls_refuse:
+            return self._refuse_handshake(request)
         # The handshake runs here, on the connection's own thread, so a slow
         # client cannot hold up accepting others.
         try:
             request.settimeout(30)
-            secure = self.ssl_context.wrap_socket(request, server_side=True)
+            secure = self.state.tls_context(self.ssl_context).wrap_socket(request, server_side=True)
         except (OSError, ssl.SSLError):
+            self.state.tls_refused_once()
             return
+        with self.state.lock:
+            self.state.tls_connections.add(secure)
         try:
             secure.settimeout(None)
-            self.RequestHandlerClass(secure, client_address, self)
+            # A client that does not trust the certificate hangs up during the handshake or,
+            # checking it afterwards (WinHTTP does), right after it: before any request.
+            if self.RequestHandlerClass(secure, client_address, self).requests_read == 0:
+                self.state.tls_refused_once()
         finally:
+            with self.state.lock:
+                self.state.tls_connections.discard(secure)
             try:
                 secure.close()
             except OSError:
                 pass
+
+    def _refuse_handshake(self, request):
+        """Reads the client's hello and answers with a fatal handshake_failure alert: no
+        client gets a secure channel, whatever it trusts."""
+        try:
+            request.settimeout(10)
+            request.recv(16384)
+            request.sendall(b"\x15\x03\x03\x00\x02\x02\x28")
+        except OSError:
+            pass
+        self.state.tls_refused_once()
 
     def handle_error(self, request, client_address):
         kind = sys.exc_info()[0]
