@@ -384,8 +384,9 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
       if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList) &&
           RowsWithStatus(app.fileList, rows) == rows) {
         runningSeen = true;
-        // What is on screen for the list at that moment: a line of text per row.
-        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" screen_lines=" +
+        // What is on screen for the list at that moment: a line of text per row it has room for.
+        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" page_rows=" +
+            std::to_wstring(probe::ListRowsPerPage(app.fileList)) + L" screen_lines=" +
             std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
         lastReport = now;
         Pause(options);

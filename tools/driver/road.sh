@@ -250,12 +250,14 @@ road_drive() {
             road_ready_cpu_seconds=${usage% *}
             server_before=$(road_wineserver_cpu) ;;
           running)
-            # Every row of the list must show its texts on screen, not only hold them.
-            local files lines
+            # Every row the list has room for must show its texts on screen, not only hold them.
+            local files page lines
             files=$(sed -n 's/.* files=\([0-9]*\).*/\1/p' <<<"$line")
+            page=$(sed -n 's/.* page_rows=\([0-9]*\).*/\1/p' <<<"$line")
             lines=$(sed -n 's/.* screen_lines=\([0-9-]*\).*/\1/p' <<<"$line")
+            [ -n "$page" ] && [ "$page" -gt 0 ] && [ "$page" -lt "$files" ] && files=$page
             [ -n "$lines" ] && [ "$lines" -ge "$files" ] ||
-              blank="fail the list showed ${lines:-no} lines of text on screen for $files rows" ;;
+              blank="fail the list showed ${lines:-no} lines of text on screen for $files rows it has room for" ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")
