@@ -18,9 +18,8 @@
 #   BM_BENCH_STARTS=5 starts for figure 1.
 #   BM_BENCH_ACKS=delayed how the loopback acknowledges (delayed or immediate, see
 #   road_loopback_acks); each mode has its own section of docs/benchmarks.md.
-#   BM_BENCH_PACED=24 files in the paced run; BM_BENCH_FULL=12x64 the full-speed run's share
-#   (files x MiB); BM_BENCH_OUT=FILE writes the table there instead of docs/benchmarks.md
-#   (the smoke test runs small shares).
+#   BM_BENCH_FULL=12x64 the full-speed run's share (files x MiB); BM_BENCH_OUT=FILE writes the
+#   table there instead of docs/benchmarks.md (the smoke test runs a small share).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -32,7 +31,6 @@ road_enter_netns "$0" "$@"
 work="$build/bench-window"
 starts=${BM_BENCH_STARTS:-5}
 acks=${BM_BENCH_ACKS:-delayed}
-paced_files=${BM_BENCH_PACED:-24}
 full=${BM_BENCH_FULL:-12x64}
 full_files=${full%x*}
 full_mib=${full#*x}
@@ -159,14 +157,14 @@ EOF
 # -- 2, 3, 5, 6: 24 files of 6 to 13 MiB, each file's streams paced at its own rate -----------
 # Paced streams keep the socket buffers nearly empty, so the emulator's last byte is close to
 # when the engine has it; the different rates spread the files' ends over the run.
-python3 - "$repo/tools/drive_emulator/defaults.json" "$paced_files" >"$work/paced-tree.json" <<'EOF'
+python3 - "$repo/tools/drive_emulator/defaults.json" >"$work/paced-tree.json" <<'EOF'
 import json, sys
 token = json.load(open(sys.argv[1]))["share_url"].rsplit("/", 1)[1]
 children = [{"name": "paced-%02d.bin" % (n + 1), "size_mib": 6 + n % 8,
-             "throttle_bps": int((0.75 + 0.25 * (n % 12)) * 1048576)} for n in range(int(sys.argv[2]))]
+             "throttle_bps": int((0.75 + 0.25 * (n % 12)) * 1048576)} for n in range(24)]
 print(json.dumps({"feishu": {"name": "paced", "token": token, "children": children}}))
 EOF
-road_say "bench: paced run ($paced_files files)"
+road_say "bench: paced run (24 files)"
 run_measured paced --tree "$work/paced-tree.json"
 read -r a_seconds a_p99 a_max a_rpc a_gap a_rows lat_median lat_p99 lat_min lat_max < <(run_figures paced)
 a_peak=$road_peak_kib
@@ -201,8 +199,6 @@ table=$(
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
 [ "$failed_starts" = 0 ] || road_fail "$failed_starts of $starts starts failed; $out is left as it was"
-paced_largest=$((6 + (paced_files < 8 ? paced_files : 8) - 1))
-paced_fastest=$(awk -v n="$paced_files" 'BEGIN {if (n > 12) n = 12; printf "%g", 0.75 + 0.25 * (n - 1)}')
 
 section=window title="The window under load"
 if [ "$acks" = immediate ]; then
@@ -219,12 +215,11 @@ The machine is shared with other work: the figures vary from run to run.
 
 $table
 
-- Runs: the **paced run** downloads $paced_files files of 6 to $paced_largest MiB whose
-  streams the emulator sends at 0.75 to $paced_fastest MiB/s each (one rate per file), so the
-  files end one after another across the run; the **full-speed run** downloads $full_files
-  files of $full_mib MiB unpaced. Both are driven like a player (开始下载 until 安装游戏,
-  then the window is closed: the shares have no installer) and checked file by file against
-  the emulator's manifest.
+- Runs: the **paced run** downloads 24 files of 6 to 13 MiB whose streams the emulator
+  sends at 0.75 to 3.5 MiB/s each (one rate per file), so the files end one after another
+  across the run; the **full-speed run** downloads $full_files files of $full_mib MiB unpaced.
+  Both are driven like a player (开始下载 until 安装游戏, then the window is closed: the
+  shares have no installer) and checked file by file against the emulator's manifest.
 - **start to ready**: from starting \`wine BrinemarchDownloader.exe\` until the driver sees
   the save-folder box filled, which the window does once its engine answered. Includes
   Wine's own start of the process. The driver, already running, looks every 20 ms.
@@ -239,7 +234,7 @@ $table
   counts them sent add their transfer time (small at the paced rates: a few milliseconds);
   the emulator's end time is taken after the write returns (under 1 ms). The text is read
   from the list control, which paints it at its next WM_PAINT on the same thread. The 99th
-  percentile is the nearest rank, so with $paced_files rows it is the largest.
+  percentile is the nearest rank, so with 24 rows it is the largest.
 - **window thread without messages**: a thread of the driver sends WM_NULL to the main
   window (SendMessageTimeout) about every millisecond during the run and times each round
   trip; a round trip lasts as long as the window's thread is away from its message

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A short run of a benchmark script, so that a change which breaks a benchmark fails the tests:
-# small shares, one round, every loopback acknowledgement mode the machine allows. Passes when
+# small shares, one round, every loopback acknowledgement mode the machine allows (the window's
+# paced run keeps its 24 files: more rows than the list shows, and its length is set by the
+# pacing, not the sizes). Passes when
 # the script ends with 0, prints its table with a row for every client and mode, writes it to a
 # file of the build folder and leaves docs/benchmarks.md as it was. Speeds are not judged.
 # usage: bench_smoke.sh REPO BUILD_DIR throughput|window
@@ -52,7 +54,7 @@ case $bench in
     ;;
   window)
     for mode in "${acks[@]}"; do
-      BM_BENCH_STARTS=1 BM_BENCH_PACED=4 BM_BENCH_FULL=12x2 BM_BENCH_ACKS=$mode \
+      BM_BENCH_STARTS=1 BM_BENCH_FULL=12x2 BM_BENCH_ACKS=$mode \
         run_script "$work/$mode.log" bench-window.sh
       for figure in "start to ready (median) | \*\*[0-9]" "row-update latency" "program CPU per GiB" \
         "JSON-RPC requests to the engine per second | \*\*[0-9]" "peak memory of the program"; do

@@ -60,6 +60,7 @@ constexpr int kFileColumn = 1;
 constexpr DWORD kRowPollMs = 2;
 constexpr DWORD kPingTimeoutMs = 60000;
 constexpr DWORD kPollMs = 20;
+constexpr ULONGLONG kPaintWaitMs = 2000;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kMarkerTimeoutMs = 30000;
 // Longer than the program waits for its engine to answer at start-up.
@@ -349,6 +350,18 @@ class Pinger {
 
 enum class RunEnd { kFinished, kFailed };
 
+// Lines of text the list shows on screen, looked at until there are as many as expected or
+// kPaintWaitMs have passed: the window paints the rows' texts some time after it has set them.
+int LinesOnScreen(HWND list, int expected) {
+  const ULONGLONG since = GetTickCount64();
+  int lines = probe::TextLinesOnScreen(list, kListHeaderHeight);
+  while (lines < expected && GetTickCount64() - since < kPaintWaitMs) {
+    Sleep(kPollMs);
+    lines = probe::TextLinesOnScreen(list, kListHeaderHeight);
+  }
+  return lines;
+}
+
 // Presses start and follows the run until the button offers the install or the failure
 // message appears.
 int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
@@ -383,13 +396,18 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
       // has texts, the others are still waiting for the engine to take their files.
       if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList) &&
           RowsWithStatus(app.fileList, rows) == rows) {
-        runningSeen = true;
-        // What is on screen for the list at that moment: a line of text per row it has room for.
-        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" page_rows=" +
-            std::to_wstring(probe::ListRowsPerPage(app.fileList)) + L" screen_lines=" +
-            std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
-        lastReport = now;
-        Pause(options);
+        // What is on screen for the list: a line of text per row it has room for.
+        const int pageRows = probe::ListRowsPerPage(app.fileList);
+        const int lines = LinesOnScreen(app.fileList, pageRows > 0 ? std::min(rows, pageRows) : rows);
+        // A short run can end while the rows and the screen are read: the picture is then of the
+        // finished window, and the next pass sees the end.
+        if (!IsWindowEnabled(app.startButton) && app.Visible(app.fileList)) {
+          runningSeen = true;
+          Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" page_rows=" +
+              std::to_wstring(pageRows) + L" screen_lines=" + std::to_wstring(lines));
+          lastReport = now;
+          Pause(options);
+        }
       } else if (runningSeen && (rows != lastRows || bar != lastBar)) {
         Say(L"PROGRESS files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
         lastRows = rows;
