@@ -8,7 +8,9 @@
 # Shares: 12 files of 64 MiB, and 1 file of 1 GiB. Every download is checked against the
 # emulator's manifest. The headline is the program's time over the raw engine's. Also: CPU
 # seconds and peak resident memory of the program and its engine, and the program's time
-# from start to ready. Prints the table and writes it to docs/benchmarks.md.
+# from start to ready. Prints the table and writes it to docs/benchmarks.md; when a run failed,
+# exits with 1 and leaves the file alone. The shares have no installer: the driver closes the
+# program once the button reads 安装游戏.
 #
 # usage: scripts/bench-throughput.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
 #   BM_BENCH_PROGRAM=0 leaves the program out (raw engine and curl only).
@@ -16,6 +18,7 @@
 #   BM_BENCH_REPEAT=3 rounds per share; the table gives each client's median round.
 #   BM_BENCH_ACKS="delayed immediate" the loopback's acknowledgement modes, each measured in
 #   every round (see road_loopback_acks).
+#   BM_BENCH_OUT=FILE writes the table there instead of docs/benchmarks.md (the smoke test).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -29,6 +32,8 @@ shares=${BM_BENCH_SHARES:-12x64 1x1024}
 with_program=${BM_BENCH_PROGRAM:-1}
 repeats=${BM_BENCH_REPEAT:-3}
 ack_modes=${BM_BENCH_ACKS:-delayed immediate}
+out=${BM_BENCH_OUT:-$repo/docs/benchmarks.md}
+failures=0
 [ -f "$build/bin/BrinemarchDownloader.exe" ] || with_program=0
 [ -f "$build/bin/aria2c.exe" ] || road_fail "missing $build/bin/aria2c.exe (build first)"
 cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["download_cookie"])' \
@@ -59,8 +64,8 @@ run_program() {
   road_stage "$bench/app"
   road_result=""
   road_app_start
-  road_drive --run-timeout 3600 || { road_say "bench: program run failed: $road_result"; return 1; }
-  wait "$road_app_pid" 2>/dev/null
+  road_drive --close --run-timeout 3600 || { road_say "bench: program run failed: $road_result"; road_app_end; return 1; }
+  road_app_end
   local verified
   verified=$(road_verify "$bench/app/Brinemarch" "${share_args[@]}") || return 1
   program_bytes=${verified#* }
@@ -211,6 +216,7 @@ for share in $shares; do
         raw_runs+=("$acks|$raw_seconds|$(mib_per_s "$raw_bytes" "$raw_seconds")|$raw_client_cpu|$raw_cpu|$raw_server_cpu|$(kib_to_mib "$raw_peak")")
       else
         road_say "bench: round $round ($acks acks) raw engine run failed"
+        failures=$((failures + 1))
       fi
       if [ "$with_program" = 1 ]; then
         road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
@@ -218,12 +224,17 @@ for share in $shares; do
           road_say "bench: round $round ($acks acks) program ${road_run_seconds}s"
           round_seconds["program $acks $round"]=$road_run_seconds
           program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
+        else
+          failures=$((failures + 1))
         fi
       fi
       if run_curl "${share_args[@]}"; then
         road_say "bench: round $round ($acks acks) curl ${curl_seconds}s"
         round_seconds["curl $acks $round"]=$curl_seconds
         curl_runs+=("$acks|$curl_seconds|$(mib_per_s "$curl_bytes" "$curl_seconds")|$curl_cpu")
+      else
+        road_say "bench: round $round ($acks acks) curl run failed"
+        failures=$((failures + 1))
       fi
     done
   done
@@ -245,8 +256,9 @@ table=$(
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
+[ "$failures" = 0 ] || road_fail "$failures runs failed; $out is left as it was"
 
-road_write_section "$repo/docs/benchmarks.md" throughput <<EOF
+road_write_section "$out" throughput <<EOF
 ## Throughput against the raw engine
 
 Measured with \`scripts/bench-throughput.sh\` on $(date -u +%Y-%m-%d), $repeats rounds per share.
@@ -304,4 +316,4 @@ $table
   save folder (engine started and answering).
 - **peak RSS**: VmHWM of the process, Wine's own libraries included.
 EOF
-road_say "bench: table written to docs/benchmarks.md (section throughput)"
+road_say "bench: table written to $out (section throughput)"

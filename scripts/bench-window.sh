@@ -11,12 +11,15 @@
 #   5. JSON-RPC requests per second the program sends to its engine, counted on the wire;
 #   6. peak memory of the program during the runs.
 # Every download is checked against the emulator's manifest. Prints the table and writes it to
-# docs/benchmarks.md (section window).
+# docs/benchmarks.md (section window); when a start or a run failed, exits with 1 and leaves the
+# file alone. The shares have no installer: the driver closes the program after each run.
 #
 # usage: scripts/bench-window.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
 #   BM_BENCH_STARTS=5 starts for figure 1.
 #   BM_BENCH_ACKS=delayed how the loopback acknowledges (delayed or immediate, see
 #   road_loopback_acks); each mode has its own section of docs/benchmarks.md.
+#   BM_BENCH_FULL=12x64 the full-speed run's share (files x MiB); BM_BENCH_OUT=FILE writes the
+#   table there instead of docs/benchmarks.md (the smoke test runs a small share).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -28,6 +31,10 @@ road_enter_netns "$0" "$@"
 work="$build/bench-window"
 starts=${BM_BENCH_STARTS:-5}
 acks=${BM_BENCH_ACKS:-delayed}
+full=${BM_BENCH_FULL:-12x64}
+full_files=${full%x*}
+full_mib=${full#*x}
+out=${BM_BENCH_OUT:-$repo/docs/benchmarks.md}
 road_loopback_acks "$acks"
 counter_pid=""
 
@@ -42,17 +49,6 @@ stop_counter() {
 }
 trap 'stop_counter; road_stop' EXIT
 
-# Waits up to five seconds for the engine of the last program to end with it, then ends it.
-wait_engine_gone() {
-  local _ engine
-  for _ in $(seq 50); do
-    engine=$(road_engine_pid)
-    [ -z "$engine" ] && return 0
-    sleep 0.1
-  done
-  kill "$engine" 2>/dev/null
-}
-
 # Median and the sorted list of numbers given one per line.
 median() { sort -g | awk '{v[NR] = $1} END {if (NR) print v[int((NR + 1) / 2)]; else print "-"}'; }
 
@@ -60,6 +56,7 @@ median() { sort -g | awk '{v[NR] = $1} END {if (NR) print v[int((NR + 1) / 2)]; 
 # The engine's launch reads the IP-echo page of the emulator.
 road_emulator_start "$work/drive" --files 1 --file-size-mib 1
 ready_runs=()
+failed_starts=0
 for i in $(seq "$starts"); do
   road_stage "$work/app"
   coproc READY_DRIVER { exec wine "$road_driver" --ready-close 2>>"$road_state_dir/driver.err"; }
@@ -75,13 +72,13 @@ for i in $(seq "$starts"); do
     esac
   done
   exec {ready_out}<&-
-  wait "$road_app_pid" 2>/dev/null
-  wait_engine_gone
+  road_app_end
   if [ "$result" = ok ] && [ -n "$ready_at" ]; then
     ready_runs+=("$(awk -v a="$road_app_t0" -v b="$ready_at" 'BEGIN {printf "%.2f", b - a}')")
     road_say "bench: start $i ready after ${ready_runs[-1]} s"
   else
     road_say "bench: start $i failed: $result"
+    failed_starts=$((failed_starts + 1))
   fi
 done
 road_emulator_stop
@@ -106,9 +103,9 @@ run_measured() {
   [ -e "$work/counter.ready" ] || { cat "$work/counter.err" >&2; road_fail "the RPC counter did not start (needs root)"; }
   road_result=""
   road_app_start
-  road_drive --watch-rows --ping --run-timeout 900 >"$work/$label.driver" ||
+  road_drive --close --watch-rows --ping --run-timeout 900 >"$work/$label.driver" ||
     { cat "$work/$label.driver" >&2; road_fail "the $label run failed: $road_result"; }
-  wait "$road_app_pid" 2>/dev/null
+  road_app_end
   stop_counter
   python3 - "http://127.0.0.1:$road_http_port/__requests?since=0" >"$work/$label.requests.json" <<'EOF' ||
 import sys, urllib.request
@@ -117,7 +114,6 @@ EOF
     road_fail "cannot read the emulator's request list"
   verified=$(road_verify "$work/app/Brinemarch" "$@") || road_fail "the $label run did not download the share intact"
   road_emulator_stop
-  wait_engine_gone
 }
 
 # The figures of a measured run: "run_seconds pings_p99 pings_max rpc_per_s" and the latencies.
@@ -175,9 +171,9 @@ a_peak=$road_peak_kib
 road_say "bench: paced run ${a_seconds}s, $a_rows rows, latency median ${lat_median} ms p99 ${lat_p99} ms"
 
 # -- 3, 4, 5, 6: 12 x 64 MiB at full speed -----------------------------------------------------
-road_say "bench: full-speed run (12 x 64 MiB)"
+road_say "bench: full-speed run ($full_files x $full_mib MiB)"
 road_ready_cpu_seconds="" road_cpu_seconds=""
-run_measured full --files 12 --file-size-mib 64
+run_measured full --files "$full_files" --file-size-mib "$full_mib"
 read -r b_seconds b_p99 b_max b_rpc b_gap _ < <(run_figures full)
 b_bytes=${verified#* }
 b_peak=$road_peak_kib
@@ -202,12 +198,13 @@ table=$(
   echo "| peak memory of the program (VmHWM) | **$(mib "$a_peak") / $(mib "$b_peak") MiB** | paced run / full-speed run |"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
+[ "$failed_starts" = 0 ] || road_fail "$failed_starts of $starts starts failed; $out is left as it was"
 
 section=window title="The window under load"
 if [ "$acks" = immediate ]; then
   section=window-immediate-acks title="The window under load, immediate loopback acknowledgements"
 fi
-road_write_section "$repo/docs/benchmarks.md" "$section" <<EOF
+road_write_section "$out" "$section" <<EOF
 ## $title
 
 Measured with \`BM_BENCH_ACKS=$acks scripts/bench-window.sh\` on $(date -u +%Y-%m-%d) (loopback
@@ -220,9 +217,9 @@ $table
 
 - Runs: the **paced run** downloads 24 files of 6 to 13 MiB whose streams the emulator
   sends at 0.75 to 3.5 MiB/s each (one rate per file), so the files end one after another
-  across the run; the **full-speed run** downloads 12 files of 64 MiB unpaced. Both are
-  driven like a player (开始下载 until 安装游戏) and checked file by file against the
-  emulator's manifest.
+  across the run; the **full-speed run** downloads $full_files files of $full_mib MiB unpaced.
+  Both are driven like a player (开始下载 until 安装游戏, then the window is closed: the
+  shares have no installer) and checked file by file against the emulator's manifest.
 - **start to ready**: from starting \`wine BrinemarchDownloader.exe\` until the driver sees
   the save-folder box filled, which the window does once its engine answered. Includes
   Wine's own start of the process. The driver, already running, looks every 20 ms.
@@ -267,4 +264,4 @@ $table
 - **peak memory**: VmHWM of the program's process at the end of the run (Wine's own
   libraries included).
 EOF
-road_say "bench: table written to docs/benchmarks.md (section $section)"
+road_say "bench: table written to $out (section $section)"

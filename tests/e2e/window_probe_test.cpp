@@ -122,6 +122,13 @@ TEST_F(WindowProbeTest, ReadsListAndProgressState) {
     SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   EXPECT_EQ(probe::ListItemCount(list_), 3);
+  // A list three times as tall shows about three times the rows.
+  MoveWindow(list_, 0, 0, 300, 100, FALSE);
+  const int shortRows = probe::ListRowsPerPage(list_);
+  MoveWindow(list_, 0, 0, 300, 300, FALSE);
+  const int tallRows = probe::ListRowsPerPage(list_);
+  EXPECT_GT(shortRows, 0);
+  EXPECT_GE(tallRows, 3 * shortRows);
   SendMessageW(bar_, PBM_SETPOS, 45, 0);
   EXPECT_EQ(probe::ProgressPosition(bar_), 45);
 }

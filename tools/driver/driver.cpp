@@ -1,7 +1,8 @@
 // bm_driver.exe: uses a running BrinemarchDownloader.exe the way a player would, for the main
 // job, the end-to-end test and the benchmarks. It finds the main window by its title, waits
 // until it is ready, presses "开始下载", follows the run and then presses "安装游戏" (or, after
-// a failed run, confirms the message box and closes the window). It reports each state as a
+// a failed run, confirms the message box and closes the window; with --close it closes the window
+// after a finished run too, for shares without an installer). It reports each state as a
 // line on stdout ("STATE ready ...") so a script can take screenshots, and with --step says
 // "PAUSE" and waits for a line on stdin after each state worth a picture. The last line is
 // "RESULT ok" or "RESULT fail <why>"; the exit code is 0 only for the road that was expected.
@@ -17,7 +18,7 @@
 //                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
 // With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
 //
-// usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step]
+// usage: bm_driver.exe [--expect success|failure] [--marker NAME | --close] [--step]
 //                      [--ready-timeout S] [--run-timeout S]
 //                      [--ready-close | [--watch-rows] [--ping]]
 #include <windows.h>
@@ -59,6 +60,7 @@ constexpr int kFileColumn = 1;
 constexpr DWORD kRowPollMs = 2;
 constexpr DWORD kPingTimeoutMs = 60000;
 constexpr DWORD kPollMs = 20;
+constexpr ULONGLONG kPaintWaitMs = 2000;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kMarkerTimeoutMs = 30000;
 // Longer than the program waits for its engine to answer at start-up.
@@ -68,6 +70,7 @@ struct Options {
   bool expectSuccess = true;
   std::wstring marker;
   bool step = false;
+  bool closeAfterRun = false;
   ULONGLONG readyTimeoutMs = 90000;
   ULONGLONG runTimeoutMs = 1800000;
   bool readyClose = false;
@@ -133,6 +136,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     bool hasValue = i + 1 < argc;
     if (arg == L"--step") {
       options.step = true;
+    } else if (arg == L"--close") {
+      options.closeAfterRun = true;
     } else if (arg == L"--ready-close") {
       options.readyClose = true;
     } else if (arg == L"--watch-rows") {
@@ -153,6 +158,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       return false;
     }
   }
+  if (options.closeAfterRun && !options.marker.empty()) return false;
   return !(options.readyClose && (options.watchRows || options.ping));
 }
 
@@ -344,6 +350,18 @@ class Pinger {
 
 enum class RunEnd { kFinished, kFailed };
 
+// Lines of text the list shows on screen, looked at until there are as many as expected or
+// kPaintWaitMs have passed: the window paints the rows' texts some time after it has set them.
+int LinesOnScreen(HWND list, int expected) {
+  const ULONGLONG since = GetTickCount64();
+  int lines = probe::TextLinesOnScreen(list, kListHeaderHeight);
+  while (lines < expected && GetTickCount64() - since < kPaintWaitMs) {
+    Sleep(kPollMs);
+    lines = probe::TextLinesOnScreen(list, kListHeaderHeight);
+  }
+  return lines;
+}
+
 // Presses start and follows the run until the button offers the install or the failure
 // message appears.
 int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
@@ -378,12 +396,18 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
       // has texts, the others are still waiting for the engine to take their files.
       if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList) &&
           RowsWithStatus(app.fileList, rows) == rows) {
-        runningSeen = true;
-        // What is on screen for the list at that moment: a line of text per row.
-        Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" screen_lines=" +
-            std::to_wstring(probe::TextLinesOnScreen(app.fileList, kListHeaderHeight)));
-        lastReport = now;
-        Pause(options);
+        // What is on screen for the list: a line of text per row it has room for.
+        const int pageRows = probe::ListRowsPerPage(app.fileList);
+        const int lines = LinesOnScreen(app.fileList, pageRows > 0 ? std::min(rows, pageRows) : rows);
+        // A short run can end while the rows and the screen are read: the picture is then of the
+        // finished window, and the next pass sees the end.
+        if (!IsWindowEnabled(app.startButton) && app.Visible(app.fileList)) {
+          runningSeen = true;
+          Say(L"STATE running files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar) + L" page_rows=" +
+              std::to_wstring(pageRows) + L" screen_lines=" + std::to_wstring(lines));
+          lastReport = now;
+          Pause(options);
+        }
       } else if (runningSeen && (rows != lastRows || bar != lastBar)) {
         Say(L"PROGRESS files=" + std::to_wstring(rows) + L" bar=" + std::to_wstring(bar));
         lastRows = rows;
@@ -420,7 +444,6 @@ int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
 bool WaitExit(const Downloader& app) { return WaitForSingleObject(app.process.Get(), kExitTimeoutMs) == WAIT_OBJECT_0; }
 
 int Install(Downloader& app, const Options& options, const std::wstring& folder) {
-  Pause(options);
   if (!probe::Press(app.startButton)) return Fail(L"cannot press 安装游戏");
   if (!WaitExit(app)) return Fail(L"the downloader did not end after 安装游戏");
   if (app.ExitCode() != 0) return Fail(app.EndedText() + L" after 安装游戏");
@@ -470,8 +493,8 @@ int Recover(Downloader& app, const Options& options, HWND box) {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME] [--step] [--ready-timeout S] [--run-timeout S] "
-        L"[--ready-close | [--watch-rows] [--ping]]");
+    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME | --close] [--step] [--ready-timeout S] "
+        L"[--run-timeout S] [--ready-close | [--watch-rows] [--ping]]");
     return 2;
   }
   ULONGLONG started = GetTickCount64();
@@ -489,7 +512,9 @@ int wmain(int argc, wchar_t** argv) {
   HWND box = nullptr;
   if (int rc = FollowRun(app, options, end, box)) return rc;
   if (end == RunEnd::kFinished) {
-    if (int rc = Install(app, options, folder)) return rc;
+    Pause(options);
+    // A share without the installer makes 安装游戏 report the missing file and keep the window.
+    if (int rc = options.closeAfterRun ? Close(app) : Install(app, options, folder)) return rc;
     if (!options.expectSuccess) return Fail(L"the run succeeded where a failure was expected");
   } else {
     std::wstring message = app.MessageText(box);

@@ -13,7 +13,7 @@
 #   network: one shared with other programs would open the program's connections outside.
 # then: road_enter_netns "$0" "$@" (first thing, re-runs the caller), road_wine,
 #       road_stage DIR, road_emulator_start DIR ARGS..., road_app_start,
-#       road_drive [DRIVER ARGS...], road_verify SHARE ARGS..., road_stop.
+#       road_drive [DRIVER ARGS...], road_app_end, road_verify SHARE ARGS..., road_stop.
 
 road_repo=$1
 road_build=$2
@@ -148,6 +148,35 @@ road_app_start() {
   road_app_pid=$!
 }
 
+# Whether a process runs (a child that has ended but is not yet waited for does not).
+road_running() {
+  local stat
+  stat=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null) && [ "${stat:0:1}" != Z ]
+}
+
+# Ends the road's program for good, so the next one starts on a clean road: the program has
+# ended when the driver said so, and its engine follows it within a second or two. Whatever
+# still runs after that (a run that failed half-way, a message box the driver did not expect)
+# goes with the road's whole Wine server: an old window of the same title or an engine on the
+# fixed ports would spoil the next run.
+road_app_end() {
+  [ -n "$road_app_pid" ] || return 0
+  local _ left=""
+  for _ in $(seq 100); do road_running "$road_app_pid" || break; sleep 0.1; done
+  if road_running "$road_app_pid"; then
+    left="the program"
+  else
+    for _ in $(seq 50); do [ -z "$(road_engine_pid)" ] && break; sleep 0.1; done
+    [ -z "$(road_engine_pid)" ] || left="the program's engine"
+  fi
+  if [ -n "$left" ]; then
+    road_say "road: $left still ran after the run; ending every program of the road's Wine server"
+    road_wine
+  fi
+  wait "$road_app_pid" 2>/dev/null
+  road_app_pid=""
+}
+
 # Sum of user and system CPU seconds and the peak resident KiB of a Linux process.
 road_proc_usage() {
   local pid=$1 stat ticks
@@ -221,12 +250,14 @@ road_drive() {
             road_ready_cpu_seconds=${usage% *}
             server_before=$(road_wineserver_cpu) ;;
           running)
-            # Every row of the list must show its texts on screen, not only hold them.
-            local files lines
+            # Every row the list has room for must show its texts on screen, not only hold them.
+            local files page lines
             files=$(sed -n 's/.* files=\([0-9]*\).*/\1/p' <<<"$line")
+            page=$(sed -n 's/.* page_rows=\([0-9]*\).*/\1/p' <<<"$line")
             lines=$(sed -n 's/.* screen_lines=\([0-9-]*\).*/\1/p' <<<"$line")
+            [ -n "$page" ] && [ "$page" -gt 0 ] && [ "$page" -lt "$files" ] && files=$page
             [ -n "$lines" ] && [ "$lines" -ge "$files" ] ||
-              blank="fail the list showed ${lines:-no} lines of text on screen for $files rows" ;;
+              blank="fail the list showed ${lines:-no} lines of text on screen for $files rows it has room for" ;;
           finished|failed)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")

@@ -85,6 +85,12 @@ int ListItemCount(HWND list) {
   return static_cast<int>(count);
 }
 
+int ListRowsPerPage(HWND list) {
+  DWORD_PTR rows = 0;
+  if (!SendMessageTimeoutW(list, LVM_GETCOUNTPERPAGE, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &rows)) return 0;
+  return static_cast<int>(rows);
+}
+
 int ProgressPosition(HWND bar) {
   DWORD_PTR position = 0;
   if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &position)) return -1;

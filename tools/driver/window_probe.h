@@ -36,6 +36,8 @@ bool Press(HWND button);
 
 // Items of a list-view control, 0 when it does not answer.
 int ListItemCount(HWND list);
+// Rows a list-view control shows whole without scrolling, 0 when it does not answer.
+int ListRowsPerPage(HWND list);
 // Position of a progress bar, -1 when it does not answer.
 int ProgressPosition(HWND bar);
 
