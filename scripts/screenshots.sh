@@ -3,6 +3,8 @@
 #   ready.png     after start-up (engine answered, save folder filled in)
 #   running.png   during a download run (list filling, start button disabled)
 #   finished.png  after the run (finished picture, "安装游戏")
+#   failed.png    a second run from an empty folder whose parts the drive refuses: the box
+#                 that says why
 # Runs the program under Wine on the build's virtual display against the drive emulator
 # (demo share with the stand-in installer, streams slowed so the run can be seen), clicks
 # its buttons through the X server's test extension and ends it with its close button.
@@ -108,7 +110,7 @@ shot running
 
 # Finished: every file of the share is there and no control file is left.
 for _ in $(seq 600); do
-  files=$(find "$save" -type f ! -name '*.aria2' 2>/dev/null | wc -l || true)
+  files=$(find "$save" -type f ! -name '*.aria2' ! -name '.brinemarch-downloads' 2>/dev/null | wc -l || true)
   controls=$(find "$save" -type f -name '*.aria2' 2>/dev/null | wc -l || true)
   [ "$files" -ge 10 ] && [ "$controls" -eq 0 ] && break
   sleep 0.2
@@ -118,4 +120,29 @@ shot finished
 
 click $((left + 601)) $((top + 14))  # the close button
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+app_pid=
+
+# Failed: the drive refuses every part's stream; the box names the first part and why.
+ports_http=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$state/ports.json")
+curl -s -o /dev/null -X POST -H 'Content-Type: application/json' \
+  -d '{"stream": {"status": 404}}' "http://127.0.0.1:$ports_http/__control"
+rm -rf "$save"
+wine "$build/bin/BrinemarchDownloader.exe" >/dev/null 2>&1 &
+app_pid=$!
+shown=
+for _ in $(seq 150); do
+  xwininfo -name "BrinemarchOL下载器" 2>/dev/null | grep -q "Width: 624" && shown=1 && break
+  sleep 0.2
+done
+[ -n "$shown" ] || { echo "screenshots: the window did not appear again" >&2; exit 1; }
+sleep 1
+click $((left + 572)) $((top + 352))  # "开始下载"
+for _ in $(seq 100); do
+  xwininfo -name "信息:" >/dev/null 2>&1 && break
+  sleep 0.2
+done
+sleep 1
+import -window root -crop "$geometry" +repage "$shots/failed.png"
+echo "screenshots: $shots/failed.png"
+kill "$app_pid" 2>/dev/null || true
 app_pid=

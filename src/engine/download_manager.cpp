@@ -139,7 +139,6 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   }
   forgetFiles();
   if (polled) polled = WaitWhileOpen(1);
-  for (const CWString& name : safeNames) files->RemoveEngineLeftovers(name);
   const int64_t whole = finishedEarlier + (engine.CompletedTaskCount() - completedBefore);
   if (polled && whole == count) return 1;
   lastFailure.kind = stalled_ ? RunFailure::kStalled : RunFailure::kUnfinished;

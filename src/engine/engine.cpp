@@ -624,8 +624,7 @@ ErrorOutcome rg_n1666::SettleLocked(int32_t row, const CWString& taskId, const T
     part.files->Restart(part.name);
     retries_.push_back({GetTickCount64(), row});
   } else if (outcome == ErrorOutcome::kRetry) {
-    retries_.push_back(
-        {GetTickCount64() + static_cast<uint64_t>(RetryPauseMs(part.retries) * retryPauseScale), row});
+    retries_.push_back({GetTickCount64() + static_cast<uint64_t>(RetryPauseMs(part.retries) * retryPauseScale), row});
     ++part.retries;
   }
   return outcome;

@@ -210,6 +210,8 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
   const auto found = parts_.find(key);
   if (chosen == Plan::kContinue) {
     entry = found->second;
+    // Left by an engine that ended while saving; nothing writes this part now.
+    RemoveEngineLeftovers(name);
   } else {
     const bool oursUnfinished = found != parts_.end() && found->second.state == State::kDownloading;
     // Our backup of the player's file stays until our part is whole, whatever became of it.

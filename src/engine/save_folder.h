@@ -53,7 +53,8 @@ class SaveFolder {
   // The part failed for good: partial and control file go and the player's earlier file
   // comes back under the name; the record forgets the part.
   void FailedForGood(const CWString& name);
-  // Deletes what the engine leaves when it is stopped while saving a control file.
+  // Deletes what the engine leaves when it ends while saving a control file; only for a part
+  // the engine is not working on (it saves through that file).
   void RemoveEngineLeftovers(const CWString& name) const;
 
   // The size the record keeps of a completed part's file; -1 when it has none.

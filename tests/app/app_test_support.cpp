@@ -169,7 +169,11 @@ void CALLBACK RunWatch::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
   RunWatch* watch = activeWatch;
   if (!watch || !watch->window_.IsRunning()) return;
   rg_my_main_window& window = watch->window_;
-  RunSample sample{window.startButton.IsEnabled(), window.fileList.IsVisible(), {}};
+  RunSample sample{window.startButton.IsEnabled(),
+                   window.fileList.IsVisible(),
+                   {},
+                   window.progressBar.GetPosition(),
+                   window.progressBar.GetText().ToStdString()};
   const int rows = window.fileList.GetRowCount();
   for (int row = 0; row < rows; ++row) {
     std::vector<std::wstring> cells;

@@ -119,6 +119,8 @@ struct RunSample {
   bool startEnabled;
   bool listVisible;
   std::vector<std::vector<std::wstring>> cells;  // [row][column], the six columns
+  int barPosition = 0;
+  std::wstring barText;
   int Rows() const { return static_cast<int>(cells.size()); }
   int RowsWithStatus() const;
 };

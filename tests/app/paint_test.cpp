@@ -86,9 +86,10 @@ TEST_F(PaintTest, EveryRowWithTextsShowsThemOnScreen) {
       "through PrintWindow %d\n",
       watch_->samples.size(), best, onScreen, printed);
   ASSERT_GT(best, 1) << "the run ended before rows had texts";
-  // The list's own painting is taken a moment later, when a row more may have its texts.
+  // The list's own painting is taken a moment later, when a row more may have its texts; and
+  // every row shows its listed size from the start, before its state.
   EXPECT_GE(printed, best);
-  EXPECT_EQ(onScreen, best);
+  EXPECT_GE(onScreen, best);
 }
 
 }  // namespace

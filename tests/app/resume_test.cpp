@@ -12,6 +12,7 @@
 
 #include "app/application.h"
 #include "app_test_support.h"
+#include "engine/display_texts.h"
 #include "engine/engine_process.h"
 #include "engine/save_folder.h"
 #include "runtime/utils.h"
@@ -54,6 +55,9 @@ class ResumeTest : public EngineRunTest {
  protected:
   // Every part arrived whole and exactly as the drive serves it now.
   void ExpectWhole(const std::vector<Part>& parts) {
+    // The drive's bytes at full speed: a run's pace and held-back streams are no business of
+    // this check.
+    ASSERT_EQ(ControlEmulator(L"{\"pace\": null, \"stream\": null}"), 200);
     for (const Part& part : parts) {
       std::string served, downloaded;
       ASSERT_EQ(FetchServedFile(part.token, served), 200);
@@ -102,7 +106,9 @@ TEST_F(ResumeTest, ClosedHalfWayTheNextPressFetchesOnlyTheRest) {
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
   const int64_t firstBytes = SentBytes(first);
 
-  ASSERT_EQ(ControlEmulator(L"{\"pace\": null}"), 200);
+  // Paced, so the bytes counted are the bytes the engine took (a stream it drops at once does
+  // not count what merely sat in the socket's buffers).
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
   StartAgain();
   const int64_t second = LatestEmulatorRequest();
   Click(*window_, window_->startButton);
@@ -181,8 +187,9 @@ TEST_F(ResumeTest, AfterTheEngineIsKilledTheNextRunContinuesAndAReplacedFileArri
   EXPECT_EQ(mine, "the player's earlier part");
 
   // Meanwhile the drive replaced the second part with a longer one.
-  ASSERT_EQ(ControlEmulator(L"{\"pace\": null, \"replace\": {\"token\": \"tokK2\", \"size\": 9437185, \"seed\": 5}}"),
-            200);
+  ASSERT_EQ(
+      ControlEmulator(L"{\"pace\": 2097152, \"replace\": {\"token\": \"tokK2\", \"size\": 9437185, \"seed\": 5}}"),
+      200);
   StartAgain();
   const int64_t second = LatestEmulatorRequest();
   Click(*window_, window_->startButton);
@@ -225,8 +232,8 @@ TEST_F(ResumeTest, AStalledRunEndsAndContinuesAndRefusalsAreWaitedOut) {
   EXPECT_EQ(earlier, "the player's earlier part");
 
   // The drive sends again, but refuses every part's first two streams.
-  ASSERT_EQ(ControlEmulator(L"{\"stall\": null, \"stream\": {\"status\": 429, \"retry_after\": 1, "
-                            L"\"per_file_times\": 2}}"),
+  ASSERT_EQ(ControlEmulator(L"{\"stall\": null, \"pace\": 1048576, \"stream\": {\"status\": 429, "
+                            L"\"retry_after\": 1, \"per_file_times\": 2}}"),
             200);
   window_->boxes.clear();
   const int64_t again = LatestEmulatorRequest();
@@ -257,6 +264,114 @@ TEST_F(ResumeTest, TooLittleRoomIsToldBeforeAnythingIsTouched) {
   EXPECT_TRUE(window_->startButton.IsEnabled());
   EXPECT_EQ(SentBytes(before), 0);
   EXPECT_FALSE(Exists(testFolder_)) << "the save folder was created";
+}
+
+}  // namespace
+
+namespace {
+
+// A twelve-part run as the player watches it: the bar never moves back, is full only when
+// every part is whole, and its text agrees with the rows; before any byte moves, no time
+// left is promised.
+TEST_F(ResumeTest, TheBarAndItsTextAreTheWholeRun) {
+  std::vector<Part> parts;
+  for (int i = 1; i <= 12; ++i) {
+    parts.push_back({L"w" + std::to_wstring(i) + L".rar", L"tokW" + std::to_wstring(i), 256 * 1024 + 1000 * i});
+  }
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 131072, \"stream\": {\"delay_ms\": 1500}}"), 200);
+  const uint64_t began = GetTickCount64();
+  CreateWindowWithTheEngine();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  std::printf("twelve parts: %.1f s, %zu samples\n", static_cast<double>(GetTickCount64() - began) / 1000.0,
+              watch_->samples.size());
+  ExpectWhole(parts);
+
+  const std::wstring total = L" / " + FormatSize(static_cast<double>(TotalOf(parts))).ToStdString() + L"  ";
+  const auto& samples = watch_->samples;
+  ASSERT_GE(samples.size(), 20u);
+  int last = 0, withText = 0, still = 0;
+  for (const RunSample& sample : samples) {
+    EXPECT_GE(sample.barPosition, last) << testing::PrintToString(sample.barText);
+    last = sample.barPosition;
+    if (sample.barText.empty()) continue;
+    ++withText;
+    EXPECT_TRUE(sample.barText.starts_with(std::to_wstring(sample.barPosition) + L"%  "))
+        << sample.barPosition << " " << testing::PrintToString(sample.barText);
+    EXPECT_NE(sample.barText.find(total), std::wstring::npos) << testing::PrintToString(sample.barText);
+    int whole = 0;
+    for (const auto& row : sample.cells) whole += row[5] == L"完成" || row[5] == L"完毕" ? 1 : 0;
+    if (sample.barPosition == 100) {
+      EXPECT_EQ(whole, 12) << "a full bar while parts were still open";
+    }
+    if (sample.barText.starts_with(L"0%  0Byte / ")) {
+      ++still;
+      EXPECT_TRUE(sample.barText.ends_with(L"剩余 --")) << testing::PrintToString(sample.barText);
+    }
+  }
+  EXPECT_GE(withText, 10);
+  EXPECT_GE(still, 3) << "the held-back streams were not seen";
+  EXPECT_EQ(window_->progressBar.GetPosition(), 100);
+}
+
+// The failure box's second line says why, for each cause the run knows.
+TEST_F(ResumeTest, TheFailureBoxSaysWhy) {
+  const struct {
+    const char* what;
+    const wchar_t* control;
+    const wchar_t* reason;  // the start of the second line
+  } cases[] = {
+      {"the share cannot be read", LR"({"list": {"mode": "500"}})", L"无法读取网盘上的文件列表："},
+      {"the drive refuses the session", LR"({"cookies": {"list": "Cookie: bm_session=expired"}})",
+       L"无法读取网盘上的文件列表：网盘拒绝"},
+      {"two parts on one path", LR"({"preset": "clash", "options": {"part_size_mib": 0.25}})",
+       L"两个文件会保存到同一个位置："},
+      {"a part the drive lost", LR"({"stream": {"status": 404, "token": "tokF2"}})", L"1 个文件未完成，如 f2.rar（"},
+  };
+  CreateWindowWithTheEngine();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(ControlEmulator(L"{\"reset\": true}"), 200);
+    ASSERT_EQ(ControlEmulator(TreeOf({{L"f1.rar", L"tokF1", 70001}, {L"f2.rar", L"tokF2", 70002}})), 200);
+    ASSERT_EQ(ControlEmulator(c.control), 200);
+    window_->boxes.clear();
+    Click(*window_, window_->startButton);
+    ASSERT_EQ(window_->boxes.size(), 1u);
+    const std::wstring text = window_->boxes[0].text;
+    EXPECT_EQ(window_->boxes[0].caption, L"信息:");
+    EXPECT_TRUE(text.starts_with(std::wstring(L"下载失败,请重试！\n") + c.reason)) << testing::PrintToString(text);
+    EXPECT_EQ(text.find(L'\n', 10), std::wstring::npos) << "two lines at most";
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A control file the engine cannot use: the part starts again from its first byte, once, in
+// the same run, and arrives whole.
+TEST_F(ResumeTest, APartTheEngineCannotContinueStartsAfreshOnce) {
+  const std::vector<Part> parts = {{L"x1.rar", L"tokX1", 4 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  CKelMfcAppBase app;
+  bool closed = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (closed || window.progressBar.GetPosition() < 30) return;
+    closed = true;
+    PressEscape(window);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(closed);
+  StartAgain();
+  const std::wstring control = saveFolder_ + L"\\x1.rar.aria2";
+  ASSERT_TRUE(Exists(control));
+  ASSERT_TRUE(WriteFileBytes(control, std::string(64, '\x7f')));
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  ExpectWhole(parts);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app_test_support.h"
+#include "engine/save_folder.h"
 #include "process_handles.h"
 #include "runtime/win_handles.h"
 
@@ -138,6 +139,8 @@ void CountFiles(const std::wstring& folder, int& files, int& leftovers) {
     const std::wstring ext = entry.path().extension().wstring();
     if (ext == L".aria2" || ext == L".bak") {
       ++leftovers;
+    } else if (entry.path().filename() == SaveFolder::kRecordName) {
+      continue;  // the program's record of its downloads
     } else if (entry.is_regular_file() && entry.file_size() > 0) {
       ++files;
     }
