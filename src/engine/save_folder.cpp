@@ -242,12 +242,16 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
   return true;
 }
 
-void SaveFolder::Restart(const CWString& name) {
-  std::lock_guard<std::mutex> guard(lock_);
+void SaveFolder::DeletePartial(const CWString& name) const {
   const CWString path = PathOf(name);
   DeleteFileIfThere(path);
   DeleteFileIfThere(path + L".aria2");
   RemoveEngineLeftovers(name);
+}
+
+void SaveFolder::Restart(const CWString& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  DeletePartial(name);
 }
 
 void SaveFolder::Completed(const CWString& name, int64_t size) {
@@ -269,10 +273,8 @@ void SaveFolder::Completed(const CWString& name, int64_t size) {
 
 void SaveFolder::FailedForGood(const CWString& name) {
   std::lock_guard<std::mutex> guard(lock_);
+  DeletePartial(name);
   const CWString path = PathOf(name);
-  DeleteFileIfThere(path);
-  DeleteFileIfThere(path + L".aria2");
-  RemoveEngineLeftovers(name);
   const std::wstring key = KeyOf(name);
   const auto found = parts_.find(key);
   if (found == parts_.end()) return;

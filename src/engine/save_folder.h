@@ -78,6 +78,8 @@ class SaveFolder {
   bool Write() const;
   Plan PlanLocked(const std::wstring& key, const CWString& name, const CWString& token, int64_t listedSize) const;
   CWString PathOf(const CWString& name) const;
+  // The part's file, its control file and the engine's leftovers go.
+  void DeletePartial(const CWString& name) const;
   // A backup name for the part that no file has: name.bak, name.bak1, name.bak2 ...
   CWString FreeBackupName(const CWString& name) const;
 
