@@ -157,9 +157,7 @@ void rg_my_main_window::ShowRunFigures(bool now) {
   if (!(progressBar.GetText() == text)) progressBar.SetText(text);
   progressBar.SetPosition(runMeter_.Position());
   // The taskbar button shows the same figure as the bar.
-  bool sized = !parts.empty();
-  for (const PartBytes& part : parts) sized = sized && part.total >= 0;
-  if (sized) {
+  if (runMeter_.TotalKnown()) {
     ShowTaskbarProgress(TBPF_NORMAL, static_cast<uint64_t>(runMeter_.Position()), 100);
   } else {
     ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);

@@ -32,6 +32,8 @@ class RunMeter {
   int Position() const { return position_; }
   // Bytes per second, smoothed; 0 before two looks.
   double Speed() const { return speed_; }
+  // Every part's size was known at the latest look.
+  bool TotalKnown() const { return totalKnown_; }
   // "37%  1.2GB / 3.41GB  12.5MB/S  剩余 3分05秒"; while a part's size is unknown, the bytes
   // done alone and no percent or time left.
   CWString Text() const;

@@ -27,8 +27,10 @@ constexpr uint32_t kLeftoverEndWaitMs = 2000;
 constexpr const wchar_t* kRemovedText = L"任务已被移除";
 constexpr const wchar_t* kUnknownTaskText = L"下载器中没有该任务";
 constexpr const wchar_t* kEngineGoneText = L"下载器已退出";
-// The engine's error code of a task removed before it ended.
+// The engine's error codes of a task removed before it ended, and of an HTTP answer that is
+// not a success.
 constexpr int32_t kRemovedCode = 31;
+constexpr int32_t kHttpErrorCode = 22;
 
 CWString WithBackslash(const CWString& folder) {
   if (folder.IsEmpty() || folder.View().ends_with(L'\\')) return folder;
@@ -599,22 +601,18 @@ void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
   SetEvent(tableChanged.Get());
 }
 
-ErrorOutcome rg_n1666::SettleLocked(int32_t row, const CWString& taskId, const TaskTexts& texts) {
+ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message) {
   const auto found = parts_.find(row);
   if (found == parts_.end() || !found->second.files) return ErrorOutcome::kFail;
   PartRun& part = found->second;
   // No code: the engine went away or no longer knows the task; nothing to try again with.
   if (texts.errorCode == 0 || texts.errorCode == kRemovedCode) return ErrorOutcome::kFail;
-  CWString message;
-  if (texts.errorCode == 22) {
-    RpcReply reply(PostRpc(MakeErrorMessageRequest(RpcSecret(), taskId), kRequestTimeoutMs));
-    if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
-  }
   ErrorOutcome outcome = OutcomeOfEngineError(texts.errorCode, message);
   // A part the engine could not continue from its bytes starts afresh, once; the file gone,
   // the disk full or the session refused would stay so. A fresh part that fails so has
   // nothing to start again from.
-  const bool lasting = texts.errorCode == 3 || texts.errorCode == 9 || texts.errorCode == 22 || texts.errorCode == 24;
+  const bool lasting =
+      texts.errorCode == 3 || texts.errorCode == 9 || texts.errorCode == kHttpErrorCode || texts.errorCode == 24;
   if (outcome != ErrorOutcome::kRetry) {
     outcome = part.continued && !part.restarted && !lasting ? ErrorOutcome::kRestart : ErrorOutcome::kFail;
   }
@@ -637,6 +635,13 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
   ErrorOutcome outcome = ErrorOutcome::kFail;
   std::shared_ptr<SaveFolder> files;
   CWString name;
+  // Only an unexpected HTTP answer needs its message, asked before the table is locked: an
+  // add on the user-interface thread must not wait for the engine's reply.
+  CWString message;
+  if (!complete && texts.errorCode == kHttpErrorCode) {
+    RpcReply reply(PostRpc(MakeErrorMessageRequest(RpcSecret(), task.id), kRequestTimeoutMs));
+    if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
+  }
   {
     CMMutexGuard guard(tableLock);
     const auto found = parts_.find(task.row);
@@ -646,7 +651,7 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
       files = found->second.files;
       name = found->second.name;
     }
-    if (!complete && !stopped && !keepFiles) outcome = SettleLocked(task.row, task.id, texts);
+    if (!complete && !stopped && !keepFiles) outcome = SettleLocked(task.row, texts, message);
   }
   // Stopped by the stall bound: its row says so already, and its bytes wait for the next run.
   if (stopped) {

@@ -242,8 +242,9 @@ class rg_n1666 : public CKelObject {
   // error that may pass, its next try planned.
   void FinishTask(const OpenTask& task, TaskTexts texts);
   std::shared_ptr<SaveFolder> SaveFolderOfLocked(const CWString& folder);
-  // Under tableLock: what becomes of the row's part after texts; schedules a retry.
-  ErrorOutcome SettleLocked(int32_t row, const CWString& taskId, const TaskTexts& texts);
+  // Under tableLock: what becomes of the row's part after texts (message: the engine's
+  // errorMessage of an HTTP error); schedules a retry.
+  ErrorOutcome SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.

@@ -44,21 +44,6 @@ void DeleteFileIfThere(const CWString& path) {
   if (FileExists(path)) DeleteFileW(path.GetText());
 }
 
-// A decimal number of the record: digits with an optional leading minus, nothing else.
-bool ParseNumber(const std::wstring& text, int64_t& value) {
-  if (text.empty() || text.size() > 20) return false;
-  size_t start = text[0] == L'-' ? 1 : 0;
-  if (start == text.size()) return false;
-  int64_t result = 0;
-  for (size_t i = start; i < text.size(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return false;
-    if (result > (INT64_MAX - 9) / 10) return false;
-    result = result * 10 + (text[i] - L'0');
-  }
-  value = start ? -result : result;
-  return true;
-}
-
 std::vector<std::wstring> SplitBy(const std::wstring& text, wchar_t separator) {
   std::vector<std::wstring> parts;
   size_t start = 0;
@@ -105,8 +90,8 @@ void SaveFolder::Read() {
     Entry entry;
     int64_t writeTime = 0;
     if (fields.size() != 7 || (fields[0] != L"d" && fields[0] != L"c") || fields[1].empty() ||
-        !ParseNumber(fields[3], entry.listedSize) || !ParseNumber(fields[4], entry.localSize) ||
-        !ParseNumber(fields[5], writeTime) || entry.listedSize < -1 || entry.localSize < -1 || writeTime < 0) {
+        !ParseWholeNumber(fields[3], entry.listedSize) || !ParseWholeNumber(fields[4], entry.localSize) ||
+        !ParseWholeNumber(fields[5], writeTime) || entry.listedSize < -1 || entry.localSize < -1 || writeTime < 0) {
       return;  // damaged: as if there were none
     }
     entry.state = fields[0] == L"c" ? State::kComplete : State::kDownloading;

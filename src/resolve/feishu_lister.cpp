@@ -58,16 +58,9 @@ NodeKind KindOf(const rg_JSONDuiXiangLei_n& answer, const CWString& node) {
 int64_t ListedSize(const rg_JSONDuiXiangLei_n& answer, const CWString& node) {
   const CWString path = node + L"/extra/size";
   int64_t size = -1;
-  if (answer.GetInteger(path, size)) return size >= 0 && size <= kLargestListedSize ? size : -1;
-  if (!answer.IsText(path)) return -1;
-  const CWString text = answer.GetText(path);
-  if (text.IsEmpty() || text.Length() > 16) return -1;
-  size = 0;
-  for (int64_t i = 0; i < text.Length(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return -1;
-    size = size * 10 + (text[i] - L'0');
-  }
-  return size <= kLargestListedSize ? size : -1;
+  const bool read =
+      answer.GetInteger(path, size) || (answer.IsText(path) && ParseWholeNumber(answer.GetText(path), size));
+  return read && size >= 0 && size <= kLargestListedSize ? size : -1;
 }
 
 // RFC 3986: unreserved characters stay, every other byte of the UTF-8 text becomes %XX.

@@ -89,6 +89,21 @@ CWString Int64ToText(int64_t value) {
   return CWString(p);
 }
 
+bool ParseWholeNumber(CWTextRef text, int64_t& value) {
+  const wchar_t* s = text.Chars();
+  const wchar_t* end = s + text.Length();
+  const bool negative = s < end && *s == L'-';
+  if (negative) ++s;
+  if (s == end) return false;
+  int64_t result = 0;
+  for (; s < end; ++s) {
+    if (*s < L'0' || *s > L'9' || result > (INT64_MAX - (*s - L'0')) / 10) return false;
+    result = result * 10 + (*s - L'0');
+  }
+  value = negative ? -result : result;
+  return true;
+}
+
 int64_t TextToInt64(CWTextRef text) {
   const wchar_t* s = text.Chars();
   const wchar_t* end = s + text.Length();

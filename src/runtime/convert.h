@@ -20,6 +20,9 @@ CWString Utf8CharsToText(const char* chars);
 CWString Int64ToText(int64_t value);
 // Leading units <= 32 skipped, optional sign, digits; saturates on overflow; no digits give 0.
 int64_t TextToInt64(CWTextRef text);
+// Exactly an optional "-" and decimal digits, nothing else, within 64 bits: true with value
+// set; false (value unchanged) for anything else, "" included.
+bool ParseWholeNumber(CWTextRef text, int64_t& value);
 // Optional 0x/0X, then hex digits; no overflow check.
 int64_t HexTextToInt64(CWTextRef text);
 // Half-up rounding to two decimals; |value| <= 0.000001 is returned unchanged.

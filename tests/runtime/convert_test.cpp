@@ -69,6 +69,29 @@ TEST(Numbers, Int64ToTextCoversTheWholeRange) {
   EXPECT_EQ(Int64ToText(INT64_MAX), L"9223372036854775807");
 }
 
+TEST(Numbers, ParseWholeNumberTakesDigitsAndNothingElse) {
+  const struct {
+    const wchar_t* text;
+    bool whole;
+    int64_t value;
+  } cases[] = {{L"0", true, 0},
+               {L"12", true, 12},
+               {L"-1", true, -1},
+               {L"9223372036854775807", true, INT64_MAX},
+               {L"9223372036854775808", false, 0},
+               {L"", false, 0},
+               {L"-", false, 0},
+               {L" 1", false, 0},
+               {L"+1", false, 0},
+               {L"1e3", false, 0},
+               {L"12abc", false, 0}};
+  for (const auto& c : cases) {
+    int64_t value = 77;
+    EXPECT_EQ(ParseWholeNumber(c.text, value), c.whole) << "case " << (&c - cases);
+    EXPECT_EQ(value, c.whole ? c.value : 77) << "case " << (&c - cases);
+  }
+}
+
 TEST(Numbers, TextToInt64SkipsBlanksStopsAtLettersAndSaturates) {
   EXPECT_EQ(TextToInt64(L"  -12abc"), -12);
   EXPECT_EQ(TextToInt64(L"\t\r\n+42"), 42);
