@@ -877,10 +877,15 @@ class Server(http.server.ThreadingHTTPServer):
         try:
             request.settimeout(10)
             request.recv(16384)
+        except OSError:
+            pass
+        # Counted before the alert goes out, so a client that has seen the refusal
+        # also sees it counted.
+        self.state.tls_refused_once()
+        try:
             request.sendall(b"\x15\x03\x03\x00\x02\x02\x28")
         except OSError:
             pass
-        self.state.tls_refused_once()
 
     def handle_error(self, request, client_address):
         kind = sys.exc_info()[0]
