@@ -232,7 +232,8 @@ $table
   (Python's time.time(), GetSystemTimePreciseAsFileTime under Wine). Error bounds: +0 to
   +3 ms from the driver's polling; the bytes still in the socket buffers when the emulator
   counts them sent add their transfer time (small at the paced rates: a few milliseconds);
-  the emulator's end time is taken after the write returns (under 1 ms). The text is read
+  the emulator's end time is taken as the last write begins (under 1 ms at the paced
+  rates). The text is read
   from the list control, which paints it at its next WM_PAINT on the same thread. The 99th
   percentile is the nearest rank, so with 24 rows it is the largest.
 - **window thread without messages**: a thread of the driver sends WM_NULL to the main

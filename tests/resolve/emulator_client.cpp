@@ -106,8 +106,8 @@ int64_t EmulatorClient::TlsRefused() {
   return TextToInt64(state.GetText(L"tls_refused"));
 }
 
-int64_t EmulatorClient::TlsRefusedAfter(int64_t before) {
-  for (int i = 0; i < 500 && TlsRefused() <= before; ++i) Sleep(20);
+int64_t EmulatorClient::TlsRefusedAfter(int64_t before, int64_t expected) {
+  for (int i = 0; i < 500 && TlsRefused() < before + expected; ++i) Sleep(20);
   Sleep(300);
   return TlsRefused();
 }

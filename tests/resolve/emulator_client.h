@@ -44,9 +44,9 @@ class EmulatorClient {
   // TLS connections that ended before any request (the client did not trust the
   // certificate) since the last reset.
   int64_t TlsRefused();
-  // The same once it is more than before: the emulator's side of a connection ends a moment
-  // after the client's. Waits at most 10 s for the first, then 300 ms for any that follow.
-  int64_t TlsRefusedAfter(int64_t before);
+  // The same once it has reached before + expected: the emulator's side of a connection ends
+  // a moment after the client's. Waits at most 10 s for them, then 300 ms for any more.
+  int64_t TlsRefusedAfter(int64_t before, int64_t expected);
   std::vector<LoggedRequest> RequestsSince(int64_t seq);
 
  private:

@@ -395,7 +395,7 @@ TEST_F(FeishuListerTest, AVisitorsSessionComesOnlyFromATrustedShareHost) {
   const int64_t refused = emulator.TlsRefused();
   EXPECT_TRUE(FetchFeishuVisitorCookies(share, endpoints, deadline).IsEmpty());
   EXPECT_EQ(Requests().size(), before);
-  EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 1);
+  EXPECT_EQ(emulator.TlsRefusedAfter(refused, 1), refused + 1);
 }
 
 // Whoever answers the listing chooses what is fetched and started: only a certificate of an
@@ -442,7 +442,7 @@ TEST_F(FeishuListerTest, OverTlsOnlyATrustedCertificateForTheHostIsTaken) {
     } else {
       EXPECT_TRUE(session.untrusted);
       EXPECT_EQ(requests.size(), before);
-      EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 1) << "the refused listing was tried again";
+      EXPECT_EQ(emulator.TlsRefusedAfter(refused, 1), refused + 1) << "the refused listing was tried again";
     }
   }
 }

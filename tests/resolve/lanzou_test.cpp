@@ -296,7 +296,7 @@ TEST_F(LanzouFolderTest, AnUntrustedCertificateGivesNothing) {
   EXPECT_EQ(Std(ResolveLanzouFileLink(CWString(Share(L"iBm7Qa1xYz")), CWString())), kLanzouPageFailed);
   EXPECT_TRUE(Requests().empty());
   // The folder page, the list request and the file page, each once.
-  EXPECT_EQ(emulator.TlsRefusedAfter(refused), refused + 3);
+  EXPECT_EQ(emulator.TlsRefusedAfter(refused, 3), refused + 3);
 }
 
 TEST_F(LanzouFolderTest, LockedFolderNeedsItsPassword) {

@@ -484,7 +484,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self._read_body() if self.command in ("POST", "PUT") else b""
         self._entry = None
         # Body bytes of a stream handed to the kernel, those it meant to send, and when the last went.
-        self.body_sent, self._planned, self._end = 0, None, None
+        self.body_sent, self._planned, self._end, self._write_began = 0, None, None, None
         token = stream_token(path)
         if not path.startswith("/__"):
             entry = {"time": round(time.time(), 3), "port": self.server.kind, "client": self.client_address[0],
@@ -719,7 +719,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not self._body(data, token, start, start + limit, bps, free):
             return
         # When the last byte was handed to the kernel: benchmarks time what follows from it.
-        self._end = round(time.time(), 6)
+        # Noted as the last write began: a client holding the last byte then always finds
+        # the end in the log, even when this thread waits for the CPU after the write.
+        self._end = round(self._write_began or time.time(), 6)
         if limit < end - start:
             self.close_connection = True
             try:
@@ -757,6 +759,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self._sendfile(f, offset, length)
             else:
                 for chunk in data.chunks(pos, pos + take):
+                    self._write_began = time.time()
                     self.wfile.write(chunk)
                     self.body_sent += len(chunk)
             pos += take
@@ -767,6 +770,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         out, source = self.connection.fileno(), f.fileno()
         while length > 0:
             try:
+                self._write_began = time.time()
                 n = os.sendfile(out, source, offset, length)
             except BlockingIOError:
                 # The socket has a time-out, so it is non-blocking underneath.
