@@ -469,9 +469,7 @@ const CWString& NoAcceptEncoding() {
 bool IsCertificateError(int32_t code) {
   switch (static_cast<DWORD>(code)) {
     case ERROR_WINHTTP_SECURE_FAILURE:  // what Windows reports for any of them
-    // What Wine reports for any of them; on Windows a secure channel that could not be set
-    // up, which cannot be trusted either.
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    // The certificate's own faults, as the secure-failure flags name them.
     case ERROR_WINHTTP_SECURE_INVALID_CA:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:

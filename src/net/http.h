@@ -117,8 +117,9 @@ rg_WangLaoFangWenLei_n& SharedHttpObject();
 const CWString& NoAcceptEncoding();
 
 // Whether code (a response record's errorCode) says the server's certificate was not
-// trusted (unknown authority, another host's name, expired, revoked, wrong usage) or no
-// secure channel could be set up with it.
+// trusted (unknown authority, another host's name, expired, revoked, wrong usage). A secure
+// channel that could not be set up (12157: a reset, a filter in the way) is a network error
+// like any other: it may pass.
 bool IsCertificateError(int32_t code);
 
 // "错误(code): message" with the platform's message for code, or "" when it has none.

@@ -251,6 +251,29 @@ TEST_F(HttpExchange, ServerTooSlowForTheTimeoutFailsTheResponse) {
   EXPECT_TRUE(out.result.IsEmpty());
 }
 
+// Windows reports a certificate it does not trust as 12175 (or by the flaw's own code); a
+// secure channel that could not be set up (12157) may pass like any network error. Wine
+// reports both as 12157, so only this table stands for Windows here.
+TEST(CertificateErrorTest, OnlyACertificateWindowsDoesNotTrustIsOne) {
+  const struct {
+    DWORD code;
+    bool certificate;
+  } cases[] = {
+      {ERROR_WINHTTP_SECURE_FAILURE, true},
+      {ERROR_WINHTTP_SECURE_INVALID_CA, true},
+      {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, true},
+      {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, true},
+      {ERROR_WINHTTP_SECURE_CERT_REVOKED, true},
+      {ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE, true},
+      {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, false},
+      {ERROR_WINHTTP_CANNOT_CONNECT, false},
+      {ERROR_WINHTTP_CONNECTION_ERROR, false},
+      {ERROR_WINHTTP_TIMEOUT, false},
+      {0, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsCertificateError(static_cast<int32_t>(c.code)), c.certificate) << c.code;
+}
+
 TEST_F(HttpExchange, ClosedPortIsAFailedConnection) {
   uint16_t port = ClosedPort();
   ASSERT_NE(port, 0);
