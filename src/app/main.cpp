@@ -6,6 +6,14 @@
 
 namespace {
 
+// Before anything else (the highest static start-up priority): every DLL loaded from here on,
+// the delay-loaded ones included, comes from the system folder only, never from the folder the
+// program was started from.
+struct SystemFolderDllsOnly {
+  SystemFolderDllsOnly() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+};
+SystemFolderDllsOnly systemFolderDllsOnly __attribute__((init_priority(101)));
+
 CKelMFCApp theApp(rg_startup_class::StaticClassInfo());
 
 }  // namespace

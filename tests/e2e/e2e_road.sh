@@ -7,6 +7,8 @@
 #     "安装游戏" must start the installer from the save folder and end the program.
 #     While it runs, the engine must answer on loopback only, and a second start from the
 #     same folder must end with exit code 0 and leave the first run alone.
+#     A bogus winmm.dll lies beside the program, with Wine told to prefer such a DLL to its
+#     own: the program must run as if it were not there and never load it.
 #   expired_session: the drive answers the listing with an expired session. The window must
 #     show "下载失败,请重试！", offer a new run afterwards, and nothing may be downloaded.
 # usage: e2e_road.sh REPO BUILD_DIR download|expired_session
@@ -83,6 +85,8 @@ case $road in
     head -c 5000 /dev/urandom >"$save/Brinemarch.part3.rar"
     head -c 700 /dev/urandom >"$save/Brinemarch.part3.rar.aria2"
     printf 'stale\n' >"$save/Brinemarch.part4.rar"
+    cp "$build/planted/winmm.dll" "$road_app_dir/" || road_fail "missing the planted winmm.dll (build everything first)"
+    export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winmm=n,b"
     road_emulator_start "$work/drive" "${share[@]}" --stream-throttle 524288
     road_app_start
     road_drive --marker Brinemarch.part1.started.txt --run-timeout 300 || road_fail "the run did not go as a player expects: $road_result"
@@ -93,6 +97,7 @@ case $road in
     expected="Z:${save//\//\\}\\Brinemarch.part1.exe"
     [ "$started" = "$expected" ] || [ "$started" = "\"$expected\"" ] ||
       road_fail "the installer was started as '$started', expected '$expected'"
+    [ ! -e "$road_app_dir/planted_dll_loaded.txt" ] || road_fail "the winmm.dll beside the program was loaded"
     read -r lists streams < <(requests)
     [ "$lists" -ge 2 ] || road_fail "expected the share and its sub-folder to be listed, saw $lists listings"
     road_say "e2e download: ${verified% *} files, ${verified#* } bytes intact; $streams stream requests"
