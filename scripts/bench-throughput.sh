@@ -82,7 +82,7 @@ run_raw_engine() {
   # The program's command line (its own process id left out: nothing to stop with).
   (cd "$dir" && exec wine aria2c.exe --conf-path="$w\\aria2.conf" "#--save-session=$w\\aria2.session" \
     --input-file="$w\\aria2.session" --rpc-listen-port=7022 --listen-port=7055 --dht-listen-port=7033 \
-    --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=$secret \
+    --enable-rpc=true --rpc-allow-origin-all=false --disable-ipv6=false --rpc-secret=$secret \
     --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
     --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$bench/raw-engine.out" 2>&1 </dev/null &
   raw_pid=$!

@@ -99,6 +99,17 @@ rg_n1666::~rg_n1666() {
   events.Detach();
   WaitWithMessages(1);
   Shutdown();
+  // Our engine ends by itself after the shutdown request, its control files saved; the job
+  // closing with this object kills whatever is left after a bounded wait.
+  UniqueHandle process;
+  {
+    std::lock_guard<std::mutex> guard(processLock);
+    process = std::move(engineProcess);
+  }
+  BOOL ours = FALSE;
+  if (process && IsProcessInJob(process.Get(), engineJob.Get(), &ours) && ours) {
+    WaitWithMessagesFor(process.Get(), kLeftoverEndWaitMs);
+  }
   taskStatus.Unbind();
   taskFinished.Unbind();
 }
@@ -164,7 +175,7 @@ CWString rg_n1666::EngineCommandLine(const CWString& dir, const CWString& rpcPor
   commandLine.Format(
       L"\"%saria2c.exe\" --conf-path=\"%saria2.conf\" #--save-session=\"%saria2.session\" "
       L"--input-file=\"%saria2.session\" --rpc-listen-port=%s --listen-port=%s --dht-listen-port=%s "
-      L"--enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=%s --enable-dht=true "
+      L"--enable-rpc=true --rpc-allow-origin-all=false --disable-ipv6=false --rpc-secret=%s --enable-dht=true "
       L"--enable-dht6=true --dht-file-path=\"%s\" --dht-file-path6=\"%s\" --bt-external-ip=%s "
       L"--stop-with-process=%d",
       dir.GetText(), dir.GetText(), dir.GetText(), dir.GetText(), rpcPortValue.GetText(), listenPort.GetText(),
@@ -174,21 +185,30 @@ CWString rg_n1666::EngineCommandLine(const CWString& dir, const CWString& rpcPor
 }
 
 int32_t rg_n1666::LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
-                               const CWString& dhtPort, const CWString& secret, int32_t showWindow) {
+                               const CWString& dhtPort, const CWString& secret, int32_t) {
   ready = 0;
   const CWString folder = dir.IsEmpty() ? ProgramFolder() : WithBackslash(dir);
   // Only our own leftover: an aria2c.exe of another program keeps running, and if it holds
   // our port the next attempt's ports step around it.
   EndProcessesOfImage(kEngineExe, FullPath(folder + kEngineExe), kLeftoverEndWaitMs);
   if (!FileExists(folder + kEngineExe)) return 0;
+  // A port held by anyone (another copy's engine in another folder included) would reach them
+  // with our requests and our secret: the next attempt's ports step around it.
+  const auto attemptRpcPort = static_cast<int32_t>(TextToInt64(rpcPortValue));
+  if (!portChecks.free(attemptRpcPort, static_cast<int32_t>(TextToInt64(listenPort)),
+                       static_cast<int32_t>(TextToInt64(dhtPort)))) {
+    return 0;
+  }
 
   SetRpcEndpoint(rpcPortValue, secret);
   const CWString address = LookUpPublicAddress(publicAddressUrl);
   UniqueHandle process;
-  if (StartProgram(EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address, GetCurrentProcessId()),
-                   showWindow != 0 ? 1 : 0, &process) != 0) {
+  if (StartEngineProcess(
+          EngineCommandLine(folder, rpcPortValue, listenPort, dhtPort, secret, address, GetCurrentProcessId()),
+          engineJob.Get(), process) != 0) {
     return 0;
   }
+  const DWORD engineId = GetProcessId(process.Get());
   WatchEngineProcess(std::move(process));
 
   const ULONGLONG began = GetTickCount64();
@@ -196,8 +216,10 @@ int32_t rg_n1666::LaunchEngine(const CWString& dir, const CWString& rpcPortValue
     // An engine that ended (its port taken, say) will never answer: the next attempt starts
     // now rather than after the whole readiness wait.
     if (!EngineAlive()) break;
-    // Only our engine knows the secret: another server on the port does not make us ready.
-    if (!ReadResult(PostRpc(MakeGetVersionRequest(secret), kRequestTimeoutMs), L"/result/version").IsEmpty()) {
+    // The secret goes only to a port our engine alone listens on; and only our engine knows
+    // it, so another server there does not make us ready either.
+    if (portChecks.listenedOnlyBy(attemptRpcPort, engineId) &&
+        !ReadResult(PostRpc(MakeGetVersionRequest(secret), kRequestTimeoutMs), L"/result/version").IsEmpty()) {
       ready = 1;
       break;
     }
@@ -635,10 +657,10 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
   ErrorOutcome outcome = ErrorOutcome::kFail;
   std::shared_ptr<SaveFolder> files;
   CWString name;
-  // Only an unexpected HTTP answer needs its message, asked before the table is locked: an
-  // add on the user-interface thread must not wait for the engine's reply.
+  // The message of an error that needs it is asked before the table is locked: an add on the
+  // user-interface thread must not wait for the engine's reply.
   CWString message;
-  if (!complete && texts.errorCode == kHttpErrorCode) {
+  if (!complete && EngineErrorNeedsMessage(texts.errorCode)) {
     RpcReply reply(PostRpc(MakeErrorMessageRequest(RpcSecret(), task.id), kRequestTimeoutMs));
     if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
   }
@@ -647,7 +669,9 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
     const auto found = parts_.find(task.row);
     if (found != parts_.end()) {
       stopped = found->second.stopped;
-      keepFiles = found->second.keepFiles;
+      // An error answer (a secret the engine does not take, a task it does not know) says
+      // nothing about the file: the part ends for this run and its files stay as they are.
+      keepFiles = found->second.keepFiles || texts.reply == TaskTexts::kErrorReply;
       files = found->second.files;
       name = found->second.name;
     }

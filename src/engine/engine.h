@@ -26,6 +26,8 @@
 #include "concurrency/event_binding.h"
 #include "concurrency/mutex.h"
 #include "concurrency/thread_pool.h"
+#include "engine/engine_ports.h"
+#include "engine/engine_process.h"
 #include "engine/launch_settings.h"
 #include "engine/retry_policy.h"
 #include "engine/save_folder.h"
@@ -100,9 +102,12 @@ class rg_n1666 : public CKelObject {
   int32_t LaunchTask(int32_t kind, CKelObject* settings, int64_t value2);
   // Up to three launch attempts, the ports one higher each time; sets launchResult.
   void RunLaunch(const rg_n2038& settings);
-  // One attempt: ends a leftover engine of dir's own aria2c.exe (no other), starts it and waits
-  // up to readyTimeoutSeconds for it to answer a getVersion signed with secret; the wait ends
-  // early when the started process ends. 1 ready; 0 not, and the attempt's process is ended.
+  // One attempt: ends a leftover engine of dir's own aria2c.exe (no other), fails at once when
+  // its ports are not free, starts it and waits up to readyTimeoutSeconds for it to listen on
+  // the RPC port alone and answer a getVersion signed with secret; the wait ends early when the
+  // started process ends. 1 ready; 0 not, and the attempt's process is ended.
+  // showWindow is not used: the engine never has a console (its window's close button would
+  // end it), whatever the settings say.
   int32_t LaunchEngine(const CWString& dir, const CWString& rpcPortValue, const CWString& listenPort,
                        const CWString& dhtPort, const CWString& secret, int32_t showWindow);
   // The engine's command line for one attempt (the template filled in order).
@@ -209,6 +214,15 @@ class rg_n1666 : public CKelObject {
   double retryPauseScale = 1.0;
   // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
   CWString publicAddressUrl;
+  // How a launch keeps its ports to its own engine: free for exclusive use before the start,
+  // and the RPC port listened on by the started process alone before the secret goes there.
+  // Tests whose stand-in engine does not listen itself (the fake engine answers for it) put
+  // checks of their own in place.
+  struct PortChecks {
+    bool (*free)(int32_t rpcPort, int32_t listenPort, int32_t dhtPort);
+    bool (*listenedOnlyBy)(int32_t port, DWORD processId);
+  };
+  PortChecks portChecks{&EnginePortsFree, &TcpPortListenedOnlyBy};
   TaskStatusEvent taskStatus;
   TaskFinishedEvent taskFinished;
 
@@ -258,6 +272,9 @@ class rg_n1666 : public CKelObject {
   CWString rpcSecret;
   mutable std::mutex processLock;  // guards engineProcess
   UniqueHandle engineProcess;
+  // Every engine this object starts is in it; its closing (by our destruction or our end,
+  // whichever way) ends them.
+  const UniqueHandle engineJob{NewEndWithUsJob()};
   std::atomic<int32_t> stopping{0};  // set by destruction: launches and the poller end early
   std::atomic<int32_t> completedCount{0};
   std::map<int32_t, PartRun> parts_;                                        // by row; guarded by tableLock

@@ -16,7 +16,24 @@ int HttpStatusIn(CWTextRef message) {
   return static_cast<int>(std::wcstol(text.c_str() + at + 7, nullptr, 10));
 }
 
+bool Mentions(const std::wstring& text, const wchar_t* words) { return text.find(words) != std::wstring::npos; }
+
+// Code 1 says only that the engine gave up on the file. Its bytes go only when the drive
+// proved the file changed (another length) or the control file cannot be used; a TLS
+// handshake that failed (a filter, a reset, a certificate Windows would not take), a dropped
+// connection or anything else may pass and keeps them.
+ErrorOutcome OutcomeOfAbort(CWTextRef message) {
+  const std::wstring text(message.Chars(), static_cast<size_t>(message.Length()));
+  for (const wchar_t* changed :
+       {L"Invalid file length", L"Size mismatch", L"Invalid range header", L"segment file", L"control file"}) {
+    if (Mentions(text, changed)) return ErrorOutcome::kRestart;
+  }
+  return ErrorOutcome::kRetry;
+}
+
 }  // namespace
+
+bool EngineErrorNeedsMessage(int32_t code) { return code == 1 || code == 22; }
 
 ErrorOutcome OutcomeOfEngineError(int32_t code, CWTextRef message) {
   switch (code) {
@@ -32,7 +49,8 @@ ErrorOutcome OutcomeOfEngineError(int32_t code, CWTextRef message) {
       const int status = HttpStatusIn(message);
       return status == 408 || status == 429 || status >= 500 ? ErrorOutcome::kRetry : ErrorOutcome::kFail;
     }
-    case 1:   // aborted: the drive's file is no longer what the control file describes
+    case 1:  // aborted, for the reason its message gives
+      return OutcomeOfAbort(message);
     case 8:   // the server cannot continue where the file stopped
     case 10:  // the control file's pieces do not fit
     case 32:  // checksum

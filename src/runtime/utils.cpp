@@ -141,7 +141,7 @@ bool CopyTextToClipboard(CWTextRef text) {
   return true;
 }
 
-DWORD StartProgram(CWTextRef commandLine, int showMode, UniqueHandle* started) {
+DWORD StartProgram(CWTextRef commandLine, int showMode) {
   if (commandLine.IsEmpty()) return ERROR_INVALID_PARAMETER;
   std::wstring writable(commandLine.Chars(), static_cast<size_t>(commandLine.Length()));
   STARTUPINFOW startup{};
@@ -157,7 +157,6 @@ DWORD StartProgram(CWTextRef commandLine, int showMode, UniqueHandle* started) {
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
   WaitForInputIdle(process.Get(), 500);
-  if (started) *started = std::move(process);
   return 0;
 }
 

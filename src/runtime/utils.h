@@ -26,8 +26,7 @@ bool RunProgram(CWTextRef commandLine, int showMode);
 inline constexpr DWORD kErrorElevationRequired = 740;
 // RunProgram's start, telling why it failed: 0 once the program runs, else the system's
 // error code (kErrorElevationRequired for a program that asks for administrator rights).
-// With process given, it receives the started program's process handle.
-DWORD StartProgram(CWTextRef commandLine, int showMode, UniqueHandle* process = nullptr);
+DWORD StartProgram(CWTextRef commandLine, int showMode);
 // Starts a program file through the shell's "runas" verb, so Windows asks the user for
 // administrator rights first. 0 once it runs, else the error (ERROR_CANCELLED when the user
 // refused). The caller's thread must have COM initialised, as for any shell call.

@@ -438,10 +438,13 @@ TEST_F(FakeEngineTest, RemovedOrForgottenTasksEndAsFailures) {
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0);
   engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"b.rar"), CWString(), CWString(), CWString(), 1);
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 1; }));
-  // The engine forgets every task: queries answer "not found".
+  WriteFileBytes(folder / L"b.rar", "ours");
+  // The engine forgets every task: queries answer "not found". That says nothing about the
+  // file: what the part wrote stays for the next run, and the player's file stays aside.
   Script("{}");
   ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
-  EXPECT_EQ(ReadBytes(folder / L"b.rar"), "old");
+  EXPECT_EQ(ReadBytes(folder / L"b.rar"), "ours");
+  EXPECT_EQ(ReadBytes(folder / L"b.rar.bak"), "old");
   std::vector<std::wstring> failures;
   for (const EventRecord& e : events.Events()) {
     if (e.kind == EventRecord::kFinished) failures.push_back(e.failureText);

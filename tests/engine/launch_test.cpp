@@ -1,6 +1,8 @@
 // Launching the engine, with a stand-in aria2c.exe that records its command line (built into
 // a folder of its own, ../fake_engine beside the test program) and the fake engine answering
 // getVersion where a test wants an engine to be ready.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_ports.h"
 #include "engine/engine_process.h"
+#include "runtime/socket_handle.h"
 #include "runtime/utils.h"
 #include "test_support.h"
 
@@ -71,7 +75,7 @@ std::wstring ExpectedCommandLine(const std::wstring& dir, int rpc, int listen, i
   return L"\"" + dir + L"aria2c.exe\" --conf-path=\"" + dir + L"aria2.conf\" #--save-session=\"" + dir +
          L"aria2.session\" --input-file=\"" + dir + L"aria2.session\" --rpc-listen-port=" + std::to_wstring(rpc) +
          L" --listen-port=" + std::to_wstring(listen) + L" --dht-listen-port=" + std::to_wstring(dht) +
-         L" --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=" + secret +
+         L" --enable-rpc=true --rpc-allow-origin-all=false --disable-ipv6=false --rpc-secret=" + secret +
          L" --enable-dht=true --enable-dht6=true --dht-file-path=\"" + dhtDir + L"dht.dat\" --dht-file-path6=\"" +
          dhtDir + L"dht6.dat\" --bt-external-ip=" + address + L" --stop-with-process=" +
          std::to_wstring(GetCurrentProcessId());
@@ -83,6 +87,7 @@ class LaunchTest : public ::testing::Test {
     EndAllEngines();
     folder_ = FullFolder(StandInFolder());
     DeleteFileW((folder_ + L"launches.txt").c_str());
+    DeleteFileW((folder_ + L"consoles.txt").c_str());
     FakeEngine(L"/__script", R"({"ip":"203.0.113.7"})");
   }
   void TearDown() override {
@@ -96,6 +101,12 @@ class LaunchTest : public ::testing::Test {
     settings.engineDir = CWString(folder_);
     settings.secret = CWString(kTestSecret);
     return settings;
+  }
+
+  // The stand-in does not listen: the fake engine answers on its ports, which are therefore
+  // neither free nor listened on by the started process.
+  static void LetTheFakeAnswerForTheStandIn(rg_n1666& engine) {
+    engine.portChecks = {[](int32_t, int32_t, int32_t) { return true; }, [](int32_t, DWORD) { return true; }};
   }
 
   void UseFakeAddressPage(rg_n1666& engine) {
@@ -143,6 +154,7 @@ TEST_F(LaunchTest, AnEngineAnsweringOnTheSecondPortIsReady) {
   ListenOn(7023);
   rg_n1666 engine;
   UseFakeAddressPage(engine);
+  LetTheFakeAnswerForTheStandIn(engine);
   engine.readyTimeoutSeconds = 3;
   engine.rpcPortNumber = 7022;
   engine.listenPortNumber = 7055;
@@ -170,6 +182,7 @@ TEST_F(LaunchTest, StartPreparesAFolderGivenWithoutSeparator) {
   {
     rg_n1434 manager;
     UseFakeAddressPage(manager.engine);
+    LetTheFakeAnswerForTheStandIn(manager.engine);
     EXPECT_NE(manager.StartEngine(CWString(folder)), 0);
     EXPECT_EQ(manager.engine.readyTimeoutSeconds, 12);
     EXPECT_EQ(ReadBytes(folder_ + L"aria2.session"), "");
@@ -224,6 +237,7 @@ TEST_F(LaunchTest, OnlyALeftoverEngineOfOurOwnFolderIsEnded) {
   ListenOn(7022);
   rg_n1666 engine;
   UseFakeAddressPage(engine);
+  LetTheFakeAnswerForTheStandIn(engine);
   engine.readyTimeoutSeconds = 1;
   EXPECT_EQ(engine.LaunchEngine(CWString(folder_), CWString(L"7022"), CWString(L"7055"), CWString(L"7033"),
                                 CWString(kTestSecret), 0),
@@ -236,6 +250,79 @@ TEST_F(LaunchTest, OnlyALeftoverEngineOfOurOwnFolderIsEnded) {
   EXPECT_TRUE(Running(launches[1].processId));
   TerminateProcess(theirs.Get(), 0);
   WaitForSingleObject(theirs.Get(), 5000);
+}
+
+// The stand-in watches this test process, not the one that started it: only the job can end
+// it with its starter.
+TEST_F(LaunchTest, TheEngineHasNoConsoleAndEndsWithAKilledProgram) {
+  std::wstring commandLine = L"\"" + ProgramFolder() + L"engine_starter.exe\" \"" + folder_ +
+                             L"aria2c.exe\" --stop-with-process=" + std::to_wstring(GetCurrentProcessId());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  // Without a console, as the program has none: a console program it starts plainly would get
+  // a console of its own.
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                             &startup, &created))
+      << GetLastError();
+  UniqueHandle starter(created.hProcess);
+  UniqueHandle thread(created.hThread);
+  std::vector<Launch> launches;
+  ASSERT_TRUE(WaitFor([&] { return (launches = Launches(folder_)).size() == 1; }, 30000)) << "no engine started";
+  UniqueHandle engine(OpenProcess(SYNCHRONIZE, FALSE, launches[0].processId));
+  ASSERT_TRUE(engine);
+  EXPECT_EQ(ReadBytes(folder_ + L"consoles.txt"), std::to_string(launches[0].processId) + "\t0\r\n");
+
+  TerminateProcess(starter.Get(), 1);
+  EXPECT_EQ(WaitForSingleObject(engine.Get(), 30000), WAIT_OBJECT_0) << "the engine outlived its program";
+}
+
+// A socket on any of the engine's ports keeps them from it, even one that would share its port
+// (bound as the engine binds, with SO_REUSEADDR); the system's table lists the listener.
+TEST_F(LaunchTest, APortInUseIsNotFreeAndTheTableListsItsListener) {
+  constexpr int32_t kRpc = 7090, kListen = 7091, kDht = 7092;
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  EXPECT_TRUE(EnginePortsFree(kRpc, kListen, kDht));
+  EXPECT_TRUE(TcpListenersOf(kRpc).empty());
+  for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
+    SCOPED_TRACE(type == SOCK_STREAM ? "a TCP listener on the RPC port" : "a UDP socket on the DHT port");
+    UniqueSocket holder(socket(AF_INET, type, 0));
+    ASSERT_TRUE(holder);
+    BOOL reuse = TRUE;
+    setsockopt(holder.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(type == SOCK_STREAM ? kRpc : kDht);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    if (type == SOCK_STREAM) {
+      ASSERT_EQ(listen(holder.Get(), 4), 0);
+    }
+    EXPECT_FALSE(EnginePortsFree(kRpc, kListen, kDht));
+    // Windows names this process; Wine names none (0).
+    const std::vector<DWORD> listeners = TcpListenersOf(kRpc);
+    EXPECT_EQ(listeners.size(), type == SOCK_STREAM ? 1u : 0u);
+    for (const DWORD owner : listeners) EXPECT_TRUE(owner == GetCurrentProcessId() || owner == 0) << owner;
+  }
+  EXPECT_TRUE(EnginePortsFree(kRpc, kListen, kDht));
+  WSACleanup();
+}
+
+// The secret goes to the RPC port only when no other process listens there, as Windows names
+// the listeners (a second listener shares a port on Windows; the table below stands for it).
+TEST(ListenerTest, OnlyAPortNoOtherProcessListensOnIsOurEnginesOwn) {
+  constexpr DWORD kEngine = 4100, kOther = 5200;
+  const struct {
+    std::vector<DWORD> owners;
+    bool ours;
+  } cases[] = {
+      {{}, false}, {{kEngine}, true},    {{kEngine, kEngine}, true}, {{kOther}, false}, {{kEngine, kOther}, false},
+      {{0}, true}, {{0, kOther}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(OnlyListenerIs(c.owners, kEngine), c.ours) << ::testing::PrintToString(c.owners);
+  }
 }
 
 TEST_F(LaunchTest, FindProcessIdIgnoresLetterCaseAndReportsNone) {

@@ -195,7 +195,17 @@ TEST(RetryPolicyTest, WhichOfTheEnginesErrorsPass) {
       {22, L"The response status is not successful. status=403", ErrorOutcome::kFail},
       {22, L"The response status is not successful. status=410", ErrorOutcome::kFail},
       {22, L"", ErrorOutcome::kFail},
-      {1, L"Download aborted.", ErrorOutcome::kRestart},
+      // Code 1 by its message: only another length at the drive or a control file that cannot
+      // be used costs the bytes; a failed handshake, a dropped connection or anything else
+      // keeps them.
+      {1, L"SSL/TLS handshake failure: The received certificate has expired.", ErrorOutcome::kRetry},
+      {1, L"SSL/TLS handshake failure: Error: unexpected EOF", ErrorOutcome::kRetry},
+      {1, L"Failed to receive data, cause: Connection reset by peer", ErrorOutcome::kRetry},
+      {1, L"Download aborted.", ErrorOutcome::kRetry},
+      {1, L"", ErrorOutcome::kRetry},
+      {1, L"Invalid file length. Cannot continue download C:/g/a.rar: local 100, remote 90", ErrorOutcome::kRestart},
+      {1, L"Size mismatch Expected:100 Actual:90", ErrorOutcome::kRestart},
+      {1, L"Failed to read from the segment file C:/g/a.rar.aria2", ErrorOutcome::kRestart},
       {8, L"", ErrorOutcome::kRestart},
       {10, L"", ErrorOutcome::kRestart},
       {32, L"", ErrorOutcome::kRestart},
