@@ -13,6 +13,11 @@
 
 int32_t TestMainWindow::StartDownloadEngine() {
   ++engineStarts;
+  HWND self = GetHwnd();
+  atEngineStart = {IsWindowVisible(self) != FALSE,
+                   !GetUpdateRect(self, nullptr, FALSE) && !GetUpdateRect(startButton.GetHwnd(), nullptr, FALSE),
+                   startButton.IsEnabled(), fileList.IsVisible(), pictureBox.IsVisible()};
+  if (duringEngineStart) duringEngineStart();
   return engineStarted_ == kRealEngine ? rg_my_main_window::StartDownloadEngine() : engineStarted_;
 }
 
@@ -241,6 +246,9 @@ void EngineRunTest::TearDown() {
 void EngineRunTest::CreateWindowWithTheEngine(RunWatch::Act act) {
   window_ = std::make_unique<TestMainWindow>(TestMainWindow::kRealEngine);
   ASSERT_TRUE(window_->CreateTopLevel());
+  // The window starts its engine from the message loop and enables the start button after.
+  ASSERT_TRUE(PollUntil([&] { return window_->startButton.IsEnabled(); }, 30000, PollMode::kDispatchMessages))
+      << "the window did not finish its engine start within 30 s";
   ASSERT_EQ(window_->downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
   window_->saveFolderBox.SetText(saveFolder_.c_str());
   cellLog_ = std::make_unique<CellLog>(window_->fileList.GetHwnd());

@@ -134,6 +134,11 @@ TEST_F(RealEngineTest, StartEndsALeftoverAppliesTheSettingsAndShutdownEndsTheEng
     EXPECT_EQ(GlobalOption(manager.engine, L"auto-file-renaming"), L"false");
     EXPECT_EQ(GlobalOption(manager.engine, L"follow-torrent"), L"false");
     EXPECT_EQ(GlobalOption(manager.engine, L"bt-external-ip"), L"127.0.0.1");
+    // The player's proxy as their settings name it, and none again.
+    EXPECT_TRUE(manager.SetEngineProxy(CWString(L"proxy.corp:8080")));
+    EXPECT_NE(GlobalOption(manager.engine, L"all-proxy").find(L"proxy.corp:8080"), std::wstring::npos);
+    EXPECT_TRUE(manager.SetEngineProxy(CWString()));
+    EXPECT_EQ(GlobalOption(manager.engine, L"all-proxy"), L"");
     engineProcess = OpenEngine(SYNCHRONIZE);
     ASSERT_TRUE(engineProcess);
   }
