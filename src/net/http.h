@@ -99,7 +99,7 @@ class rg_WangLaoFangWenLei_n : public CKelObject {
   // The open session, null before the first request.
   HINTERNET Session() const { return session_.Peek(); }
 
-  CWString userAgent;                                 // "": kDefaultUserAgent; a null object: no agent
+  CWString userAgent;  // "": kDefaultUserAgent; a null object: no agent
   // WINHTTP_ACCESS_TYPE_NAMED_PROXY uses proxyServer; WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY the
   // user's proxy settings (before Windows 8.1: their named server, else WinHTTP's default).
   int32_t accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;

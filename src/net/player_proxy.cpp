@@ -98,8 +98,8 @@ bool AutomaticProxyFor(const ProxySettings& settings, const CWString& url, CWStr
   TakeGlobalText(info.lpszProxyBypass);
   // A script may name several servers to try in turn: the engine takes one.
   const std::vector<std::wstring> entries = Entries(servers.ToStdString());
-  proxy = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !entries.empty() ? CWString(entries.front())
-                                                                                   : CWString();
+  proxy =
+      info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !entries.empty() ? CWString(entries.front()) : CWString();
   return true;
 }
 
