@@ -21,6 +21,11 @@ int32_t TestMainWindow::StartDownloadEngine() {
   return engineStarted_ == kRealEngine ? rg_my_main_window::StartDownloadEngine() : engineStarted_;
 }
 
+bool TestMainWindow::WaitForEngineStart(uint32_t limitMs) {
+  // The start button waits for the engine's answer.
+  return PollUntil([&] { return engineStarts == 1 && startButton.IsEnabled(); }, limitMs, PollMode::kDispatchMessages);
+}
+
 CWString TestMainWindow::BrowseForFolder(CWTextRef title) {
   browseTitles.push_back(CWString(title).ToStdString());
   return CWString(browseResult);
@@ -246,9 +251,7 @@ void EngineRunTest::TearDown() {
 void EngineRunTest::CreateWindowWithTheEngine(RunWatch::Act act) {
   window_ = std::make_unique<TestMainWindow>(TestMainWindow::kRealEngine);
   ASSERT_TRUE(window_->CreateTopLevel());
-  // The window starts its engine from the message loop and enables the start button after.
-  ASSERT_TRUE(PollUntil([&] { return window_->startButton.IsEnabled(); }, 30000, PollMode::kDispatchMessages))
-      << "the window did not finish its engine start within 30 s";
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not finish its engine start within 30 s";
   ASSERT_EQ(window_->downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
   window_->saveFolderBox.SetText(saveFolder_.c_str());
   cellLog_ = std::make_unique<CellLog>(window_->fileList.GetHwnd());

@@ -36,6 +36,10 @@ class TestMainWindow : public rg_my_main_window {
   // engineStarted: what the engine start reports, or kRealEngine to start the real engine.
   explicit TestMainWindow(int engineStarted) : engineStarted_(engineStarted) { SetStoredStyle(WS_VISIBLE, 0); }
 
+  // Dispatches messages until the window's engine start (from its message loop) has ended,
+  // at most limitMs; false when it did not.
+  bool WaitForEngineStart(uint32_t limitMs = 30000);
+
   std::vector<Box> boxes;
   std::vector<std::wstring> browseTitles;
   std::wstring browseResult;

@@ -31,8 +31,7 @@ class MainWindowTest : public ::testing::Test {
     window_ = std::make_unique<TestMainWindow>(engineStarted);
     ASSERT_TRUE(window_->CreateTopLevel());
     form_ = window_->GetHwnd();
-    ASSERT_TRUE(PollUntil([&] { return window_->engineStarts == 1; }, 10000, PollMode::kDispatchMessages))
-        << "the window did not start its engine within 10 s";
+    ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
   }
 
   std::wstring ClassOf(HWND window) {
@@ -186,8 +185,7 @@ TEST_F(MainWindowTest, TheWindowIsPaintedBeforeItsEngineStarts) {
   window_->SetStoredStyle(0, WS_VISIBLE);  // as the player sees it
   ASSERT_TRUE(window_->CreateTopLevel());
   EXPECT_EQ(window_->engineStarts, 0);
-  ASSERT_TRUE(PollUntil([&] { return window_->engineStarts == 1; }, 10000, PollMode::kDispatchMessages))
-      << "the window did not start its engine within 10 s";
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
   const TestMainWindow::AtEngineStart& at = window_->atEngineStart;
   EXPECT_TRUE(at.visible);
   EXPECT_TRUE(at.painted);
@@ -323,8 +321,7 @@ TEST_F(MainWindowTest, ACloseRequestWhileTheEngineStartsEndsTheProcess) {
   window_ = std::make_unique<TestMainWindow>(1);
   window_->duringEngineStart = [&] { SendMessageW(window_->GetHwnd(), WM_CLOSE, 0, 0); };
   ASSERT_TRUE(window_->CreateTopLevel());
-  ASSERT_TRUE(PollUntil([&] { return window_->engineStarts == 1; }, 10000, PollMode::kDispatchMessages))
-      << "the window did not start its engine within 10 s";
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
 }
 

@@ -169,6 +169,8 @@ TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
   EXPECT_EQ(engine.RpcPort().ToStdString(), L"7023");
   EXPECT_FALSE(
       ReadResult(engine.PostRpc(MakeGetVersionRequest(engine.RpcSecret()), 5000), L"/result/version").IsEmpty());
+  // Not asked for 99 downloads at once after the launch, the engine has it from its settings.
+  EXPECT_EQ(GlobalOption(engine, L"max-concurrent-downloads"), L"99");
   closesocket(taken);
   WSACleanup();
 }
