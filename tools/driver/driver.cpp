@@ -225,6 +225,7 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
     // Painted: shown, and no part of it waits for its WM_PAINT.
     if (app.shownAt.empty() && IsWindowVisible(app.window) && !GetUpdateRect(app.window, nullptr, FALSE)) {
       app.shownAt = UnixTime();
+      if (options.readyClose) Say(L"SHOWN at=" + app.shownAt);
     }
     if (!app.startButton) app.startButton = probe::FindDescendant(app.window, L"button", kStartCaption);
     if (!app.folderBox) app.folderBox = probe::FindDescendant(app.window, L"edit", L"");
@@ -510,7 +511,6 @@ int wmain(int argc, wchar_t** argv) {
   if (options.readyClose) Say(L"STATE looking");
   if (int rc = WaitReady(app, options, started)) return rc;
   if (options.readyClose) {
-    Say(L"SHOWN at=" + app.shownAt);
     Say(L"READY at=" + app.readyAt);
     if (int rc = Close(app)) return rc;
     Say(L"RESULT ok");
