@@ -22,7 +22,7 @@ KelButtonColors TitleBarColors(COLORREF hover) {
   return KelButtonColors{kTitleBarBack, kTitleBarBack, kTitleBarText, kTitleBarText, kTitleBarText, hover};
 }
 
-// Clears the running flag however the run ends.
+// Clears a flag of work in progress however the work ends.
 class RunningFlag {
  public:
   explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
@@ -60,6 +60,7 @@ void rg_my_main_window::CreateChildren() {
   HWND self = GetHwnd();
   onCreated.Bind<static_cast<void (rg_my_main_window::*)(CKelObject*, int32_t)>(&rg_my_main_window::OnCreated)>(
       eventTarget);
+  onShown.Bind<&rg_my_main_window::OnWindowShown>(eventTarget);
   onCloseRequest.Bind<&rg_my_main_window::OnWindowCloseRequest>(eventTarget);
   onTaskbarButtonCreated.Bind<&rg_my_main_window::OnTaskbarButtonCreated>(eventTarget);
   closeButton.onClicked.Bind<&rg_my_main_window::OnTitleButtonClick>(eventTarget);
@@ -181,10 +182,27 @@ DWORD rg_my_main_window::StartInstallerElevated(CWTextRef path) { return StartPr
 
 void rg_my_main_window::OnCreated(CKelObject*, int32_t) {
   fileList.SetExtendedStyle(kListDoubleBuffer, kListDoubleBuffer);
-  if (StartDownloadEngine() == 0) return;
-  saveFolderBox.SetText(DefaultSaveFolder());
+  // The engine's start may take seconds (a virus scanner's first look at it, ports to step
+  // around): the window shows first, as it will be when the engine answers, and offers no
+  // run until then.
   fileList.Hide();
   pictureBox.Hide();
+  startButton.Disable();
+}
+
+void rg_my_main_window::OnWindowShown() {
+  RunningFlag starting(startingEngine_);
+  // Escape and the drag to move reach the form inside the wait too.
+  CKelNestedPreTranslateScope preTranslate;
+  const int32_t started = StartDownloadEngine();
+  // Enabled before the box is filled: whoever sees the folder may press at once.
+  startButton.Enable();
+  if (started == 0) {
+    fileList.Show();
+    pictureBox.Show();
+    return;
+  }
+  saveFolderBox.SetText(DefaultSaveFolder());
 }
 
 void rg_my_main_window::OnButtonClick(CKelObject* sender, int32_t) {
@@ -392,7 +410,7 @@ CWString rg_my_main_window::SizeCellText(int32_t row, const CWString& engineSize
 }
 
 int32_t rg_my_main_window::OnWindowCloseRequest(CKelObject*, int32_t) {
-  if (!running_) return 0;
+  if (!running_ && !startingEngine_) return 0;
   Hide();
   KeepSystemAwake(false);
   downloadEngine.engine.Shutdown();

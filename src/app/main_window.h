@@ -87,10 +87,15 @@ class rg_my_main_window : public CKelWinForm {
 
   // -- Handlers -------------------------------------------------------------------------------
 
-  // The form's created event: starts the engine; when it answered, the save folder is filled
-  // in and the list and the picture are hidden.
+  // The form's created event: the list and the picture are hidden and the start button waits
+  // for the engine, which starts once the window shows (OnWindowShown).
   using CKelWinForm::OnCreated;
   void OnCreated(CKelObject* sender, int32_t extra);
+  // The form's shown event, from the message loop once the window is painted: starts the
+  // engine, dispatching messages while it waits, so the window can be seen, moved and closed
+  // meanwhile. When it answered, the save folder is filled in; otherwise the list and the
+  // picture show again. Either way the start button is enabled.
+  void OnWindowShown();
   // Browse and start/install.
   void OnButtonClick(CKelObject* sender, int32_t extra);
   // Minimise and close.
@@ -101,8 +106,8 @@ class rg_my_main_window : public CKelWinForm {
                      const CWString& statusText, const CWString& remainingText, const CWString& failureText,
                      int32_t row);
   // A close request for the form (Escape, Alt+F4). Outside a run it lets the form close, which
-  // ends the message loop. During a run it hides the window, asks the engine to stop and ends
-  // the process (the runs' waits could not be left before every download ended).
+  // ends the message loop. During a run or the engine's start it hides the window, asks the
+  // engine to stop and ends the process (their waits could not be left before they end).
   int32_t OnWindowCloseRequest(CKelObject* sender, int32_t extra);
 
   bool IsRunning() const { return running_; }
@@ -159,6 +164,7 @@ class rg_my_main_window : public CKelWinForm {
   CWString SizeCellText(int32_t row, const CWString& engineSizeText) const;
 
   bool running_ = false;                     // a download run (its listing included) is in progress
+  bool startingEngine_ = false;              // OnWindowShown waits for the engine
   std::vector<int64_t> listedSizes_;         // the run's listed sizes by row, -1 unknown
   std::vector<CWString> runNames_;           // the run's file names by row
   std::map<int32_t, CWString> rowFailures_;  // the latest failure description of a row

@@ -1,7 +1,9 @@
 #include "engine/download_manager.h"
 
 #include "build_config.h"
+#include "engine/rpc_requests.h"
 #include "engine/safe_names.h"
+#include "net/player_proxy.h"
 #include "runtime/utils.h"
 
 rg_n1434::rg_n1434() {
@@ -116,6 +118,8 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
     }
   }
   CreateDirectories(saveFolder);
+  // The engine knows nothing of the player's proxy settings: the streams go the listing's way.
+  SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0)) : PlayerProxyFor(fileUrls.Get(0)));
   // The listing's own session: the build's, or a visitor's of the public share.
   const CWString header =
       visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
@@ -144,6 +148,12 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   lastFailure.kind = stalled_ ? RunFailure::kStalled : RunFailure::kUnfinished;
   lastFailure.unfinished = static_cast<int32_t>(count - whole);
   return 0;
+}
+
+bool rg_n1434::SetEngineProxy(const CWString& proxy) {
+  if (engine.ready == 0) return false;
+  const CWString reply = engine.PostRpc(MakeProxyRequest(engine.RpcSecret(), proxy), rg_n1666::kRequestTimeoutMs);
+  return RpcReply(reply).Text(CWString(L"/result")) == L"OK";
 }
 
 void rg_n1434::OnTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,

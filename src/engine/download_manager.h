@@ -67,6 +67,10 @@ class rg_n1434 : public CKelObject {
   // Empties the file lists.
   int32_t DownloadAll(const CWString& saveFolder);
 
+  // Sends the engine's downloads through proxy ("host:port", "" for none); true when the
+  // engine took it.
+  bool SetEngineProxy(const CWString& proxy);
+
   // Handlers of the engine's events, on the engine's worker thread.
   void OnTaskStatus(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
                     const CWString& completedText, const CWString& speedText, const CWString& percentText,
@@ -87,6 +91,9 @@ class rg_n1434 : public CKelObject {
   // Free bytes for a folder that may not exist yet (its nearest existing parent's volume);
   // -1 when unknown. The platform's, unless a test plays a small disk.
   std::function<int64_t(const CWString& folder)> freeSpace;
+  // The proxy ("host:port", "" for none) a download address is reached through: the
+  // player's settings (PlayerProxyFor), unless a test plays them.
+  std::function<CWString(const CWString& url)> proxyFor;
   CWString visitorCookies;  // "" for the build's session, else a visitor's "name=value; ..."
   CWString referer;         // sent with every download; "" for none
   // Arguments as the engine's taskStatus: taskId, filePath, sizeText, completedText,

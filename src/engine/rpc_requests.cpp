@@ -71,6 +71,11 @@ const CWConstString maxConcurrentRequest(
     L"    ]\r\n"
     L"}");
 
+// The proxy every download goes through ("host:port"); an empty one means none.
+const CWConstString proxyRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.changeGlobalOption\",\"id\":1,"
+    L"\"params\":[\"token:令牌\",{\"all-proxy\":\"代理服务器\"}]}");
+
 namespace {
 
 struct Placeholder {
@@ -236,6 +241,12 @@ CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count) {
   const CWString escapedSecret = JsonEscape(secret);
   const CWString escaped = JsonEscape(count);
   return Fill(maxConcurrentRequest, {{L"令牌", escapedSecret}, {L"最大同时下载数", escaped}});
+}
+
+CWString MakeProxyRequest(CWTextRef secret, CWTextRef proxy) {
+  const CWString escapedSecret = JsonEscape(secret);
+  const CWString escaped = JsonEscape(proxy);
+  return Fill(proxyRequest, {{L"令牌", escapedSecret}, {L"代理服务器", escaped}});
 }
 
 RpcReply::RpcReply(const CWString& reply) : parsed_(json_.Parse(reply)) {}

@@ -39,6 +39,8 @@ CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeErrorMessageRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeForceRemoveRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count);
+// The proxy ("host:port", "" for none) the engine's every download goes through.
+CWString MakeProxyRequest(CWTextRef secret, CWTextRef proxy);
 
 // One engine reply, parsed once and read by JSON Pointer paths below "/result".
 class RpcReply {

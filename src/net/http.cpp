@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "net/headers.h"
+#include "net/player_proxy.h"
 #include "net/url.h"
 #include "runtime/convert.h"
 #include "runtime/utils.h"
@@ -286,10 +287,19 @@ UniqueInternet OpenSession(const rg_WangLaoFangWenLei_n& http, DWORD& error) {
   UniqueInternet session(WinHttpOpen(agent, static_cast<DWORD>(http.accessType),
                                      named ? http.proxyServer.GetText() : WINHTTP_NO_PROXY_NAME,
                                      named ? http.proxyBypass.GetText() : WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    error = GetLastError();
-    return session;
+  error = session ? 0 : GetLastError();
+  if (!session && http.accessType == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY && error == ERROR_INVALID_PARAMETER) {
+    // Windows before 8.1 has no automatic proxy: the user's named server, or WinHTTP's own
+    // default when the user names none.
+    const ProxySettings user = ReadProxySettings();
+    named = !user.server.IsEmpty();
+    const CWString bypass = user.bypass.IsEmpty() ? http.proxyBypass : user.bypass;
+    session.Reset(WinHttpOpen(agent, named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                              named ? user.server.GetText() : WINHTTP_NO_PROXY_NAME,
+                              named ? bypass.GetText() : WINHTTP_NO_PROXY_BYPASS, 0));
+    error = session ? 0 : GetLastError();
   }
+  if (!session) return session;
   // Speed-ups that not every WinHTTP knows; requests work without them.
   SetNumberOption(session.Get(), kOptionIpv6FastFallback, 1);
   SetNumberOption(session.Get(), kOptionTcpFastOpen, 1);

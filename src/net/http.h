@@ -99,8 +99,10 @@ class rg_WangLaoFangWenLei_n : public CKelObject {
   // The open session, null before the first request.
   HINTERNET Session() const { return session_.Peek(); }
 
-  CWString userAgent;                                 // "": kDefaultUserAgent; a null object: no agent
-  int32_t accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;  // WINHTTP_ACCESS_TYPE_NAMED_PROXY uses proxyServer
+  CWString userAgent;  // "": kDefaultUserAgent; a null object: no agent
+  // WINHTTP_ACCESS_TYPE_NAMED_PROXY uses proxyServer; WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY the
+  // user's proxy settings (before Windows 8.1: their named server, else WinHTTP's default).
+  int32_t accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
   CWString proxyServer;
   CWString proxyBypass{L"<local>"};  // for the session's and every per-request proxy
   int32_t escapeUrl = 0;             // not 0: URLs are cracked with ICU_ESCAPE

@@ -10,6 +10,8 @@
 
 #include "runtime/text.h"
 
+class rg_WangLaoFangWenLei_n;
+
 struct DriveEndpoints {
   CWString listOrigin;      // scheme, host and port of the listing host, no trailing "/"
   CWString downloadOrigin;  // scheme, host and port of the download-stream host
@@ -20,6 +22,12 @@ struct DriveEndpoints {
   // properly; it throttles quick listings.
   std::array<int32_t, 2> listRetryPausesMs{1000, 3000};
   int32_t listDeadlineMs = 120000;  // a whole Feishu listing, retries and sub-folders included
+  // How the drives are reached: "" through the player's proxy settings (WinHTTP's automatic
+  // proxy), else through this named proxy ("host:port"; tests play a player's proxy so).
+  CWString proxy;
+
+  // Sends http's requests the way above.
+  void RouteThroughProxy(rg_WangLaoFangWenLei_n& http) const;
 
   // The values compiled into the program.
   static const DriveEndpoints& Built();

@@ -204,6 +204,7 @@ class FolderWalk {
     }
     const int32_t timeoutMs = static_cast<int32_t>(std::min<uint64_t>(kListTimeoutMs, deadline_ - now));
     rg_WangLaoFangWenLei_n http;
+    endpoints_.RouteThroughProxy(http);
     rg_WangYeFangWenXiangYingLei_n response;
     CWString scratchCookies, scratchHeaders;
     const CWString none;

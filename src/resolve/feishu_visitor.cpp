@@ -102,6 +102,7 @@ CWString FetchFeishuVisitorCookies(const CWString& shareAddress, const DriveEndp
   CookieJar jar;
   CWString address = shareAddress;
   rg_WangLaoFangWenLei_n http;
+  endpoints.RouteThroughProxy(http);
   http.enableCookies = 0;  // the jar above is the only one, so every cookie sent is seen
   for (int hop = 0; hop <= kFeishuVisitorMaxRedirects; ++hop) {
     const std::wstring host = HostOf(address);

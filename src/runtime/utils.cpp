@@ -253,8 +253,10 @@ bool PumpWhileWaiting(HANDLE signal, uint32_t milliseconds) {
         quitCode = msg.wParam;
         continue;
       }
-      DispatchMessageW(&msg);
+      // Input methods and keyboard layouts see a key at its translation, before any window
+      // handles it: translated first, as every message loop on Windows does.
       TranslateMessage(&msg);
+      DispatchMessageW(&msg);
     }
     // The signal first: it wins over a timer that fired meanwhile.
     HANDLE handles[2];

@@ -16,6 +16,19 @@ bool IsEditControl(HWND window) {
   return lstrcmpiW(name, L"Edit") == 0;
 }
 
+// The part of a monitor windows may use, without the taskbar and docked bars; the primary
+// screen's when the monitor cannot be asked.
+RECT WorkAreaOf(HMONITOR monitor) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (monitor && GetMonitorInfoW(monitor, &info)) return info.rcWork;
+  RECT area{0, 0, 0, 0};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
+    area = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return area;
+}
+
 }  // namespace
 
 int KelRoundShapeDiameter(int width, int height) { return std::min(width / 5, height / 5); }
@@ -69,6 +82,18 @@ LRESULT CKWnd_WinForm::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
         return PreTranslate(reinterpret_cast<MSG*>(wp)) ? kKelWindowMark : 0;
       }
       break;
+    case WM_CREATE: {
+      const LRESULT result = CKWnd_Container::WindowProc(msg, wp, lp);
+      // Posted messages come before painting: the shown event paints the window first.
+      if (result != -1) PostMessage(kKelMsgFormShown);
+      return result;
+    }
+    case kKelMsgFormShown:
+      if (IsWindowVisible()) {
+        RedrawWindow(GetSafeHwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      }
+      if (formListener_) formListener_->OnShown();
+      return 0;
     case WM_CLOSE:
       if (formListener_ && (formListener_->OnCloseRequest() || formListener_->OnQueryClose())) return 0;
       DestroyWindow();
@@ -139,7 +164,9 @@ void CKelWinForm::ComputeStyles(KelCreateParams& params) {
     params.text = kKelDefaultFormTitle;
     Record().text = params.text;
   }
-  if (borderStyle_ != kKelBorderNone) {
+  if (borderStyle_ == kKelBorderNone) {
+    params.style |= BorderlessBoxes();
+  } else {
     if (!params.text.IsEmpty() || controlBox_) params.style |= WS_CAPTION;
     if (controlBox_) params.style |= WS_SYSMENU | WS_BORDER;
     params.style |= WS_DLGFRAME;
@@ -183,8 +210,10 @@ void CKelWinForm::ComputeSizeAndPosition(KelCreateParams& params) {
       if (params.left == kKelUseDefault) params.left = 0;
       if (params.top == kKelUseDefault) params.top = 0;
     } else {
-      params.left = (GetSystemMetrics(SM_CXSCREEN) - params.width) / 2;
-      params.top = (GetSystemMetrics(SM_CYSCREEN) - params.height) / 2;
+      // The work area, so that no part of the window lies under the taskbar.
+      const RECT area = WorkAreaOf(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
+      params.left = area.left + ((area.right - area.left) - params.width) / 2;
+      params.top = area.top + ((area.bottom - area.top) - params.height) / 2;
     }
   }
 }
@@ -206,7 +235,7 @@ void CKelWinForm::ApplyBorder() {
   DWORD style = window->GetStyle();
   DWORD wanted;
   if (borderStyle_ == kKelBorderNone) {
-    wanted = style & ~(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | kBoxes);
+    wanted = (style & ~(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | kBoxes)) | BorderlessBoxes();
   } else {
     CWString title = GetText();
     DWORD bits = WS_DLGFRAME;
@@ -222,6 +251,16 @@ void CKelWinForm::ApplyBorder() {
   if (wanted != style) {
     window->ModifyStyle(style & ~wanted, wanted & ~style, SWP_FRAMECHANGED);
   }
+}
+
+DWORD CKelWinForm::BorderlessBoxes() const {
+  // Without a caption these show nothing, but the taskbar minimises and restores a window by
+  // its button only when it has them, and Alt+Space still opens the system menu.
+  if (!controlBox_) return 0;
+  DWORD boxes = WS_SYSMENU;
+  if (minimizeBox_) boxes |= WS_MINIMIZEBOX;
+  if (maximizeBox_) boxes |= WS_MAXIMIZEBOX;
+  return boxes;
 }
 
 void CKelWinForm::ApplyIcons() {
@@ -292,12 +331,7 @@ void CKelWinForm::ApplyPositionState() {
       break;
     default: {
       if (IsIconic(window) || IsZoomed(window)) ShowWindow(window, SW_RESTORE);
-      RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-      if (HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONULL)) {
-        MONITORINFO info{};
-        info.cbSize = sizeof info;
-        if (GetMonitorInfoW(monitor, &info)) area = info.rcMonitor;
-      }
+      const RECT area = WorkAreaOf(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY));
       RECT rect = Window()->GetWindowRect();
       int left = area.left + ((area.right - area.left) - (rect.right - rect.left)) / 2;
       int top = area.top + ((area.bottom - area.top) - (rect.bottom - rect.top)) / 2;
@@ -382,6 +416,8 @@ void CKelWinForm::OnTaskbarButtonCreated() { onTaskbarButtonCreated.Fire(this); 
 void CKelWinForm::OnActivated() { onActivated.Fire(this); }
 
 void CKelWinForm::OnDeactivated() { onDeactivated.Fire(this); }
+
+void CKelWinForm::OnShown() { onShown.Fire(this); }
 
 void CKelWinForm::OnMenuCommand(int id) { onMenuCommand.Fire(this, id); }
 

@@ -37,6 +37,9 @@ enum KelWindowShape : int {
 
 class CKelWinForm;
 
+// Posted by a form to itself at its creation; its arrival fires the shown event.
+constexpr UINT kKelMsgFormShown = 0xA000;
+
 class CKWnd_WinForm : public CKWnd_Container {
  public:
   void SetFormListener(IWinFormEventListener* listener) { formListener_ = listener; }
@@ -109,6 +112,7 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   void OnFirstActivate() override;
   void OnActivated() override;
   void OnDeactivated() override;
+  void OnShown() override;
   void OnMenuCommand(int id) override;
   void OnGetMinMaxInfo(MINMAXINFO* info) override;
   void OnTaskbarButtonCreated() override;
@@ -126,6 +130,8 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
   EventBinding<> onFirstActivate;
   EventBinding<> onActivated;
   EventBinding<> onDeactivated;
+  // Once after the creation, from the message loop: the window has been shown and painted.
+  EventBinding<> onShown;
   EventBinding<int> onMenuCommand;  // menu item id
   EventBinding<MINMAXINFO*> onGetMinMaxInfo;
   EventBinding<> onTaskbarButtonCreated;  // the taskbar announced the form's button
@@ -136,6 +142,8 @@ class CKelWinForm : public rg_ZuJianBuJuQi, public IWinFormEventListener {
 
  private:
   void ApplyBorder();
+  // The system menu and boxes a form without border keeps for the taskbar's sake.
+  DWORD BorderlessBoxes() const;
   void ApplyPositionState();
   void ApplyWindowShape();
   void ApplyIcons();

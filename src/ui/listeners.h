@@ -64,9 +64,12 @@ class IWinFormEventListener : public IContainerEventListener {
   virtual bool OnQueryClose() = 0;
   // 10: true vetoes the close.
   virtual bool OnCloseRequest() = 0;
-  virtual void OnFirstActivate() = 0;                  // 11
-  virtual void OnActivated() = 0;                      // 12
-  virtual void OnDeactivated() = 0;                    // 13
+  virtual void OnFirstActivate() = 0;  // 11
+  virtual void OnActivated() = 0;      // 12
+  virtual void OnDeactivated() = 0;    // 13
+  // 14: once, from the message queue after the creation; a form created visible has been
+  // painted by then, its controls included. A handler may wait dispatching messages.
+  virtual void OnShown() = 0;
   virtual void OnMenuCommand(int id) = 0;              // 15
   virtual void OnGetMinMaxInfo(MINMAXINFO* info) = 0;  // 16: may change the limits
   // The shell made (or made again, after Explorer restarted) the form's taskbar button.

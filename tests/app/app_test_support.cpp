@@ -13,7 +13,17 @@
 
 int32_t TestMainWindow::StartDownloadEngine() {
   ++engineStarts;
+  HWND self = GetHwnd();
+  atEngineStart = {IsWindowVisible(self) != FALSE,
+                   !GetUpdateRect(self, nullptr, FALSE) && !GetUpdateRect(startButton.GetHwnd(), nullptr, FALSE),
+                   startButton.IsEnabled(), fileList.IsVisible(), pictureBox.IsVisible()};
+  if (duringEngineStart) duringEngineStart();
   return engineStarted_ == kRealEngine ? rg_my_main_window::StartDownloadEngine() : engineStarted_;
+}
+
+bool TestMainWindow::WaitForEngineStart(uint32_t limitMs) {
+  // The start button waits for the engine's answer.
+  return PollUntil([&] { return engineStarts == 1 && startButton.IsEnabled(); }, limitMs, PollMode::kDispatchMessages);
 }
 
 CWString TestMainWindow::BrowseForFolder(CWTextRef title) {
@@ -241,6 +251,7 @@ void EngineRunTest::TearDown() {
 void EngineRunTest::CreateWindowWithTheEngine(RunWatch::Act act) {
   window_ = std::make_unique<TestMainWindow>(TestMainWindow::kRealEngine);
   ASSERT_TRUE(window_->CreateTopLevel());
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not finish its engine start within 30 s";
   ASSERT_EQ(window_->downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
   window_->saveFolderBox.SetText(saveFolder_.c_str());
   cellLog_ = std::make_unique<CellLog>(window_->fileList.GetHwnd());

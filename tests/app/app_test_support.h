@@ -36,11 +36,21 @@ class TestMainWindow : public rg_my_main_window {
   // engineStarted: what the engine start reports, or kRealEngine to start the real engine.
   explicit TestMainWindow(int engineStarted) : engineStarted_(engineStarted) { SetStoredStyle(WS_VISIBLE, 0); }
 
+  // Dispatches messages until the window's engine start (from its message loop) has ended,
+  // at most limitMs; false when it did not.
+  bool WaitForEngineStart(uint32_t limitMs = 30000);
+
   std::vector<Box> boxes;
   std::vector<std::wstring> browseTitles;
   std::wstring browseResult;
   std::vector<UINT> exitCodes;
   int engineStarts = 0;
+  // What the window showed as its engine start began.
+  struct AtEngineStart {
+    bool visible, painted, startEnabled, listVisible, pictureVisible;
+  };
+  AtEngineStart atEngineStart{};
+  std::function<void()> duringEngineStart;  // runs inside the engine start when set
   // When set, stands in for CreateProcessW's start of the installer (an error code or 0).
   std::function<DWORD(const std::wstring& commandLine)> installerStart;
   // When set, stands in for the shell's start through the elevation prompt.
@@ -180,7 +190,8 @@ class EngineRunTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Creates the window, which starts the engine, points it at saveFolder_ and starts watching.
+  // Creates the window, waits until it started the engine, points it at saveFolder_ and
+  // starts watching.
   void CreateWindowWithTheEngine(RunWatch::Act act = {});
 
   std::wstring testFolder_;

@@ -26,11 +26,12 @@ struct ControlExpectation {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  // The engine start is recorded as having answered.
+  // The engine start is recorded as having answered; it comes from the message loop.
   void Create(int engineStarted = 1) {
     window_ = std::make_unique<TestMainWindow>(engineStarted);
     ASSERT_TRUE(window_->CreateTopLevel());
     form_ = window_->GetHwnd();
+    ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
   }
 
   std::wstring ClassOf(HWND window) {
@@ -50,7 +51,8 @@ TEST_F(MainWindowTest, TheFormIsABorderlessWindowOfExactlyTheArtsSize) {
   EXPECT_EQ(outer.right - outer.left, 624);
   EXPECT_EQ(outer.bottom - outer.top, 375);
   const auto style = static_cast<DWORD>(GetWindowLongPtrW(form_, GWL_STYLE));
-  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME), 0u);
+  EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME), 0u);
+  EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX), DWORD{WS_SYSMENU | WS_MINIMIZEBOX});
   EXPECT_NE(style & WS_CLIPCHILDREN, 0u);
   EXPECT_NE(style & WS_CLIPSIBLINGS, 0u);
   EXPECT_NE(GetWindowLongPtrW(form_, GWL_EXSTYLE) & WS_EX_CONTROLPARENT, 0);
@@ -175,6 +177,25 @@ TEST_F(MainWindowTest, ReadyStateAfterTheEngineAnswered) {
   EXPECT_NE(window_->fileList.SetExtendedStyle(0, 0) & LVS_EX_DOUBLEBUFFER, 0u);
 }
 
+// The window shows before its engine starts: nothing starts inside its creation; the start
+// comes from the message loop once the window and its controls are painted, and the start
+// button waits for it.
+TEST_F(MainWindowTest, TheWindowIsPaintedBeforeItsEngineStarts) {
+  window_ = std::make_unique<TestMainWindow>(1);
+  window_->SetStoredStyle(0, WS_VISIBLE);  // as the player sees it
+  ASSERT_TRUE(window_->CreateTopLevel());
+  EXPECT_EQ(window_->engineStarts, 0);
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
+  const TestMainWindow::AtEngineStart& at = window_->atEngineStart;
+  EXPECT_TRUE(at.visible);
+  EXPECT_TRUE(at.painted);
+  EXPECT_FALSE(at.startEnabled);
+  EXPECT_FALSE(at.listVisible);
+  EXPECT_FALSE(at.pictureVisible);
+  EXPECT_TRUE(window_->startButton.IsEnabled());
+  EXPECT_FALSE(window_->saveFolderBox.GetText().IsEmpty());
+}
+
 TEST_F(MainWindowTest, WithoutAnEngineTheListAndPictureStayAndTheBoxStaysEmpty) {
   Create(0);
   EXPECT_EQ(window_->engineStarts, 1);
@@ -291,6 +312,16 @@ TEST_F(MainWindowTest, MinimiseMinimisesAndCloseEndsTheProcessWithZero) {
   EXPECT_EQ(window_->GetPositionState(), kKelPositionMinimised);
   EXPECT_TRUE(window_->exitCodes.empty());
   Click(*window_, window_->closeButton);
+  EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
+}
+
+// Escape or Alt+F4 while the engine starts: its wait cannot be left early, so the program
+// ends at once, as during a run.
+TEST_F(MainWindowTest, ACloseRequestWhileTheEngineStartsEndsTheProcess) {
+  window_ = std::make_unique<TestMainWindow>(1);
+  window_->duringEngineStart = [&] { SendMessageW(window_->GetHwnd(), WM_CLOSE, 0, 0); };
+  ASSERT_TRUE(window_->CreateTopLevel());
+  ASSERT_TRUE(window_->WaitForEngineStart()) << "the window did not start its engine within 30 s";
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
 }
 

@@ -160,6 +160,7 @@ TEST(SoakTest, TenRunsInOneWindowHoldNoMoreHandlesThreadsOrMemoryThanTheFirst) {
 
   TestMainWindow window(TestMainWindow::kRealEngine);
   ASSERT_TRUE(window.CreateTopLevel());
+  ASSERT_TRUE(window.WaitForEngineStart()) << "the window did not finish its engine start within 30 s";
   ASSERT_EQ(window.downloadEngine.engine.ready.load(), 1) << "the engine did not answer in time";
 
   std::vector<Usage> usage;

@@ -230,10 +230,12 @@ TEST(StartupClassTest, LaunchCreatesTheCentredMainWindowAndMakesItTheFrameworksM
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(app.MainWindow(), window);
   EXPECT_TRUE(IsWindowVisible(window));
+  RECT area{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0));
   RECT rect{};
   GetWindowRect(window, &rect);
-  EXPECT_EQ(rect.left, (GetSystemMetrics(SM_CXSCREEN) - 624) / 2);
-  EXPECT_EQ(rect.top, (GetSystemMetrics(SM_CYSCREEN) - 375) / 2);
+  EXPECT_EQ(rect.left, area.left + (area.right - area.left - 624) / 2);
+  EXPECT_EQ(rect.top, area.top + (area.bottom - area.top - 375) / 2);
   // Deleting the program destroys the window, which ends the message loop.
   program->Delete();
   EXPECT_FALSE(IsWindow(window));

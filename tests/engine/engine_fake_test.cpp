@@ -400,6 +400,29 @@ TEST_F(FakeEngineTest, AWaitingTaskIsPolledUntilItEnds) {
   EXPECT_EQ(CountMethod(FakeLog(), "aria2.addUri"), 1u);
 }
 
+// The engine knows nothing of the player's proxy settings: a run hands it the proxy they
+// name for the files' address before the first file.
+TEST_F(FakeEngineTest, ARunHandsTheEngineThePlayersProxyBeforeItsFiles) {
+  rg_n1434 manager;
+  UseFakeEngine(manager.engine);
+  ScratchFolder folder(L"proxy");
+  Script(std::string(R"({"steps":)") + kComplete + "}");
+  std::wstring asked;
+  manager.proxyFor = [&](const CWString& url) {
+    asked = url.ToStdString();
+    return CWString(L"proxy.corp:8080");
+  };
+  manager.fileNames.Add(L"a.rar");
+  manager.fileUrls.Add(kUrl);
+  EXPECT_EQ(manager.DownloadAll(CWString(folder.Path())), 1);
+  EXPECT_EQ(asked, kUrl);
+  const auto log = FakeLog();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0].method, "aria2.changeGlobalOption");
+  EXPECT_NE(FakeBody(log[0].seq).find(L"\"all-proxy\":\"proxy.corp:8080\""), std::wstring::npos);
+  EXPECT_EQ(log[1].method, "aria2.addUri");
+}
+
 TEST_F(FakeEngineTest, RowOfAnUnknownTaskIsZero) {
   rg_n1666 engine;
   UseFakeEngine(engine);

@@ -135,6 +135,11 @@ TEST_F(RealEngineTest, StartEndsALeftoverAppliesTheSettingsAndShutdownEndsTheEng
     EXPECT_EQ(GlobalOption(manager.engine, L"auto-file-renaming"), L"false");
     EXPECT_EQ(GlobalOption(manager.engine, L"follow-torrent"), L"false");
     EXPECT_EQ(GlobalOption(manager.engine, L"bt-external-ip"), L"127.0.0.1");
+    // The player's proxy as their settings name it, and none again.
+    EXPECT_TRUE(manager.SetEngineProxy(CWString(L"proxy.corp:8080")));
+    EXPECT_NE(GlobalOption(manager.engine, L"all-proxy").find(L"proxy.corp:8080"), std::wstring::npos);
+    EXPECT_TRUE(manager.SetEngineProxy(CWString()));
+    EXPECT_EQ(GlobalOption(manager.engine, L"all-proxy"), L"");
     engineProcess = OpenEngine(SYNCHRONIZE);
     ASSERT_TRUE(engineProcess);
   }
@@ -165,6 +170,8 @@ TEST_F(RealEngineTest, APortTakenByAnotherListenerMakesTheLaunchMoveOn) {
   EXPECT_EQ(engine.RpcPort().ToStdString(), L"7023");
   EXPECT_FALSE(
       ReadResult(engine.PostRpc(MakeGetVersionRequest(engine.RpcSecret()), 5000), L"/result/version").IsEmpty());
+  // Not asked for 99 downloads at once after the launch, the engine has it from its settings.
+  EXPECT_EQ(GlobalOption(engine, L"max-concurrent-downloads"), L"99");
   closesocket(taken);
   WSACleanup();
 }

@@ -87,6 +87,25 @@ TEST_F(FeishuListerTest, SubFolderFilesComeAtTheSubFoldersPlace) {
   for (const auto& request : requests) ExpectListingHeaders(request);
 }
 
+// The listing goes the player's way: through their proxy, played here by the emulator
+// answering as a proxy (Wine cannot play a player's proxy settings). No resolver knows the
+// drive's host: only the proxy reaches it.
+TEST_F(FeishuListerTest, TheListingGoesThroughTheProxy) {
+  UseTree(kNestedTree);
+  const std::wstring origin = emulator.HttpOrigin();
+  const std::wstring port = origin.substr(origin.rfind(L':') + 1);
+  const std::wstring drive = L"http://drive.invalid:" + port;
+  DriveEndpoints proxied = endpoints;
+  proxied.listOrigin = CWString(drive);
+  proxied.proxy = CWString(L"127.0.0.1:" + port);
+  EXPECT_EQ(ListFeishuFolder(CWString(drive + L"/drive/folder/RootTok"), 1, names, pageUrls, downloadUrls, 0,
+                             CWString(), proxied),
+            4);
+  const std::vector<LoggedRequest> requests = Requests();
+  ASSERT_FALSE(requests.empty());
+  for (const LoggedRequest& request : requests) EXPECT_TRUE(request.target.starts_with(drive + L"/")) << request.target;
+}
+
 TEST_F(FeishuListerTest, KeepFolderNamesPutsOnlyTheInnermostFolderInFront) {
   UseTree(kNestedTree);
   EXPECT_EQ(List(Share(L"RootTok"), 1, 1), 4);

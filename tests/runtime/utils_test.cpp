@@ -259,8 +259,14 @@ struct Receiver {
       }
       return 77;
     }
+    if (msg == WM_KEYDOWN) {
+      MSG character;
+      charQueuedAtKeyDown = PeekMessageW(&character, hwnd, WM_CHAR, WM_CHAR, PM_NOREMOVE) != FALSE;
+      return 0;
+    }
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
+  static inline bool charQueuedAtKeyDown = false;
   static inline std::atomic<int> handled{0};
   static inline ULONGLONG nestedWaited = 0;
 };
@@ -287,6 +293,17 @@ TEST(Waiting, ZeroWaitHandlesTheMessagesAlreadyQueued) {
   EXPECT_EQ(Receiver::handled, 3);
   MSG left;
   EXPECT_FALSE(PeekMessageW(&left, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+// Input methods and keyboard layouts act when a key is translated: the character must be
+// queued before the window handles the key.
+TEST(Waiting, KeysAreTranslatedBeforeTheyAreDispatched) {
+  UniqueWindow window = MakeReceiver();
+  ASSERT_TRUE(window);
+  Receiver::charQueuedAtKeyDown = false;
+  PostMessageW(window.Get(), WM_KEYDOWN, 'A', MAKELPARAM(1, MapVirtualKeyW('A', MAPVK_VK_TO_VSC)));
+  WaitWithMessages(0);
+  EXPECT_TRUE(Receiver::charQueuedAtKeyDown);
 }
 
 TEST(Waiting, WaitsAtLeastTheGivenTime) {

@@ -48,7 +48,10 @@ TEST(Form, BorderNoneHasNoCaptionAndTheDesignSize) {
 
   DWORD style = static_cast<DWORD>(GetWindowLongPtrW(form.GetHwnd(), GWL_STYLE));
   EXPECT_EQ(style & WS_CAPTION, 0u);
-  EXPECT_EQ(style & (WS_SYSMENU | WS_THICKFRAME), 0u);
+  EXPECT_EQ(style & WS_THICKFRAME, 0u);
+  // Shown by nothing without a caption, but the taskbar button minimises and restores only
+  // a window that has them.
+  EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), DWORD{WS_SYSMENU | WS_MINIMIZEBOX});
   EXPECT_TRUE(style & WS_CLIPCHILDREN);
   EXPECT_TRUE(GetWindowLongPtrW(form.GetHwnd(), GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
   RECT outer{};
@@ -103,7 +106,8 @@ TEST(Form, CentredStateCentresOnTheNearestMonitor) {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(form.GetHwnd(), MONITOR_DEFAULTTOPRIMARY), &monitor));
-  const RECT& area = monitor.rcMonitor;
+  // The work area: a window centred on the whole monitor can lie under the taskbar.
+  const RECT& area = monitor.rcWork;
   RECT rect{};
   GetWindowRect(form.GetHwnd(), &rect);
   EXPECT_EQ(rect.right - rect.left, 300);
@@ -112,16 +116,18 @@ TEST(Form, CentredStateCentresOnTheNearestMonitor) {
   EXPECT_EQ(rect.top, area.top + (area.bottom - area.top - 160) / 2);
 }
 
-TEST(Form, DefaultPositionCentresOnThePrimaryScreen) {
+TEST(Form, DefaultPositionCentresOnThePrimaryWorkArea) {
   TestForm form;
   form.SetBorderStyle(kKelBorderNone);
   form.designWidth = 200;
   form.designHeight = 100;
   ASSERT_TRUE(form.CreateTopLevel());
+  RECT area{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0));
   RECT rect{};
   GetWindowRect(form.GetHwnd(), &rect);
-  EXPECT_EQ(rect.left, (GetSystemMetrics(SM_CXSCREEN) - 200) / 2);
-  EXPECT_EQ(rect.top, (GetSystemMetrics(SM_CYSCREEN) - 100) / 2);
+  EXPECT_EQ(rect.left, area.left + (area.right - area.left - 200) / 2);
+  EXPECT_EQ(rect.top, area.top + (area.bottom - area.top - 100) / 2);
 }
 
 TEST(Form, PositionStatesAreClamped) {
