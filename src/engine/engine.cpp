@@ -372,7 +372,7 @@ void rg_n1666::ReportFinishedEarlier(int32_t row, const CWString& path, int64_t 
     rowBytes[row] = RowBytes{size, size, true};
   }
   RaiseTaskStatus(CWString(), enginePath, sizeText, sizeText, CWString(L"0Byte/S"), CWString(L"100%"),
-                  CWString(L"完毕"), CWString(L"0:0:0"), CWString(), row);
+                  CWString(kFinishedText), CWString(L"0:0:0"), CWString(), row);
 }
 
 int32_t rg_n1666::WaitingRetries() const {
@@ -384,7 +384,7 @@ int32_t rg_n1666::AddDueRetries() {
   std::vector<int32_t> due;
   {
     CMMutexGuard guard(tableLock);
-    const uint64_t now = GetTickCount64();
+    const uint64_t now = awakeClock();
     for (auto retry = retries_.begin(); retry != retries_.end();) {
       if (retry->dueMs <= now) {
         due.push_back(retry->row);
@@ -620,9 +620,10 @@ ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const C
   if (outcome == ErrorOutcome::kRestart) {
     part.restarted = true;
     part.files->Restart(part.name);
-    retries_.push_back({GetTickCount64(), row});
+    retries_.push_back({awakeClock(), row});
   } else if (outcome == ErrorOutcome::kRetry) {
-    retries_.push_back({GetTickCount64() + static_cast<uint64_t>(RetryPauseMs(part.retries) * retryPauseScale), row});
+    const uint32_t pause = JitteredPauseMs(RetryPauseMs(part.retries), DrawJitter());
+    retries_.push_back({awakeClock() + static_cast<uint64_t>(pause * retryPauseScale), row});
     ++part.retries;
   }
   return outcome;

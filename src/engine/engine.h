@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@
 #include "engine/save_folder.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
+#include "runtime/pauses.h"
 #include "runtime/text.h"
 #include "runtime/win_handles.h"
 
@@ -56,6 +58,9 @@ struct TaskTexts {
   int32_t reply = kNoReply;
 };
 
+// Row states of a part that ended: whole (this run or an earlier one), failed for good.
+inline constexpr const wchar_t* kFinishedText = L"完毕";
+inline constexpr const wchar_t* kFailedText = L"失败";
 // Row states of parts that wait: for their next try, stopped by the stall bound.
 inline constexpr const wchar_t* kWaitingRetryText = L"等待重试";
 inline constexpr const wchar_t* kStalledText = L"网络超时";
@@ -205,8 +210,11 @@ class rg_n1666 : public CKelObject {
   int32_t rpcPortNumber = 0;
   int32_t listenPortNumber = 0;
   int32_t dhtPortNumber = 0;
-  // The pause before a retry is RetryPauseMs times this; tests shorten it.
+  // The pause before a retry is RetryPauseMs, with its jitter, times this; tests shorten it.
   double retryPauseScale = 1.0;
+  // The clock of the retries' pauses and of the run's stall bound: time awake, so that a
+  // machine that slept does not wake to a bound run out. Tests play a sleep through it.
+  std::function<uint64_t()> awakeClock = AwakeMilliseconds;
   // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
   CWString publicAddressUrl;
   TaskStatusEvent taskStatus;

@@ -721,7 +721,7 @@ TEST_F(FakeEngineTest, ARunEndsAndFailsWhenTheEngineProcessIsGone) {
   EXPECT_EQ(ReadBytes(scratch / L"a.rar.bak"), "mine");
   size_t finished = 0;
   for (const EventRecord& e : events.Events()) {
-    if (e.statusText == L"完毕") {
+    if (e.statusText == L"失败") {
       ++finished;
       EXPECT_EQ(e.failureText, L"下载器已退出");
     }
