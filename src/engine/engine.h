@@ -251,8 +251,11 @@ class rg_n1666 : public CKelObject {
   void FinishTask(const OpenTask& task, TaskTexts texts);
   std::shared_ptr<SaveFolder> SaveFolderOfLocked(const CWString& folder);
   // Under tableLock: what becomes of the row's part after texts (message: the engine's
-  // errorMessage of an HTTP error); schedules a retry.
-  ErrorOutcome SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message);
+  // errorMessage of an HTTP error; held: another program holds its file); schedules a retry.
+  ErrorOutcome SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message, bool held);
+  // Under tableLock: plans the part's next try after its pause. False when its tries are
+  // used up; it then keeps its files for the next run.
+  bool ScheduleRetryLocked(PartRun& part, int32_t row);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.
