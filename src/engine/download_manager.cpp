@@ -155,12 +155,14 @@ void rg_n1434::OnTaskStatus(const CWString& taskId, const CWString& filePath, co
 }
 
 void rg_n1434::OnTaskFinished(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
-                              const CWString& completedText, const CWString& percentText,
-                              const CWString& statusText, const CWString& failureText, int32_t row) {
+                              const CWString& completedText, const CWString& percentText, const CWString& statusText,
+                              const CWString& failureText, int32_t row) {
   // Only a whole part reads finished; a failed one says so, its percentage as it stood, and
   // one out of tries reads as stopped by the stall bound (its bytes wait for the next run).
   const bool whole = statusText == L"完成";
-  const CWString state = whole ? CWString(kFinishedText) : statusText == kStalledText ? statusText : CWString(kFailedText);
+  const CWString state = whole                        ? CWString(kFinishedText)
+                         : statusText == kStalledText ? statusText
+                                                      : CWString(kFailedText);
   rowProgress.Fire(this, taskId, filePath, sizeText, completedText, CWString(L"0Byte/S"), percentText, state,
                    CWString(L"0"), failureText, row);
 }

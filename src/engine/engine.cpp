@@ -335,8 +335,8 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
       RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(L"0Byte/S"), CWString(),
                       CWString(kWaitingRetryText), CWString(), CWString(), row);
     } else {
-      RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(L"0Byte/S"), CWString(),
-                      CWString(kFailedText), CWString(), HeldFileFailure(heldFile), row);
+      RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(L"0Byte/S"), CWString(), CWString(kFailedText),
+                      CWString(), HeldFileFailure(heldFile), row);
     }
     return CWString();
   }

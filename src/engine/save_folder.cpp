@@ -66,8 +66,7 @@ bool MoveHeldFile(const CWString& from, const CWString& to, bool replace) {
 
 // Writes bytes as the whole new content of path and flushes them to the disk.
 bool WriteWholeFile(const CWString& path, const CKelMem& bytes) {
-  HANDLE handle =
-      CreateFileW(path.GetText(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  HANDLE handle = CreateFileW(path.GetText(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   UniqueHandle file(handle);
   DWORD written = 0;
@@ -105,9 +104,9 @@ bool FileHeldElsewhere(const CWString& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return false;
   }
-  HANDLE handle = CreateFileW(path.GetText(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(path.GetText(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD error = GetLastError();
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);

@@ -408,8 +408,7 @@ TEST_F(ResumeTest, ADriveGoneForHalfAMinuteComesBackAndTheRunEndsWhole) {
   ExpectInstallOffered();
   const int64_t sent = SentBytes(before);
   std::printf("a 30 s outage: %d stream requests after it began, %lld B sent for %lld B of parts\n",
-              StreamRequestsSince(outageBegan), static_cast<long long>(sent),
-              static_cast<long long>(TotalOf(parts)));
+              StreamRequestsSince(outageBegan), static_cast<long long>(sent), static_cast<long long>(TotalOf(parts)));
   // Asked again during the outage, and on after it from the bytes already there.
   EXPECT_GE(StreamRequestsSince(outageBegan), 4);
   EXPECT_LT(sent, TotalOf(parts) + TotalOf(parts) / 2) << "a part was fetched again";
