@@ -493,6 +493,39 @@ TEST_F(ResumeTest, APartWhoseFileAnotherProgramHoldsArrivesOnceLetGoOrFailsNamin
   EXPECT_EQ(mine, "the player's file");
 }
 
+// A part stopped half way whose file another program holds when the engine goes on with it:
+// tried again until the file is let go, then continued from its bytes.
+TEST_F(ResumeTest, AStoppedPartAnotherProgramHoldsGoesOnOnceLetGo) {
+  const std::vector<Part> parts = {{L"g1.rar", L"tokG1", 4 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  CKelMfcAppBase app;
+  bool closed = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (closed || window.progressBar.GetPosition() < 50) return;
+    closed = true;
+    PressEscape(window);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(closed) << "the run ended before it was closed";
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
+  UniqueHandle scanner = HoldOpen(saveFolder_ + L"\\g1.rar");
+  ASSERT_TRUE(scanner);
+  uint64_t firstSample = 0;
+  StartAgain([&](TestMainWindow&, const RunSample&) {
+    if (firstSample == 0) firstSample = GetTickCount64();
+    if (scanner && GetTickCount64() - firstSample >= 3000) scanner.Reset();
+  });
+  const int64_t second = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  EXPECT_FALSE(scanner) << "the run ended before the file was let go";
+  ExpectInstallOffered();
+  const std::vector<std::wstring> states = cellLog_->History(0, 5);
+  EXPECT_NE(std::find(states.begin(), states.end(), L"等待重试"), states.end()) << testing::PrintToString(states);
+  EXPECT_LT(SentBytes(second), parts[0].size) << "the part was fetched again from its start";
+  ExpectWhole(parts);
+}
+
 // A scanner holds the program's record through a whole run, every part completing under it:
 // the next start fetches nothing and deletes nothing.
 TEST_F(ResumeTest, ARecordHeldAsPartsCompleteStillKeepsThemForTheNextStart) {
