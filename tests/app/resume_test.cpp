@@ -509,8 +509,15 @@ TEST_F(ResumeTest, AStoppedPartAnotherProgramHoldsGoesOnOnceLetGo) {
   Click(*window_, window_->startButton);
   ASSERT_TRUE(closed) << "the run ended before it was closed";
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
-  UniqueHandle scanner = HoldOpen(saveFolder_ + L"\\g1.rar");
-  ASSERT_TRUE(scanner);
+  // Held as soon as the closed run's engine has let go of it.
+  UniqueHandle scanner;
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        scanner = HoldOpen(saveFolder_ + L"\\g1.rar");
+        return static_cast<bool>(scanner);
+      },
+      20000, PollMode::kSleep, 50))
+      << "the closed run's engine kept the part open";
   uint64_t firstSample = 0;
   StartAgain([&](TestMainWindow&, const RunSample&) {
     if (firstSample == 0) firstSample = GetTickCount64();
