@@ -290,14 +290,20 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
       return false;
     };
     if (FileExists(path)) {
-      if (oursUnfinished || FileExists(control)) {
+      // Ours at its whole length without its control file may have completed while no record
+      // could be written: it goes aside like a player's file, never away.
+      LocalFile local;
+      const bool maybeWhole = oursUnfinished && found->second.listedSize >= 0 && ReadLocalFile(path, local) &&
+                              local.size == found->second.listedSize && !FileExists(control);
+      if ((oursUnfinished && !maybeWhole) || FileExists(control)) {
         // Our partial, or an engine's partial beside its control file: nobody's finished file.
         if (!RemoveFile(path)) return held(path);
       } else {
         const CWString backup = FreeBackupName(name);
         if (backup.IsEmpty()) return held(CWString());
         if (!MoveHeldFile(path, PathOf(backup), false)) return held(path);
-        entry.backup = backup.GetText();
+        // A backup of the player's file recorded before stays the one recorded.
+        if (entry.backup.empty()) entry.backup = backup.GetText();
       }
     }
     if (!RemoveFile(control)) return held(control);

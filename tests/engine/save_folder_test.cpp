@@ -130,8 +130,9 @@ TEST_F(SaveFolderTest, ContinuedSkippedOrAfreshByWhatTheRecordAndTheFolderHold) 
     EXPECT_EQ(plan, c.plan);
     if (c.plan == Plan::kSkip || c.plan == Plan::kContinue) {
       EXPECT_EQ(ReadBytes(folder / L"part2.rar"), std::string(1000, 'x'));
-    } else if (c.complete) {
-      // Whatever stands under the name now is the player's: kept aside, never lost.
+    } else if (c.complete || !c.withControl) {
+      // Whatever stands under the name now is the player's, or may be whole: kept aside, never
+      // lost.
       EXPECT_EQ(ReadBytes(folder / L"part2.rar.bak"), std::string(1000, 'x'));
     } else {
       // Our own partial: gone, and nothing of ours passes for the player's.
@@ -214,6 +215,24 @@ TEST_F(SaveFolderTest, FilesAnotherProgramHoldsAreNamedAndNothingFinishedIsLost)
   EXPECT_FALSE(Exists(At(L".brinemarch-downloads.new")));
   EXPECT_EQ(Reopened().PlanFor(kName, kToken, 1000), Plan::kSkip);
   EXPECT_EQ(ReadBytes(At(L"part2.rar")), std::string(1000, 'x'));
+
+  // Neither the record nor one beside it can be written as a part completes: the next start
+  // cannot know that the part is whole, and keeps it aside rather than deleting it.
+  const CWString last(L"part4.rar");
+  ASSERT_TRUE(files_.Prepare(last, CWString(L"tokPart4"), 10, plan));
+  Put(L"part4.rar", "0123456789");
+  {
+    const UniqueHandle record = HoldOpen(At(SaveFolder::kRecordName));
+    files_.Completed(kName, 1000);  // any change: it leaves a record beside the held one
+    const UniqueHandle beside = HoldOpen(At(L".brinemarch-downloads.new"));
+    ASSERT_TRUE(record && beside);
+    files_.Completed(last, 10);
+    EXPECT_FALSE(files_.RecordWritten());
+  }
+  SaveFolder next = Reopened();
+  ASSERT_TRUE(next.Prepare(last, CWString(L"tokPart4"), 10, plan));
+  EXPECT_EQ(plan, Plan::kFresh);
+  EXPECT_EQ(ReadBytes(At(L"part4.rar.bak")), "0123456789");
 }
 
 TEST(RetryPolicyTest, WhichOfTheEnginesErrorsPass) {
