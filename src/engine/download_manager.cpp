@@ -56,7 +56,7 @@ bool rg_n1434::WaitWhileOpen(int32_t limit) {
     const int32_t open = engine.PendingCount();
     if (open < limit && (limit > 1 || engine.WaitingRetries() == 0)) return true;
     if (open > 0 && !engine.EnsurePoller()) return false;
-    const uint64_t now = GetTickCount64();
+    const uint64_t now = engine.awakeClock();
     const int64_t bytes = RunBytesSoFar(runRows_);
     // A part waiting for its next try is not stalled, and neither is a run that moves.
     if (bytes != lastRunBytes_ || open == 0) {
@@ -126,7 +126,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   const int32_t completedBefore = engine.CompletedTaskCount();
   runRows_ = static_cast<int32_t>(count);
   lastRunBytes_ = 0;
-  lastProgressMs_ = GetTickCount64();
+  lastProgressMs_ = engine.awakeClock();
   stalled_ = false;
   int64_t finishedEarlier = 0;
   bool polled = true;
@@ -165,8 +165,14 @@ void rg_n1434::OnTaskStatus(const CWString& taskId, const CWString& filePath, co
 }
 
 void rg_n1434::OnTaskFinished(const CWString& taskId, const CWString& filePath, const CWString& sizeText,
-                              const CWString& completedText, const CWString& percentText, const CWString&,
+                              const CWString& completedText, const CWString& percentText, const CWString& statusText,
                               const CWString& failureText, int32_t row) {
-  rowProgress.Fire(this, taskId, filePath, sizeText, completedText, CWString(L"0Byte/S"), percentText,
-                   CWString(L"完毕"), CWString(L"0"), failureText, row);
+  // Only a whole part reads finished; a failed one says so, its percentage as it stood, and
+  // one out of tries reads as stopped by the stall bound (its bytes wait for the next run).
+  const bool whole = statusText == L"完成";
+  const CWString state = whole                        ? CWString(kFinishedText)
+                         : statusText == kStalledText ? statusText
+                                                      : CWString(kFailedText);
+  rowProgress.Fire(this, taskId, filePath, sizeText, completedText, CWString(L"0Byte/S"), percentText, state,
+                   CWString(L"0"), failureText, row);
 }

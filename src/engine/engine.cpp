@@ -31,6 +31,11 @@ constexpr const wchar_t* kEngineGoneText = L"下载器已退出";
 // not a success.
 constexpr int32_t kRemovedCode = 31;
 constexpr int32_t kHttpErrorCode = 22;
+// The engine's codes of a file it could not open, create, rename or write.
+constexpr int32_t kFirstFileErrorCode = 13;
+constexpr int32_t kLastFileErrorCode = 18;
+// Said of a part whose file another program holds.
+constexpr const wchar_t* kHeldFileText = L"文件被其他程序占用";
 
 CWString WithBackslash(const CWString& folder) {
   if (folder.IsEmpty() || folder.View().ends_with(L'\\')) return folder;
@@ -51,6 +56,10 @@ CWString FullPath(const CWString& path) {
   if (length == 0 || length >= std::size(full)) return path;
   return CWString(full, length);
 }
+
+// The failure text of a part whose file (path, "" for the part's own) another program held
+// through every try.
+CWString HeldFileFailure(const CWString& path) { return path + L" " + kHeldFileText; }
 
 CWString DecimalText(int32_t value) {
   CWString text;
@@ -329,8 +338,30 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   const CWString token = CWString::RightOfLast(url, L"/");
   lastAddFoundControlFile = FileExists(path + L".aria2") ? 1 : 0;
   SaveFolder::Plan plan = SaveFolder::Plan::kFresh;
-  const bool cleared = files->Prepare(safeName, token, listedSize, plan);
+  CWString heldFile;
+  const bool cleared = files->Prepare(safeName, token, listedSize, plan, &heldFile);
   WaitWithMessages(20);
+  PartRun& part = parts_[row];
+  part.url = url;
+  part.folder = folder;
+  part.name = safeName;
+  part.referer = referer;
+  part.header = header;
+  part.userAgent = userAgent;
+  part.token = token;
+  part.listedSize = listedSize;
+  part.files = files;
+  // Another program holds a file in the way: tried again like a refusal, until it lets go.
+  if (!cleared && !heldFile.IsEmpty()) {
+    if (ScheduleRetryLocked(part, row)) {
+      RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(L"0Byte/S"), CWString(),
+                      CWString(kWaitingRetryText), CWString(), CWString(), row);
+    } else {
+      RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(L"0Byte/S"), CWString(), CWString(kFailedText),
+                      CWString(), HeldFileFailure(heldFile), row);
+    }
+    return CWString();
+  }
   // The engine would resume into (and a failure would delete) whatever still has the name.
   if (!cleared) {
     RaiseTaskStatus(CWString(), path, CWString(), CWString(), CWString(), CWString(), CWString(L"无法备份"), CWString(),
@@ -352,19 +383,9 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
     if (plan == SaveFolder::Plan::kFresh) files->FailedForGood(safeName);
     return id;
   }
-  PartRun& part = parts_[row];
-  part.url = url;
-  part.folder = folder;
-  part.name = safeName;
-  part.referer = referer;
-  part.header = header;
-  part.userAgent = userAgent;
-  part.token = token;
-  part.listedSize = listedSize;
   part.continued = plan == SaveFolder::Plan::kContinue;
   part.stopped = false;
   part.keepFiles = false;
-  part.files = files;
   taskIds.Add(id);
   taskRows.Add(row);
   taskPaths.Add(path);
@@ -394,7 +415,7 @@ void rg_n1666::ReportFinishedEarlier(int32_t row, const CWString& path, int64_t 
     rowBytes[row] = RowBytes{size, size, true};
   }
   RaiseTaskStatus(CWString(), enginePath, sizeText, sizeText, CWString(L"0Byte/S"), CWString(L"100%"),
-                  CWString(L"完毕"), CWString(L"0:0:0"), CWString(), row);
+                  CWString(kFinishedText), CWString(L"0:0:0"), CWString(), row);
 }
 
 int32_t rg_n1666::WaitingRetries() const {
@@ -406,7 +427,7 @@ int32_t rg_n1666::AddDueRetries() {
   std::vector<int32_t> due;
   {
     CMMutexGuard guard(tableLock);
-    const uint64_t now = GetTickCount64();
+    const uint64_t now = awakeClock();
     for (auto retry = retries_.begin(); retry != retries_.end();) {
       if (retry->dueMs <= now) {
         due.push_back(retry->row);
@@ -623,12 +644,28 @@ void rg_n1666::EmptyEntryLocked(int64_t index, const CWString& id) {
   SetEvent(tableChanged.Get());
 }
 
-ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message) {
+bool rg_n1666::ScheduleRetryLocked(PartRun& part, int32_t row) {
+  // Out of tries: the part stops as a stalled one does, its bytes kept for the next run.
+  if (part.retries >= kMaxRetries) {
+    part.keepFiles = true;
+    return false;
+  }
+  // Drawn between half and the whole step, so that the parts (and the players) one outage
+  // stopped do not all come back in the same second.
+  const uint32_t pause = JitteredPauseMs(RetryPauseMs(part.retries), DrawJitter());
+  retries_.push_back({awakeClock() + static_cast<uint64_t>(pause * retryPauseScale), row});
+  ++part.retries;
+  return true;
+}
+
+ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message, bool held) {
   const auto found = parts_.find(row);
   if (found == parts_.end() || !found->second.files) return ErrorOutcome::kFail;
   PartRun& part = found->second;
   // No code: the engine went away or no longer knows the task; nothing to try again with.
   if (texts.errorCode == 0 || texts.errorCode == kRemovedCode) return ErrorOutcome::kFail;
+  // A file another program holds passes when that program lets go.
+  if (held) return ScheduleRetryLocked(part, row) ? ErrorOutcome::kRetry : ErrorOutcome::kFail;
   ErrorOutcome outcome = OutcomeOfEngineError(texts.errorCode, message);
   // A part the engine could not continue from its bytes starts afresh, once; the file gone,
   // the disk full or the session refused would stay so. A fresh part that fails so has
@@ -638,14 +675,12 @@ ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const C
   if (outcome != ErrorOutcome::kRetry) {
     outcome = part.continued && !part.restarted && !lasting ? ErrorOutcome::kRestart : ErrorOutcome::kFail;
   }
-  if (outcome == ErrorOutcome::kRetry && part.retries >= kMaxRetries) outcome = ErrorOutcome::kFail;
   if (outcome == ErrorOutcome::kRestart) {
     part.restarted = true;
     part.files->Restart(part.name);
-    retries_.push_back({GetTickCount64(), row});
-  } else if (outcome == ErrorOutcome::kRetry) {
-    retries_.push_back({GetTickCount64() + static_cast<uint64_t>(RetryPauseMs(part.retries) * retryPauseScale), row});
-    ++part.retries;
+    retries_.push_back({awakeClock(), row});
+  } else if (outcome == ErrorOutcome::kRetry && !ScheduleRetryLocked(part, row)) {
+    outcome = ErrorOutcome::kFail;
   }
   return outcome;
 }
@@ -664,6 +699,15 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
     RpcReply reply(PostRpc(MakeErrorMessageRequest(RpcSecret(), task.id), kRequestTimeoutMs));
     if (reply.Parsed()) message = reply.Text(L"/result/errorMessage");
   }
+  // The engine says only that it could not use the file; whether another program holds it
+  // (a scanner, an indexer, a backup) is asked of the platform.
+  CWString heldFile;
+  if (!complete && texts.errorCode >= kFirstFileErrorCode && texts.errorCode <= kLastFileErrorCode) {
+    for (const CWString& file : {task.path, task.path + L".aria2"}) {
+      if (heldFile.IsEmpty() && FileHeldElsewhere(file)) heldFile = file;
+    }
+  }
+  bool outOfTries = false;
   {
     CMMutexGuard guard(tableLock);
     const auto found = parts_.find(task.row);
@@ -675,7 +719,17 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
       files = found->second.files;
       name = found->second.name;
     }
-    if (!complete && !stopped && !keepFiles) outcome = SettleLocked(task.row, texts, message);
+    if (!complete && !stopped && !keepFiles) {
+      outcome = SettleLocked(task.row, texts, message, !heldFile.IsEmpty());
+      outOfTries = found != parts_.end() && found->second.keepFiles;
+      keepFiles = outOfTries;
+    }
+  }
+  // Tried as long as a passing error is tried: the bytes stay for the next run, and the row
+  // says why it stopped.
+  if (outOfTries) {
+    texts.statusText = heldFile.IsEmpty() ? kStalledText : kFailedText;
+    if (!heldFile.IsEmpty()) texts.failureText = HeldFileFailure(heldFile);
   }
   // Stopped by the stall bound: its row says so already, and its bytes wait for the next run.
   if (stopped) {

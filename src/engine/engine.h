@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,7 @@
 #include "engine/save_folder.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
+#include "runtime/pauses.h"
 #include "runtime/text.h"
 #include "runtime/win_handles.h"
 
@@ -58,6 +60,9 @@ struct TaskTexts {
   int32_t reply = kNoReply;
 };
 
+// Row states of a part that ended: whole (this run or an earlier one), failed for good.
+inline constexpr const wchar_t* kFinishedText = L"完毕";
+inline constexpr const wchar_t* kFailedText = L"失败";
 // Row states of parts that wait: for their next try, stopped by the stall bound.
 inline constexpr const wchar_t* kWaitingRetryText = L"等待重试";
 inline constexpr const wchar_t* kStalledText = L"网络超时";
@@ -210,8 +215,11 @@ class rg_n1666 : public CKelObject {
   int32_t rpcPortNumber = 0;
   int32_t listenPortNumber = 0;
   int32_t dhtPortNumber = 0;
-  // The pause before a retry is RetryPauseMs times this; tests shorten it.
+  // The pause before a retry is RetryPauseMs, with its jitter, times this; tests shorten it.
   double retryPauseScale = 1.0;
+  // The clock of the retries' pauses and of the run's stall bound: time awake, so that a
+  // machine that slept does not wake to a bound run out. Tests play a sleep through it.
+  std::function<uint64_t()> awakeClock = AwakeMilliseconds;
   // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
   CWString publicAddressUrl;
   // How a launch keeps its ports to its own engine: free for exclusive use before the start,
@@ -257,8 +265,11 @@ class rg_n1666 : public CKelObject {
   void FinishTask(const OpenTask& task, TaskTexts texts);
   std::shared_ptr<SaveFolder> SaveFolderOfLocked(const CWString& folder);
   // Under tableLock: what becomes of the row's part after texts (message: the engine's
-  // errorMessage of an HTTP error); schedules a retry.
-  ErrorOutcome SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message);
+  // errorMessage of an HTTP error; held: another program holds its file); schedules a retry.
+  ErrorOutcome SettleLocked(int32_t row, const TaskTexts& texts, const CWString& message, bool held);
+  // Under tableLock: plans the part's next try after its pause. False when its tries are
+  // used up; it then keeps its files for the next run.
+  bool ScheduleRetryLocked(PartRun& part, int32_t row);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.

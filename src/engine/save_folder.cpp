@@ -44,6 +44,43 @@ void DeleteFileIfThere(const CWString& path) {
   if (FileExists(path)) DeleteFileW(path.GetText());
 }
 
+// Deletes the file at path, waiting briefly for a program that holds it. A file another
+// program still has open keeps its name until that program lets go, so the name being gone
+// is what counts. True when no file has the name afterwards.
+bool RemoveFile(const CWString& path) {
+  return RetryWhileHeld([&] {
+    if (!FileExists(path)) return true;
+    if (!DeleteFileW(path.GetText())) return false;
+    if (!FileExists(path)) return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  });
+}
+
+// Moves from to to (replacing a file there when replace), waiting briefly for a program that
+// holds either.
+bool MoveHeldFile(const CWString& from, const CWString& to, bool replace) {
+  const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH : MOVEFILE_WRITE_THROUGH;
+  return RetryWhileHeld([&] { return MoveFileExW(from.GetText(), to.GetText(), flags) != FALSE; });
+}
+
+// Writes bytes as the whole new content of path and flushes them to the disk.
+bool WriteWholeFile(const CWString& path, const CKelMem& bytes) {
+  HANDLE handle = CreateFileW(path.GetText(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle file(handle);
+  DWORD written = 0;
+  if (WriteFile(file.Get(), bytes.Data(), static_cast<DWORD>(bytes.Size()), &written, nullptr) &&
+      written == static_cast<DWORD>(bytes.Size()) && FlushFileBuffers(file.Get())) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  file.Reset();
+  DeleteFileIfThere(path);
+  SetLastError(error);
+  return false;
+}
+
 std::vector<std::wstring> SplitBy(const std::wstring& text, wchar_t separator) {
   std::vector<std::wstring> parts;
   size_t start = 0;
@@ -57,6 +94,39 @@ std::vector<std::wstring> SplitBy(const std::wstring& text, wchar_t separator) {
 
 }  // namespace
 
+bool IsHeldFileError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+bool FileHeldElsewhere(const CWString& path) {
+  const DWORD attributes = GetFileAttributesW(path.GetText());
+  // A read-only file or a folder refuses writing whoever looks.
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return false;
+  }
+  HANDLE handle =
+      CreateFileW(path.GetText(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = GetLastError();
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return false;
+  }
+  return IsHeldFileError(error);
+}
+
+bool RetryWhileHeld(const std::function<bool()>& step) {
+  // A scanner looks at a file for some milliseconds; a program that holds it longer is
+  // waited for by the caller's own retries.
+  constexpr DWORD kPausesMs[] = {10, 20, 40, 80, 150, 200};
+  for (const DWORD pause : kPausesMs) {
+    if (step()) return true;
+    if (!IsHeldFileError(GetLastError())) return false;
+    Sleep(pause);
+  }
+  return step();
+}
+
 SaveFolder::SaveFolder(const CWString& folder) : folder_(folder) {
   if (!folder_.IsEmpty() && folder_[folder_.Length() - 1] != L'\\') folder_.AppendChar(L'\\');
   Read();
@@ -68,19 +138,33 @@ void SaveFolder::Read() {
   parts_.clear();
   names_.clear();
   const CWString path = folder_ + kRecordName;
-  UniqueHandle file(CreateFileW(path.GetText(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A record written whole that could not take the old one's place (another program held
+  // it) is the newer of the two: only a move of it ever changes the record.
+  if (!ReadRecord(path + kFreshRecordSuffix)) ReadRecord(path);
+}
+
+bool SaveFolder::ReadRecord(const CWString& path) {
+  UniqueHandle file;
+  RetryWhileHeld([&] {
+    file.Reset(CreateFileW(path.GetText(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
   LARGE_INTEGER size{};
-  if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kLargestRecord) return;
+  if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kLargestRecord) {
+    return false;
+  }
   std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
   if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size()) {
-    return;
+    return false;
   }
-  if (!kelutf::ValidateUtf8(bytes.data(), bytes.size())) return;
+  if (!kelutf::ValidateUtf8(bytes.data(), bytes.size())) return false;
   const std::wstring text = Utf8ToText(bytes.data(), bytes.size(), false).ToStdString();
   const std::vector<std::wstring> lines = SplitBy(text, L'\n');
-  if (lines.empty() || lines[0] != Utf8ToText(kRecordHeader, sizeof kRecordHeader - 1, false).ToStdString()) return;
+  if (lines.empty() || lines[0] != Utf8ToText(kRecordHeader, sizeof kRecordHeader - 1, false).ToStdString()) {
+    return false;
+  }
   std::map<std::wstring, Entry> parts;
   std::map<std::wstring, std::wstring> names;
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -92,25 +176,27 @@ void SaveFolder::Read() {
     if (fields.size() != 7 || (fields[0] != L"d" && fields[0] != L"c") || fields[1].empty() ||
         !ParseWholeNumber(fields[3], entry.listedSize) || !ParseWholeNumber(fields[4], entry.localSize) ||
         !ParseWholeNumber(fields[5], writeTime) || entry.listedSize < -1 || entry.localSize < -1 || writeTime < 0) {
-      return;  // damaged: as if there were none
+      return false;  // damaged: as if there were none
     }
     entry.state = fields[0] == L"c" ? State::kComplete : State::kDownloading;
     entry.token = fields[2];
     entry.writeTime = static_cast<uint64_t>(writeTime);
     entry.backup = fields[6];
     const std::wstring key = KeyOf(CWString(fields[1].c_str()));
-    if (!parts.emplace(key, entry).second) return;
+    if (!parts.emplace(key, entry).second) return false;
     names.emplace(key, fields[1]);
   }
   parts_ = std::move(parts);
   names_ = std::move(names);
+  return true;
 }
 
-bool SaveFolder::Write() const {
+bool SaveFolder::Write() {
   const CWString path = folder_ + kRecordName;
+  const CWString fresh = path + kFreshRecordSuffix;
   if (parts_.empty()) {
-    DeleteFileIfThere(path);
-    return true;
+    written_ = RemoveFile(fresh) && RemoveFile(path);
+    return written_;
   }
   std::wstring text = Utf8ToText(kRecordHeader, sizeof kRecordHeader - 1, false).ToStdString() + L"\n";
   for (const auto& [key, entry] : parts_) {
@@ -120,20 +206,16 @@ bool SaveFolder::Write() const {
   }
   const CKelMem bytes = TextToUtf8(CWString(text.c_str()), false, false);
   // Written whole beside the record and then put in its place: a power cut leaves the old
-  // record or the new one, never half of one.
-  const CWString fresh = path + L".new";
-  {
-    UniqueHandle file(
-        CreateFileW(fresh.GetText(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-    DWORD written = 0;
-    if (!file || !WriteFile(file.Get(), bytes.Data(), static_cast<DWORD>(bytes.Size()), &written, nullptr) ||
-        written != static_cast<DWORD>(bytes.Size()) || !FlushFileBuffers(file.Get())) {
-      file.Reset();
-      DeleteFileIfThere(fresh);
-      return false;
-    }
-  }
-  return MoveFileExW(fresh.GetText(), path.GetText(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  // record or the new one, never half of one. When another program holds the record for
+  // longer than a brief wait, the new one stays beside it (Read takes it) until a later
+  // change replaces both.
+  written_ = RetryWhileHeld([&] { return WriteWholeFile(fresh, bytes); }) && MoveHeldFile(fresh, path, true);
+  return written_;
+}
+
+bool SaveFolder::RecordWritten() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return written_;
 }
 
 SaveFolder::Plan SaveFolder::PlanLocked(const std::wstring& key, const CWString& name, const CWString& token,
@@ -181,7 +263,8 @@ CWString SaveFolder::FreeBackupName(const CWString& name) const {
   return CWString();
 }
 
-bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan) {
+bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
+                         CWString* heldFile) {
   std::lock_guard<std::mutex> guard(lock_);
   const std::wstring key = KeyOf(name);
   const Plan chosen = PlanLocked(key, name, token, listedSize);
@@ -201,19 +284,31 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
     const bool oursUnfinished = found != parts_.end() && found->second.state == State::kDownloading;
     // Our backup of the player's file stays until our part is whole, whatever became of it.
     if (oursUnfinished) entry.backup = found->second.backup;
+    // What another program holds is named for the caller, who tries again later.
+    const auto held = [&](const CWString& file) {
+      if (heldFile) *heldFile = IsHeldFileError(GetLastError()) ? file : CWString();
+      return false;
+    };
     if (FileExists(path)) {
-      if (oursUnfinished || FileExists(control)) {
+      // Ours at its whole length without its control file may have completed while no record
+      // could be written: it goes aside like a player's file, never away.
+      LocalFile local;
+      const bool maybeWhole = oursUnfinished && found->second.listedSize >= 0 && ReadLocalFile(path, local) &&
+                              local.size == found->second.listedSize && !FileExists(control);
+      if ((oursUnfinished && !maybeWhole) || FileExists(control)) {
         // Our partial, or an engine's partial beside its control file: nobody's finished file.
-        DeleteFileW(path.GetText());
+        if (!RemoveFile(path)) return held(path);
       } else {
         const CWString backup = FreeBackupName(name);
-        if (backup.IsEmpty() || !MoveFileW(path.GetText(), PathOf(backup).GetText())) return false;
-        entry.backup = backup.GetText();
+        if (backup.IsEmpty()) return held(CWString());
+        if (!MoveHeldFile(path, PathOf(backup), false)) return held(path);
+        // A backup of the player's file recorded before stays the one recorded.
+        if (entry.backup.empty()) entry.backup = backup.GetText();
       }
     }
-    DeleteFileIfThere(control);
+    if (!RemoveFile(control)) return held(control);
     RemoveEngineLeftovers(name);
-    if (FileExists(path)) return false;
+    if (FileExists(path)) return held(CWString());
   }
   entry.state = State::kDownloading;
   entry.token = token.GetText();
@@ -244,7 +339,7 @@ void SaveFolder::Completed(const CWString& name, int64_t size) {
   const std::wstring key = KeyOf(name);
   Entry& entry = parts_[key];
   if (!names_.count(key)) names_[key] = name.GetText();
-  if (!entry.backup.empty()) DeleteFileIfThere(PathOf(CWString(entry.backup.c_str())));
+  if (!entry.backup.empty()) RemoveFile(PathOf(CWString(entry.backup.c_str())));
   LocalFile local;
   ReadLocalFile(PathOf(name), local);
   entry.state = State::kComplete;
@@ -265,7 +360,7 @@ void SaveFolder::FailedForGood(const CWString& name) {
   if (found == parts_.end()) return;
   if (!found->second.backup.empty()) {
     const CWString backup = PathOf(CWString(found->second.backup.c_str()));
-    if (FileExists(backup)) MoveFileW(backup.GetText(), path.GetText());
+    if (FileExists(backup)) MoveHeldFile(backup, path, false);
   }
   parts_.erase(found);
   names_.erase(key);

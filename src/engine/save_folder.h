@@ -10,12 +10,29 @@
 // Threads: any; each call takes the object's own lock.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "runtime/text.h"
+
+// Files other programs hold: a virus scanner opens each new file as it appears, indexers and
+// backups open the player's files.
+//
+// Whether error is what Windows answers for a file another program holds open: a sharing or
+// lock violation, or access denied (a scanner looking at a file being deleted).
+bool IsHeldFileError(DWORD error);
+// Whether the file at path is held open by a program that shares it with nobody (false when
+// there is no such file).
+bool FileHeldElsewhere(const CWString& path);
+// Runs step (a file operation that sets the thread's last error when it fails) until it
+// succeeds, trying again after short pauses (about half a second in all) while it fails
+// because another program holds the file. Its result; the last error stays for the caller.
+bool RetryWhileHeld(const std::function<bool()>& step);
 
 class SaveFolder {
  public:
@@ -25,8 +42,10 @@ class SaveFolder {
     kFresh,     // downloaded from its first byte
   };
 
-  // The record's file name in the save folder.
+  // The record's file name in the save folder, and the name a new record is written under
+  // before it replaces the old one.
   static constexpr const wchar_t* kRecordName = L".brinemarch-downloads";
+  static constexpr const wchar_t* kFreshRecordSuffix = L".new";
 
   // folder: the save folder with or without its final backslash. Reads the record.
   explicit SaveFolder(const CWString& folder);
@@ -43,8 +62,10 @@ class SaveFolder {
   // Makes the folder ready for the part's add and records the part as ours and unfinished:
   // for a fresh start, our partial and control file go, and a player's file of the name
   // moves aside under a free backup name (recorded). False when the name could not be
-  // cleared for the engine (nothing is added then).
-  bool Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan);
+  // cleared for the engine (nothing is added then); heldFile (when given) then names the
+  // file another program held, "" when something else stood in the way.
+  bool Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
+               CWString* heldFile = nullptr);
   // The engine could not continue the part: partial and control file go; the backup stays.
   void Restart(const CWString& name);
   // The part is whole: our backup of the player's earlier file goes, and the record keeps
@@ -59,6 +80,9 @@ class SaveFolder {
 
   // The size the record keeps of a completed part's file; -1 when it has none.
   int64_t RecordedSize(const CWString& name) const;
+  // False while the latest change could not be written to the record (another program
+  // held it and the record written beside it); the next change tries again.
+  bool RecordWritten() const;
   // For tests: the backup recorded for a part ("" for none), and whether the record holds it.
   CWString BackupOf(const CWString& name) const;
   bool Records(const CWString& name) const;
@@ -75,7 +99,9 @@ class SaveFolder {
   };
 
   void Read();
-  bool Write() const;
+  // Reads the record at path into the maps; false (maps untouched) when it is not a whole one.
+  bool ReadRecord(const CWString& path);
+  bool Write();
   Plan PlanLocked(const std::wstring& key, const CWString& name, const CWString& token, int64_t listedSize) const;
   CWString PathOf(const CWString& name) const;
   // The part's file, its control file and the engine's leftovers go.
@@ -84,7 +110,8 @@ class SaveFolder {
   CWString FreeBackupName(const CWString& name) const;
 
   mutable std::mutex lock_;
-  CWString folder_;                             // with its final backslash
+  CWString folder_;  // with its final backslash
+  bool written_ = true;
   std::map<std::wstring, Entry> parts_;         // by name, upper-cased as Windows compares names
   std::map<std::wstring, std::wstring> names_;  // key -> name as given
 };

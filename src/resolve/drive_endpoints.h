@@ -18,8 +18,8 @@ struct DriveEndpoints {
   CWString listCookie;      // the whole "Cookie: ..." line sent with every listing
   CWString lanzouDomain;    // the Lanzou drive's main domain (host name after the first label)
   CWString lanzouAltLabel;  // first label of the drive's second domain, tried when a link fails
-  // Pauses before the second and third try of a listing page the drive did not answer
-  // properly; it throttles quick listings.
+  // Pause steps before the second and third try of a listing page the drive did not answer
+  // properly (it throttles quick listings); each pause is drawn between half and the whole.
   std::array<int32_t, 2> listRetryPausesMs{1000, 3000};
   int32_t listDeadlineMs = 120000;  // a whole Feishu listing, retries and sub-folders included
   // How the drives are reached: "" through the player's proxy settings (WinHTTP's automatic

@@ -11,6 +11,7 @@
 #include "net/http.h"
 #include "resolve/feishu_visitor.h"
 #include "runtime/convert.h"
+#include "runtime/pauses.h"
 
 namespace {
 
@@ -190,7 +191,8 @@ class FolderWalk {
       if (read == PageRead::kRead || read == PageRead::kUntrusted || attempt >= endpoints_.listRetryPausesMs.size()) {
         return read;
       }
-      const uint64_t pause = static_cast<uint64_t>(endpoints_.listRetryPausesMs[attempt]);
+      const uint64_t pause =
+          JitteredPauseMs(static_cast<uint32_t>(endpoints_.listRetryPausesMs[attempt]), DrawJitter());
       if (GetTickCount64() + pause >= deadline_) return read;
       Sleep(static_cast<DWORD>(pause));
     }

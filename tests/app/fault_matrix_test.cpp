@@ -106,6 +106,17 @@ class FaultMatrixTest : public EngineRunTest {
     return testing::AssertionSuccess();
   }
 
+  // A part that failed: its row read passed, never a finished state, and ended "失败".
+  testing::AssertionResult RowFailedAfter(int row, const wchar_t* passed) const {
+    const std::vector<std::wstring> status = cellLog_->History(row, 5);
+    if (Contains(status, passed) && !Contains(status, L"完成") && !Contains(status, L"完毕") && !status.empty() &&
+        status.back() == L"失败") {
+      return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "row " << row << " did not fail after " << testing::PrintToString(passed)
+                                       << ": " << testing::PrintToString(status);
+  }
+
   // The failure as the user meets it: one box, then the start button offered again.
   void ExpectFailureShown() {
     ASSERT_EQ(window_->boxes.size(), 1u);
@@ -475,10 +486,12 @@ TEST_F(FaultMatrixTest, AMissingFileFailsTheRunAndTheUsersFileOfThatNameComesBac
   ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\missing.rar", missing));
   EXPECT_EQ(missing, mine);
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"good.bin", L"missing.rar"}));
-  // The failed row ends finished after its failure; the good one completed.
-  EXPECT_TRUE(RowEndedAfter(1, L"error", L"完成"));
+  // The failed row says so, with the reason the box gives; the good one ended whole.
+  EXPECT_TRUE(RowFailedAfter(1, L"error"));
   EXPECT_EQ(window_->fileList.GetCellText(1, 3), L"0Byte/S");
   EXPECT_TRUE(RowEndedAfter(0, L"完成"));
+  EXPECT_NE(window_->boxes[0].text.find(L"missing.rar（找不到资源）"), std::wstring::npos)
+      << testing::PrintToString(window_->boxes[0].text);
 }
 
 TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUsersFile) {
@@ -503,7 +516,7 @@ TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUs
   ASSERT_TRUE(ReadFileBytes(saveFolder_ + L"\\two.rar", two));
   EXPECT_EQ(two, mine);
   EXPECT_EQ(Entries(saveFolder_), (std::set<std::wstring>{L"two.rar"}));
-  for (int row = 0; row < 2; ++row) EXPECT_TRUE(RowEndedAfter(row, L"error", L"完成"));
+  for (int row = 0; row < 2; ++row) EXPECT_TRUE(RowFailedAfter(row, L"error"));
 }
 
 // -- The engine -------------------------------------------------------------------------------
@@ -541,7 +554,7 @@ TEST_F(FaultMatrixTest, TheEngineKilledDuringARunFailsItAndKeepsThePlayersFileAs
                                           L"k2.rar", L"k2.rar.aria2", L"k0.rar.bak"};
   const std::set<std::wstring> left = Entries(saveFolder_);
   for (const std::wstring& entry : left) EXPECT_TRUE(allowed.count(entry)) << testing::PrintToString(entry);
-  for (int row = 0; row < 3; ++row) EXPECT_TRUE(RowEndedAfter(row, L"error", L"完成"));
+  for (int row = 0; row < 3; ++row) EXPECT_TRUE(RowFailedAfter(row, L"error"));
 
   // The window does not start another engine: the next press fails at once, without a
   // download, until the program is started again.

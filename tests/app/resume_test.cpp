@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "engine/display_texts.h"
 #include "engine/engine_process.h"
 #include "engine/save_folder.h"
+#include "runtime/pauses.h"
 #include "runtime/utils.h"
 
 namespace {
@@ -371,6 +373,192 @@ TEST_F(ResumeTest, APartTheEngineCannotContinueStartsAfreshOnce) {
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
   Click(*window_, window_->startButton);
   ExpectInstallOffered();
+  ExpectWhole(parts);
+}
+
+}  // namespace
+
+namespace {
+
+// The stream requests logged after since, for one file token or all ("").
+int StreamRequestsSince(int64_t since, const std::wstring& token = L"") {
+  std::vector<LoggedRequest> logged;
+  EXPECT_GE(EmulatorRequests(since, logged), 0);
+  return static_cast<int>(std::count_if(logged.begin(), logged.end(), [&](const LoggedRequest& request) {
+    return request.path.starts_with(kStreamPath) && request.path.ends_with(token);
+  }));
+}
+
+// The drive answers nothing for half a minute in the middle of the run (every connection
+// reset, the open streams cut), then comes back: the run ends whole without a press, and no
+// part is fetched twice.
+TEST_F(ResumeTest, ADriveGoneForHalfAMinuteComesBackAndTheRunEndsWhole) {
+  const std::vector<Part> parts = {{L"o1.rar", L"tokO1", 3 * kMiB}, {L"o2.rar", L"tokO2", 2 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  int64_t outageBegan = -1;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (outageBegan >= 0 || window.downloadEngine.engine.RowBytesOf(1)[0].completed < kMiB) return;
+    outageBegan = LatestEmulatorRequest();
+    EXPECT_EQ(ControlEmulator(L"{\"outage\": {\"seconds\": 30}}"), 200);
+  });
+  const int64_t before = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ASSERT_GE(outageBegan, 0) << "the run ended before the drive went";
+  ExpectInstallOffered();
+  const int64_t sent = SentBytes(before);
+  std::printf("a 30 s outage: %d stream requests after it began, %lld B sent for %lld B of parts\n",
+              StreamRequestsSince(outageBegan), static_cast<long long>(sent), static_cast<long long>(TotalOf(parts)));
+  // Asked again during the outage, and on after it from the bytes already there.
+  EXPECT_GE(StreamRequestsSince(outageBegan), 4);
+  EXPECT_LT(sent, TotalOf(parts) + TotalOf(parts) / 2) << "a part was fetched again";
+  ExpectWhole(parts);
+}
+
+// The machine sleeps while a part's stream has stopped: the time asleep (the run's clock
+// stands still, as the awake time does) is longer than the stall bound, yet the run does not
+// end; after waking the drive sends again and the run ends whole.
+TEST_F(ResumeTest, TimeAsleepDoesNotCountTowardTheStallBound) {
+  const std::vector<Part> parts = {{L"z1.rar", L"tokZ1", 2 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"stall\": {\"token\": \"tokZ1\", \"after\": 1048576}}"), 200);
+  constexpr uint64_t kStallMs = 5000;
+  constexpr uint64_t kAsleepMs = 2 * kStallMs + 2000;
+  std::atomic<uint64_t> slept{0};
+  std::atomic<uint64_t> asleepAt{0};  // the clock's reading while asleep; 0 awake
+  uint64_t fellAsleep = 0;
+  bool woke = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (woke) return;
+    const uint64_t now = GetTickCount64();
+    if (fellAsleep == 0) {
+      if (window.downloadEngine.engine.RowBytesOf(1)[0].completed < kMiB) return;
+      asleepAt = window.downloadEngine.engine.awakeClock();
+      fellAsleep = now;
+    } else if (now - fellAsleep >= kAsleepMs) {
+      slept = now - fellAsleep;
+      asleepAt = 0;
+      woke = true;
+      EXPECT_EQ(ControlEmulator(L"{\"stall\": null}"), 200);
+    }
+  });
+  window_->downloadEngine.stallMs = kStallMs;
+  window_->downloadEngine.engine.awakeClock = [&] {
+    const uint64_t frozen = asleepAt.load();
+    return frozen != 0 ? frozen : AwakeMilliseconds() - slept.load();
+  };
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(woke) << "the run ended while the machine slept";
+  ExpectInstallOffered();
+  const std::vector<std::wstring> states = cellLog_->History(0, 5);
+  EXPECT_EQ(std::count(states.begin(), states.end(), L"网络超时"), 0) << testing::PrintToString(states);
+  ExpectWhole(parts);
+}
+
+// Another program holds a player's file of a part's name without sharing it (a scanner, a
+// backup): the part waits for its next try until the file is let go, then arrives whole; a
+// file held through every try fails its part with a reason that names it.
+TEST_F(ResumeTest, APartWhoseFileAnotherProgramHoldsArrivesOnceLetGoOrFailsNamingIt) {
+  const std::vector<Part> parts = {{L"h1.rar", L"tokH1", kMiB}, {L"h2.rar", L"tokH2", kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  for (const wchar_t* name : {L"\\h1.rar", L"\\h2.rar"}) {
+    ASSERT_TRUE(WriteFileBytes(saveFolder_ + name, "the player's file"));
+  }
+  UniqueHandle briefly = HoldOpen(saveFolder_ + L"\\h1.rar");
+  UniqueHandle forGood = HoldOpen(saveFolder_ + L"\\h2.rar");
+  ASSERT_TRUE(briefly && forGood);
+  uint64_t firstSample = 0;
+  CreateWindowWithTheEngine([&](TestMainWindow&, const RunSample&) {
+    if (firstSample == 0) firstSample = GetTickCount64();
+    if (briefly && GetTickCount64() - firstSample >= 3000) briefly.Reset();
+  });
+  // Every try of the part held for good, in seconds rather than minutes.
+  window_->downloadEngine.engine.retryPauseScale = 0.05;
+  Click(*window_, window_->startButton);
+  EXPECT_FALSE(briefly) << "the run ended before the first file was let go";
+  forGood.Reset();
+
+  ASSERT_EQ(window_->boxes.size(), 1u);
+  const std::wstring heldPath = saveFolder_ + L"\\h2.rar";
+  EXPECT_NE(window_->boxes[0].text.find(heldPath + L" 文件被其他程序占用"), std::wstring::npos)
+      << testing::PrintToString(window_->boxes[0].text);
+  const std::vector<std::wstring> first = cellLog_->History(0, 5);
+  EXPECT_NE(std::find(first.begin(), first.end(), L"等待重试"), first.end()) << testing::PrintToString(first);
+  EXPECT_EQ(first.back(), L"完毕");
+  EXPECT_EQ(cellLog_->History(1, 5).back(), L"失败");
+  ExpectWhole({parts[0]});
+  std::string mine;
+  ASSERT_TRUE(ReadFileBytes(heldPath, mine));
+  EXPECT_EQ(mine, "the player's file");
+}
+
+// A part stopped half way whose file another program holds when the engine goes on with it:
+// tried again until the file is let go, then continued from its bytes.
+TEST_F(ResumeTest, AStoppedPartAnotherProgramHoldsGoesOnOnceLetGo) {
+  const std::vector<Part> parts = {{L"g1.rar", L"tokG1", 4 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  CKelMfcAppBase app;
+  bool closed = false;
+  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+    if (closed || window.progressBar.GetPosition() < 50) return;
+    closed = true;
+    PressEscape(window);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(closed) << "the run ended before it was closed";
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
+  // Held as soon as the closed run's engine has let go of it.
+  UniqueHandle scanner;
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        scanner = HoldOpen(saveFolder_ + L"\\g1.rar");
+        return static_cast<bool>(scanner);
+      },
+      20000, PollMode::kSleep, 50))
+      << "the closed run's engine kept the part open";
+  uint64_t firstSample = 0;
+  StartAgain([&](TestMainWindow&, const RunSample&) {
+    if (firstSample == 0) firstSample = GetTickCount64();
+    if (scanner && GetTickCount64() - firstSample >= 3000) scanner.Reset();
+  });
+  const int64_t second = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  EXPECT_FALSE(scanner) << "the run ended before the file was let go";
+  ExpectInstallOffered();
+  const std::vector<std::wstring> states = cellLog_->History(0, 5);
+  EXPECT_NE(std::find(states.begin(), states.end(), L"等待重试"), states.end()) << testing::PrintToString(states);
+  EXPECT_LT(SentBytes(second), parts[0].size) << "the part was fetched again from its start";
+  ExpectWhole(parts);
+}
+
+// A scanner holds the program's record through a whole run, every part completing under it:
+// the next start fetches nothing and deletes nothing.
+TEST_F(ResumeTest, ARecordHeldAsPartsCompleteStillKeepsThemForTheNextStart) {
+  const std::vector<Part> parts = {{L"w1.rar", L"tokW1", kMiB}, {L"w2.rar", L"tokW2", 2 * kMiB}};
+  ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 1048576}"), 200);
+  const std::wstring record = saveFolder_ + L"\\" + SaveFolder::kRecordName;
+  UniqueHandle scanner;
+  CreateWindowWithTheEngine([&](TestMainWindow&, const RunSample&) {
+    if (!scanner) scanner = HoldOpen(record);
+  });
+  Click(*window_, window_->startButton);
+  ASSERT_TRUE(scanner) << "the record never appeared";
+  ExpectInstallOffered();
+  scanner.Reset();
+  std::vector<uint64_t> written;
+  for (const Part& part : parts) written.push_back(WriteTime(saveFolder_ + L"\\" + part.name));
+
+  StartAgain();
+  const int64_t before = LatestEmulatorRequest();
+  Click(*window_, window_->startButton);
+  ExpectInstallOffered();
+  EXPECT_EQ(StreamRequestsSince(before), 0) << "a finished part was fetched again";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(WriteTime(saveFolder_ + L"\\" + parts[i].name), written[i]) << testing::PrintToString(parts[i].name);
+  }
   ExpectWhole(parts);
 }
 

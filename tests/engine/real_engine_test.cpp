@@ -444,7 +444,7 @@ TEST_F(RealEngineTest, ARunEndsAndFailsWhenTheEngineIsKilled) {
   }
   EXPECT_EQ(record.BackupOf(CWString(L"k0.rar")).ToStdString(), L"k0.rar.bak");
   size_t finished = 0;
-  for (const EventRecord& e : events.Events()) finished += e.statusText == L"完毕" ? 1 : 0;
+  for (const EventRecord& e : events.Events()) finished += e.statusText == L"失败" ? 1 : 0;
   EXPECT_EQ(finished, 3u);
 }
 

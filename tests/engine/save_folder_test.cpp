@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "engine/retry_policy.h"
+#include "runtime/pauses.h"
 #include "test_support.h"
 
 namespace {
@@ -126,8 +130,9 @@ TEST_F(SaveFolderTest, ContinuedSkippedOrAfreshByWhatTheRecordAndTheFolderHold) 
     EXPECT_EQ(plan, c.plan);
     if (c.plan == Plan::kSkip || c.plan == Plan::kContinue) {
       EXPECT_EQ(ReadBytes(folder / L"part2.rar"), std::string(1000, 'x'));
-    } else if (c.complete) {
-      // Whatever stands under the name now is the player's: kept aside, never lost.
+    } else if (c.complete || !c.withControl) {
+      // Whatever stands under the name now is the player's, or may be whole: kept aside, never
+      // lost.
       EXPECT_EQ(ReadBytes(folder / L"part2.rar.bak"), std::string(1000, 'x'));
     } else {
       // Our own partial: gone, and nothing of ours passes for the player's.
@@ -177,6 +182,59 @@ TEST_F(SaveFolderTest, TheRecordIsWrittenWholeAndHidden) {
   EXPECT_TRUE(again.Records(CWString(L"PART2.RAR"))) << "names compare as Windows compares them";
 }
 
+// A scanner holds the record as a part completes, and a player's file as its part starts:
+// the record written beside it carries the whole part to the next start, and the file in
+// the way is named for the caller to try again.
+TEST_F(SaveFolderTest, FilesAnotherProgramHoldsAreNamedAndNothingFinishedIsLost) {
+  Plan plan;
+  ASSERT_TRUE(files_.Prepare(kName, kToken, 1000, plan));
+  // Whole: the engine has removed its control file.
+  Put(L"part2.rar", std::string(1000, 'x'));
+  {
+    const UniqueHandle scanner = HoldOpen(At(SaveFolder::kRecordName));
+    ASSERT_TRUE(scanner);
+    files_.Completed(kName, 1000);
+    EXPECT_FALSE(files_.RecordWritten());
+    EXPECT_EQ(Reopened().PlanFor(kName, kToken, 1000), Plan::kSkip) << "the whole part would be fetched again";
+  }
+  EXPECT_EQ(Reopened().PlanFor(kName, kToken, 1000), Plan::kSkip);
+
+  const CWString other(L"part3.rar");
+  Put(L"part3.rar", "the player's part");
+  {
+    const UniqueHandle backup = HoldOpen(At(L"part3.rar"));
+    ASSERT_TRUE(backup);
+    CWString held;
+    EXPECT_FALSE(files_.Prepare(other, CWString(L"tokPart3"), 10, plan, &held));
+    EXPECT_EQ(held.ToStdString(), At(L"part3.rar"));
+  }
+  ASSERT_TRUE(files_.Prepare(other, CWString(L"tokPart3"), 10, plan));
+  EXPECT_EQ(ReadBytes(At(L"part3.rar.bak")), "the player's part");
+  // Once the record could be replaced, it is the one record again.
+  EXPECT_TRUE(files_.RecordWritten());
+  EXPECT_FALSE(Exists(At(L".brinemarch-downloads.new")));
+  EXPECT_EQ(Reopened().PlanFor(kName, kToken, 1000), Plan::kSkip);
+  EXPECT_EQ(ReadBytes(At(L"part2.rar")), std::string(1000, 'x'));
+
+  // Neither the record nor one beside it can be written as a part completes: the next start
+  // cannot know that the part is whole, and keeps it aside rather than deleting it.
+  const CWString last(L"part4.rar");
+  ASSERT_TRUE(files_.Prepare(last, CWString(L"tokPart4"), 10, plan));
+  Put(L"part4.rar", "0123456789");
+  {
+    const UniqueHandle record = HoldOpen(At(SaveFolder::kRecordName));
+    files_.Completed(kName, 1000);  // any change: it leaves a record beside the held one
+    const UniqueHandle beside = HoldOpen(At(L".brinemarch-downloads.new"));
+    ASSERT_TRUE(record && beside);
+    files_.Completed(last, 10);
+    EXPECT_FALSE(files_.RecordWritten());
+  }
+  SaveFolder next = Reopened();
+  ASSERT_TRUE(next.Prepare(last, CWString(L"tokPart4"), 10, plan));
+  EXPECT_EQ(plan, Plan::kFresh);
+  EXPECT_EQ(ReadBytes(At(L"part4.rar.bak")), "0123456789");
+}
+
 TEST(RetryPolicyTest, WhichOfTheEnginesErrorsPass) {
   const struct {
     int32_t code;
@@ -223,6 +281,28 @@ TEST(RetryPolicyTest, WhichOfTheEnginesErrorsPass) {
   }
   const uint32_t pauses[] = {2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000};
   for (int32_t retry = 0; retry < kMaxRetries; ++retry) EXPECT_EQ(RetryPauseMs(retry), pauses[retry]);
+}
+
+// Every pause is drawn between half and the whole of its step, and the draws reach both ends.
+TEST(RetryPolicyTest, PausesAreSpreadBetweenHalfAndTheWholeStep) {
+  std::mt19937 generator(20261211);
+  std::vector<uint32_t> steps = {1, 3, 1000, 3000};  // and the listing's
+  for (int32_t retry = 0; retry < kMaxRetries; ++retry) steps.push_back(RetryPauseMs(retry));
+  for (const uint32_t step : steps) {
+    const uint32_t half = (step + 1) / 2;
+    uint32_t lowest = step, highest = 0;
+    for (int draw = 0; draw < 4000; ++draw) {
+      const uint32_t pause = JitteredPauseMs(step, static_cast<uint32_t>(generator()));
+      ASSERT_GE(pause, half) << "step " << step;
+      ASSERT_LE(pause, step) << "step " << step;
+      lowest = std::min(lowest, pause);
+      highest = std::max(highest, pause);
+    }
+    EXPECT_LE(lowest, half + step / 50) << "step " << step;
+    EXPECT_GE(highest, step - step / 50) << "step " << step;
+  }
+  EXPECT_EQ(JitteredPauseMs(60000, 0), 30000u);
+  EXPECT_EQ(JitteredPauseMs(60000, 30000), 60000u);
 }
 
 }  // namespace

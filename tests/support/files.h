@@ -30,3 +30,10 @@ inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
 }
+
+// Opens the file as a program that shares it with nobody would (a scanner, a backup): while
+// the handle lives, nobody else opens, moves or deletes it. Empty when it cannot be opened.
+inline UniqueHandle HoldOpen(const std::wstring& path) {
+  return UniqueHandle(
+      CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}

@@ -702,6 +702,37 @@ class DriveEmulatorTest(unittest.TestCase):
         entries = json.loads(self.client.request("GET", "/__requests?since=%d" % last)[2])["requests"]
         self.assertEqual([e.get("cut", False) for e in entries if e["token"] == token], [True, True, False])
 
+    def test_outage_cuts_streams_and_refuses_everything_until_it_is_over(self):
+        token = self.file_token("Brinemarch.part2.rar")
+        data = self.tree.files[token].content
+        self.client.control({"pace": 65536})
+        sock = self.open_stream(token, 0, content.BLOCK - 1)
+        try:
+            sock.settimeout(5)
+            got = len(sock.recv(1 << 16))
+            self.assertGreater(got, 0)
+            state = self.client.control({"outage": {"seconds": 1.5}})[1]
+            self.assertEqual(state["outage"]["cut"], 0)
+            # The open stream ends short, and a new request gets no answer at all.
+            try:
+                got += len(receive(sock, 5)[0])
+            except ConnectionResetError:
+                pass
+            self.assertLess(got, content.BLOCK)
+        finally:
+            sock.close()
+        with self.assertRaises((http.client.RemoteDisconnected, ConnectionError)):
+            self.client.listing(defaults.SHARE_TOKEN)
+        self.assertGreaterEqual(self.client.control({})[1]["outage"]["cut"], 2)
+        self.client.control({"pace": None})
+        deadline = time.monotonic() + 10
+        while self.client.control({})[1]["outage"]["left"] > 0:
+            self.assertLess(time.monotonic(), deadline, "the outage did not end")
+            time.sleep(0.1)
+        self.assertEqual(self.stream(token, {"Range": "bytes=0-99999"})[2], data.read(0, 100000))
+        self.assertEqual(self.client.control({"outage": "long"})[0], 400)
+        self.assertIsNone(self.client.control({"reset": True})[1]["outage"])
+
     def test_first_streams_of_every_file_are_refused(self):
         self.client.control({"stream": {"status": 429, "retry_after": 2, "per_file_times": 2}})
         first, second = self.file_token("Brinemarch.part2.rar"), self.file_token("Brinemarch.part3.rar")

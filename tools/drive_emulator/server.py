@@ -11,6 +11,7 @@ import os
 import select
 import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -148,6 +149,8 @@ class State:
         self.tls_connections = set()  # open TLS connections, ended when the certificate changes
         self.pages = scripted.Pages()
         self.stall = None
+        self.outage_until = None  # time.monotonic() until which the drive answers nothing
+        self.outage_cut = 0
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
 
@@ -160,6 +163,7 @@ class State:
         self.faults = {"list": None, "stream": None, "lanzou": None}
         self.pace = None
         self.set_stall(None)
+        self.set_outage(None)
         self.visitor = None
         self.set_tls_cert(None)
         self.set_tls_refuse(False)
@@ -179,6 +183,8 @@ class State:
                 self.pace = pace or None
         if "stall" in command:
             self.set_stall(command["stall"])
+        if "outage" in command:
+            self.set_outage(command["outage"])
 
     def set_stall(self, stall):
         """A new stall, or none; streams held by the one before are let go."""
@@ -190,6 +196,28 @@ class State:
             before, self.stall = self.stall, stall
         if before is not None:
             before.lifted.set()
+
+    def set_outage(self, outage):
+        """A drive gone for a while: from now on, for `seconds`, every connection that asks
+        for something (control addresses aside) is reset unanswered and every stream being
+        sent is cut; afterwards all is served again. None ends it at once."""
+        until = None
+        if outage is not None:
+            seconds = outage.get("seconds") if isinstance(outage, dict) else None
+            if not isinstance(seconds, (int, float)) or seconds < 0:
+                raise ValueError("outage must be null or an object with seconds: S")
+            until = time.monotonic() + seconds
+        with self.lock:
+            self.outage_until = until
+            self.outage_cut = 0
+
+    def in_outage(self):
+        """True (and counted) while the drive is gone."""
+        with self.lock:
+            if self.outage_until is None or time.monotonic() >= self.outage_until:
+                return False
+            self.outage_cut += 1
+            return True
 
     def replace_file(self, replace):
         """Other bytes and size under a file's token, as when a publisher uploads it again."""
@@ -333,6 +361,8 @@ class State:
             return {"ports": self.ports, "faults": copy.deepcopy(self.faults), "gzip": self.compress,
                     "visitor": self.visitor, "pace": self.pace,
                     "stall": self.stall.describe() if self.stall else None, "replaced": copy.deepcopy(self.replaced),
+                    "outage": {"left": round(max(0.0, self.outage_until - time.monotonic()), 3),
+                               "cut": self.outage_cut} if self.outage_until is not None else None,
                     "tls_cert": self.tls_cert, "tls_refuse": self.tls_refuse, "tls_refused": self.tls_refused,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
@@ -502,6 +532,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.state.log.add(entry, self if token is not None else None)
             self._entry = entry
         try:
+            if not path.startswith("/__") and self.state.in_outage():
+                return self._reset()
             self._route(path, query, body)
         except (ConnectionError, ssl.SSLError, socket.timeout):
             self.close_connection = True
@@ -652,6 +684,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             answer["data"]["last_label"] = "" if mode == "no_label" else feishu.cursor(token, 0)
         self._send(200, feishu.encode(answer), "application/json; charset=utf-8", compress=True)
 
+    def _reset(self):
+        """Ends the connection unanswered (a reset where the platform sends one), as a drive
+        that went away does."""
+        self.close_connection = True
+        try:
+            socket.socket.setsockopt(self.connection, socket.SOL_SOCKET, socket.SO_LINGER,
+                                     struct.pack("ii", 1, 0))
+            socket.socket.shutdown(self.connection, socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def _hang(self, lifted=None):
         """Sends nothing more: holds the connection until the client leaves, the server stops
         or `lifted` is set."""
@@ -745,6 +788,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pos = start
         while pos < end:
             take = min(paced_from - pos, content.BLOCK) if pos < paced_from else min(end - pos, piece)
+            if self.state.in_outage():
+                self._reset()
+                return False
             stall = self.state.stall
             if stall is not None:
                 take = stall.grant(token, take)
