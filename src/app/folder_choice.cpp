@@ -163,22 +163,14 @@ int64_t SavePathExcess(const CWString& saveFolder, const rg_WenBenShuZuLei& name
   const CWString folder = WithBackslash(saveFolder);
   int64_t excess = 0;
   CWString worst;
-  const auto weigh = [&](const CWString& path, int64_t ending, int64_t limit) {
-    if (path.Length() + ending - limit > excess) {
-      excess = path.Length() + ending - limit;
+  const auto weigh = [&](const CWString& path, int64_t ending) {
+    if (path.Length() + ending - kLongestPath > excess) {
+      excess = path.Length() + ending - kLongestPath;
       worst = path;
     }
   };
-  weigh(WithoutBackslash(folder), 0, kLongestFolderPath);
-  weigh(folder + SaveFolder::kRecordName, static_cast<int64_t>(std::size(kRecordReplacement) - 1), kLongestFilePath);
-  for (int64_t i = 0; i < names.Count(); ++i) {
-    const CWString name = SaveName(names.Get(i));
-    weigh(folder + name, kControlFileEnding, kLongestFilePath);
-    // The engine makes the part's sub-folders.
-    for (int64_t at = 0; at < name.Length(); ++at) {
-      if (name[at] == L'\\') weigh(folder + name.Left(at), 0, kLongestFolderPath);
-    }
-  }
+  weigh(folder + SaveFolder::kRecordName, static_cast<int64_t>(std::size(kRecordReplacement) - 1));
+  for (int64_t i = 0; i < names.Count(); ++i) weigh(folder + SaveName(names.Get(i)), kControlFileEnding);
   if (longest) *longest = worst;
   return excess;
 }

@@ -38,12 +38,12 @@ struct StartingPlace {
 // Looks at the program's folder (with its trailing backslash) as the program starts.
 StartingPlace ExamineStartingPlace(const CWString& programFolder);
 
-// Windows' classic limits (MAX_PATH with its terminating zero): a file's path and a folder's
-// path, which CreateDirectoryW keeps room in for a short file name.
-inline constexpr int64_t kLongestFilePath = MAX_PATH - 1;
-inline constexpr int64_t kLongestFolderPath = MAX_PATH - 13;
+// Windows' classic limit of a path (MAX_PATH with its terminating zero). A folder's own limit
+// (248 with the zero, room for a short name kept by CreateDirectoryW) is met whenever the files
+// the run puts in it fit.
+inline constexpr int64_t kLongestPath = MAX_PATH - 1;
 
 // How many characters the longest path a run makes in saveFolder for the listed names (the
-// parts, their sub-folders, the engine's control files, the folder's record) exceeds the
-// classic limits by; 0 when every path fits. longest (when given) receives that path.
+// parts with the engine's control files, the folder's record) exceeds the classic limit by; 0
+// when every path fits. longest (when given) receives that path.
 int64_t SavePathExcess(const CWString& saveFolder, const rg_WenBenShuZuLei& names, CWString* longest = nullptr);

@@ -155,4 +155,29 @@ TEST_F(FolderChoiceTest, PathsBeyondTheClassicLimitAreRefusedWithTheExcess) {
   EXPECT_TRUE(window_->startButton.IsEnabled());
 }
 
+// A path of 259 characters fits; the engine's control file (".aria2__temp") and the record's
+// replacement (".brinemarch-downloads.new") count, and names are taken as they are saved.
+TEST(SavePathExcessTest, TheLongestPathIsMeasuredAsTheEngineAndTheRecordWriteIt) {
+  const struct {
+    int folderLength;
+    const wchar_t* name;
+    int64_t excess;
+    const wchar_t* longestEnd;  // after the folder
+  } cases[] = {
+      {226, L"Brinemarch.part1.exe", 0, L""},
+      {227, L"Brinemarch.part1.exe", 1, L"\\Brinemarch.part1.exe"},
+      {233, L"a.rar", 0, L""},
+      {234, L"a.rar", 1, L"\\.brinemarch-downloads"},
+      {220, L"sub/子目录/Brinemarch.part2.rar", 2, L"\\sub\\子目录\\Brinemarch.part2.rar"},
+  };
+  for (const auto& c : cases) {
+    const CWString folder((L"C:\\" + std::wstring(c.folderLength - 3, L'f')).c_str());
+    rg_WenBenShuZuLei names;
+    names.Add(CWString(c.name));
+    CWString longest;
+    EXPECT_EQ(SavePathExcess(folder, names, &longest), c.excess) << c.folderLength << " " << c.name;
+    EXPECT_EQ(longest, c.excess == 0 ? CWString() : folder + c.longestEnd) << c.folderLength << " " << c.name;
+  }
+}
+
 }  // namespace

@@ -135,7 +135,7 @@ case $road in
     }
     temp=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
     temp_unix=$(winepath -u "$temp" 2>/dev/null)
-    [ -n "$temp" ] && [ -d "$temp_unix" ] || road_fail "cannot find the prefix's temporary folder ($temp)"
+    if [ -z "$temp" ] || [ ! -d "$temp_unix" ]; then road_fail "cannot find the prefix's temporary folder ($temp)"; fi
     road_stage "$temp_unix/bm viewer/Brinemarch"
     start_at "$road_app_dir"
     [ "$(ready_field bar)" = "下载器在临时文件夹中运行，游戏将保存到上方的文件夹" ] ||
