@@ -207,11 +207,23 @@ bool rg_my_main_window::ChooseStartingFolder() {
     pictureBox.Hide();
     return false;
   }
-  // Archive viewers delete their temporary folder when they close, game and all.
-  const wchar_t* const notices[] = {nullptr, kTemporaryPlaceText, kRemovablePlaceText, kNetworkPlaceText,
-                                    kReadOnlyPlaceText};
-  const wchar_t* notice = notices[static_cast<int>(start.place)];
-  if (notice) progressBar.SetText(notice);
+  // Why the box proposes a folder elsewhere, until the first press.
+  switch (start.place) {
+    case ProgramPlace::kFine:
+      break;
+    case ProgramPlace::kTemporary:
+      progressBar.SetText(kTemporaryPlaceText);
+      break;
+    case ProgramPlace::kRemovable:
+      progressBar.SetText(kRemovablePlaceText);
+      break;
+    case ProgramPlace::kNetwork:
+      progressBar.SetText(kNetworkPlaceText);
+      break;
+    case ProgramPlace::kReadOnly:
+      progressBar.SetText(kReadOnlyPlaceText);
+      break;
+  }
   return true;
 }
 
