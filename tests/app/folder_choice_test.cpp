@@ -30,6 +30,12 @@ std::wstring ReadOnlyFolder() {
   return FileExists(folder + L"\\read-only-mount") ? folder + L"\\" : std::wstring();
 }
 
+// A folder on the test prefix's drive of that kind (scripts/wine-env.sh makes them with the
+// prefix); "" when the prefix has none.
+std::wstring DriveOfKind(const wchar_t* root, UINT kind) {
+  return GetDriveTypeW(root) == kind ? std::wstring(root) + L"bm-start\\" : std::wstring();
+}
+
 bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
   return CompareStringOrdinal(path.c_str(), static_cast<int>(std::min(path.size(), folder.size())), folder.c_str(),
                               static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
@@ -61,7 +67,8 @@ class StartingPlaceTest : public FolderChoiceTest, public ::testing::WithParamIn
 TEST_P(StartingPlaceTest, TheBoxProposesAFolderThatKeepsTheGameAndTheBarSaysWhy) {
   const Start& start = GetParam();
   const std::wstring folder = start.folder();
-  if (folder.empty()) GTEST_SKIP() << "no read-only mount (the ctest fixture makes one as root)";
+  if (folder.empty())
+    GTEST_SKIP() << "no such place here (the read-only mount needs root; the drives come with a new prefix)";
   if (!FileExists(folder + L"read-only-mount")) {
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
@@ -97,15 +104,18 @@ TEST_P(StartingPlaceTest, TheBoxProposesAFolderThatKeepsTheGameAndTheBarSaysWhy)
 
 INSTANTIATE_TEST_SUITE_P(
     Places, StartingPlaceTest,
-    ::testing::Values(Start{"OwnFolder", [] { return std::wstring(L"C:\\bm-start\\own\\"); }, true, true, L"", false},
-                      Start{"ArchiveViewersTemporaryFolder",
-                            [] { return TempFolder() + L"bm-viewer\\Brinemarch下载器\\"; }, true, true,
-                            kTemporaryPlaceText, true},
-                      Start{"ReadOnlyFolder", &ReadOnlyFolder, true, true, kReadOnlyPlaceText, true},
-                      Start{"WithoutTheEngine", [] { return std::wstring(L"C:\\bm-start\\no-engine\\"); }, false, true,
-                            kUnpackAllText, false},
-                      Start{"WithoutTheEnginesSettings", [] { return std::wstring(L"C:\\bm-start\\no-settings\\"); },
-                            true, false, kUnpackAllText, false}),
+    ::testing::Values(
+        Start{"OwnFolder", [] { return std::wstring(L"C:\\bm-start\\own\\"); }, true, true, L"", false},
+        Start{"ArchiveViewersTemporaryFolder", [] { return TempFolder() + L"bm-viewer\\Brinemarch下载器\\"; }, true,
+              true, kTemporaryPlaceText, true},
+        Start{"ReadOnlyFolder", &ReadOnlyFolder, true, true, kReadOnlyPlaceText, true},
+        Start{"RemovableDrive", [] { return DriveOfKind(L"R:\\", DRIVE_REMOVABLE); }, true, true, kRemovablePlaceText,
+              true},
+        Start{"NetworkDrive", [] { return DriveOfKind(L"N:\\", DRIVE_REMOTE); }, true, true, kNetworkPlaceText, true},
+        Start{"WithoutTheEngine", [] { return std::wstring(L"C:\\bm-start\\no-engine\\"); }, false, true,
+              kUnpackAllText, false},
+        Start{"WithoutTheEnginesSettings", [] { return std::wstring(L"C:\\bm-start\\no-settings\\"); }, true, false,
+              kUnpackAllText, false}),
     [](const ::testing::TestParamInfo<Start>& info) { return std::string(info.param.name); });
 
 TEST_F(FolderChoiceTest, AReadOnlySaveFolderIsToldBeforeAnyRequest) {
