@@ -9,6 +9,11 @@ endif()
 # Installed from where the build places them, so the package holds what the tests ran.
 install(PROGRAMS ${BM_ENGINE_EXE} DESTINATION .)
 install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/aria2.conf DESTINATION .)
+# The engine's (empty) session file, which it is told to read at every start: the program
+# empties it where it can write, but a copy of the archive on a read-only medium or in a
+# protected folder cannot make it, and the engine does not start without it.
+file(WRITE ${CMAKE_BINARY_DIR}/package/aria2.session "")
+install(FILES ${CMAKE_BINARY_DIR}/package/aria2.session DESTINATION .)
 install(FILES ${BM_ARIA2_DIR}/COPYING ${BM_ARIA2_DIR}/SOURCE ${BM_ARIA2_DIR}/BUILD
               ${BM_ARIA2_DIR}/aria2_1.36.0.orig.tar.gz DESTINATION licenses/aria2)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/players/README.txt DESTINATION .)

@@ -42,6 +42,14 @@ bm_wine_ready() {
   if [ -n "${BM_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then :; else bm_start_display || { flock -u 9; return 1; }; fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 < /dev/null 9>&-
+    # Drives of the kinds players start programs from, for the start-place tests: R: a
+    # removable drive and N: a network drive (Wine reads a drive's kind from the registry
+    # when its server starts).
+    mkdir -p "$bm_build/wine-drives/removable" "$bm_build/wine-drives/network"
+    ln -sfn "$bm_build/wine-drives/removable" "$WINEPREFIX/dosdevices/r:"
+    ln -sfn "$bm_build/wine-drives/network" "$WINEPREFIX/dosdevices/n:"
+    wine reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f >/dev/null 2>&1 < /dev/null 9>&-
+    wine reg add 'HKLM\Software\Wine\Drives' /v n: /d network /f >/dev/null 2>&1 < /dev/null 9>&-
     wineserver -w
   fi
   # Wine's own background processes (services, the desktop) are started by the first

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/folder_choice.h"
 #include "app/framework/win_app.h"
 #include "app/shell_dialogs.h"
 #include "build_config.h"
@@ -34,11 +35,11 @@ class RunningFlag {
   bool& flag_;
 };
 
-// The program's folder followed by the game's folder name.
-CWString DefaultSaveFolder() {
-  CWString folder;
-  ModuleDirectory(GetModuleHandleW(nullptr), folder);
-  return folder + kGameFolder;
+// The system's text for an error code, or the code when it has none.
+CWString ReasonOf(DWORD error) {
+  CWString reason = SystemMessageText(error);
+  if (reason.IsEmpty()) reason.Format(L"错误代码 %u", static_cast<unsigned>(error));
+  return reason;
 }
 
 }  // namespace
@@ -110,6 +111,12 @@ void rg_my_main_window::CreateChildren() {
 }
 
 int32_t rg_my_main_window::StartDownloadEngine() { return downloadEngine.StartEngine(CWString()); }
+
+CWString rg_my_main_window::ProgramDirectory() {
+  CWString folder;
+  ModuleDirectory(GetModuleHandleW(nullptr), folder);
+  return folder;
+}
 
 CWString rg_my_main_window::BrowseForFolder(CWTextRef title) {
   return BrowseForFolderPath(GetHwnd(), title, BIF_EDITBOX);
@@ -188,9 +195,15 @@ void rg_my_main_window::OnCreated(CKelObject*, int32_t) {
   fileList.Hide();
   pictureBox.Hide();
   startButton.Disable();
+  ChooseStartingFolder();
 }
 
 void rg_my_main_window::OnWindowShown() {
+  // Without its engine beside it the program can only say so (ChooseStartingFolder did).
+  if (engineFilesMissing_) {
+    startButton.Enable();
+    return;
+  }
   RunningFlag starting(startingEngine_);
   // Escape and the drag to move reach the form inside the wait too.
   CKelNestedPreTranslateScope preTranslate;
@@ -202,7 +215,55 @@ void rg_my_main_window::OnWindowShown() {
     pictureBox.Show();
     return;
   }
-  saveFolderBox.SetText(DefaultSaveFolder());
+  saveFolderBox.SetText(startingFolder_);
+}
+
+void rg_my_main_window::ChooseStartingFolder() {
+  const StartingPlace start = ExamineStartingPlace(ProgramDirectory());
+  startingFolder_ = start.saveFolder;
+  engineFilesMissing_ = start.engineFilesMissing;
+  if (engineFilesMissing_) {
+    // Said at once, where the player looks: a press could only end in a failure.
+    saveFolderBox.SetText(startingFolder_);
+    progressBar.SetText(kUnpackAllText);
+    return;
+  }
+  // Why the box proposes a folder elsewhere, until the first press.
+  switch (start.place) {
+    case ProgramPlace::kFine:
+      break;
+    case ProgramPlace::kTemporary:
+      progressBar.SetText(kTemporaryPlaceText);
+      break;
+    case ProgramPlace::kRemovable:
+      progressBar.SetText(kRemovablePlaceText);
+      break;
+    case ProgramPlace::kNetwork:
+      progressBar.SetText(kNetworkPlaceText);
+      break;
+    case ProgramPlace::kReadOnly:
+      progressBar.SetText(kReadOnlyPlaceText);
+      break;
+  }
+}
+
+bool rg_my_main_window::SaveFolderWritable(const CWString& folder) {
+  const DWORD error = ProbeWritableFolder(folder);
+  if (error == 0) return true;
+  CWString text;
+  text.Format(kUnwritableFolderText, folder.GetText(), ReasonOf(error).GetText());
+  ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONWARNING);
+  return false;
+}
+
+bool rg_my_main_window::SavePathsFit(const CWString& folder) {
+  CWString longest;
+  const int64_t excess = SavePathExcess(folder, downloadEngine.fileNames, &longest);
+  if (excess == 0) return true;
+  CWString text;
+  text.Format(kPathTooLongText, static_cast<int>(excess), longest.GetText());
+  ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONWARNING);
+  return false;
 }
 
 void rg_my_main_window::OnButtonClick(CKelObject* sender, int32_t) {
@@ -230,6 +291,10 @@ void rg_my_main_window::StartDownload() {
   // A press that reaches us while a run waits (a double click queued behind the first) is
   // not a second run.
   if (running_) return;
+  if (engineFilesMissing_) {
+    ShowMessageBox(kUnpackAllText, kFailureCaption, MB_OK | MB_ICONWARNING);
+    return;
+  }
   RunningFlag running(running_);
   startButton.Disable();
   // Disabling the focused button leaves no focus, and keys would then reach the form only
@@ -240,7 +305,15 @@ void rg_my_main_window::StartDownload() {
   CKelNestedPreTranslateScope preTranslate;
   // The engine answered only after the start-up wait: without this, the run would save to
   // (and back up in) the Desktop.
-  if (saveFolderBox.GetText().IsEmpty()) saveFolderBox.SetText(DefaultSaveFolder());
+  if (saveFolderBox.GetText().IsEmpty()) saveFolderBox.SetText(startingFolder_);
+  // The folder this run saves to, whatever is browsed while it lists.
+  const CWString saveFolder = saveFolderBox.GetText();
+  // Before any request: a folder that cannot be written would otherwise fail the run only after
+  // the listing, at its first part.
+  if (!SaveFolderWritable(saveFolder)) {
+    startButton.Enable();
+    return;
+  }
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
   FeishuSession session;
@@ -251,6 +324,14 @@ void rg_my_main_window::StartDownload() {
   downloadEngine.visitorCookies = session.visitorCookies;
   downloadEngine.referer = session.referer;
   downloadEngine.fileSizes = listedSizes_;
+  // The engine's file calls stop at Windows' classic path limit: refused before anything is created.
+  if (count > 0 && !SavePathsFit(saveFolder)) {
+    downloadEngine.fileNames.Clear();
+    downloadEngine.fileUrls.Clear();
+    downloadEngine.fileSizes.clear();
+    startButton.Enable();
+    return;
+  }
   runNames_.clear();
   for (int32_t i = 0; i < count; ++i) runNames_.push_back(downloadEngine.fileNames.Get(i));
   rowFailures_.clear();
@@ -273,7 +354,7 @@ void rg_my_main_window::StartDownload() {
     ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
     ShowRunFigures(true);
   }
-  const int32_t result = downloadEngine.DownloadAll(saveFolderBox.GetText());
+  const int32_t result = downloadEngine.DownloadAll(saveFolder);
   if (count > 0) {
     KeepSystemAwake(false);
     ShowRunFigures(true);
@@ -318,10 +399,8 @@ void rg_my_main_window::Install() {
     EndProcess(0);
     return;
   }
-  CWString reason = SystemMessageText(error);
-  if (reason.IsEmpty()) reason.Format(L"错误代码 %u", static_cast<unsigned>(error));
   CWString text;
-  text.Format(kInstallerFailureText, path.GetText(), reason.GetText());
+  text.Format(kInstallerFailureText, path.GetText(), ReasonOf(error).GetText());
   // The window stays as it is, so the player can fix the file and press again.
   ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONERROR);
 }

@@ -45,6 +45,19 @@ inline constexpr wchar_t kNoRoomText[] = L"磁盘空间不足：还需 %s，可�
 // Shown with the installer's path and the system's reason when it could not be started.
 inline constexpr wchar_t kInstallerFailureText[] =
     L"无法启动游戏安装程序：\n%s\n\n原因：%s\n\n请检查该文件后再点击“安装游戏”。";
+// The engine's files are not beside the program: it was started out of an archive that was
+// not unpacked whole. On the bar at start and in a box at a press.
+inline constexpr wchar_t kUnpackAllText[] = L"请先解压全部文件，再运行下载器";
+// Before anything is listed or created: the save folder, the system's reason.
+inline constexpr wchar_t kUnwritableFolderText[] = L"无法写入保存目录：\n%s\n\n原因：%s";
+// After the listing, before anything is created: the characters too many and the longest path.
+inline constexpr wchar_t kPathTooLongText[] =
+    L"保存路径太长：超出 Windows 的路径长度上限 %d 个字符\n%s\n\n请选择更短的保存位置后再点击“开始下载”。";
+// On the bar before the first press, when the save folder box proposes a folder elsewhere.
+inline constexpr wchar_t kTemporaryPlaceText[] = L"下载器在临时文件夹中运行，游戏将保存到上方的文件夹";
+inline constexpr wchar_t kRemovablePlaceText[] = L"下载器在可移动磁盘或光盘上，游戏将保存到上方的文件夹";
+inline constexpr wchar_t kNetworkPlaceText[] = L"下载器在网络位置上，游戏将保存到上方的文件夹";
+inline constexpr wchar_t kReadOnlyPlaceText[] = L"下载器所在的文件夹无法写入，游戏将保存到上方的文件夹";
 inline constexpr wchar_t kColumns[] =
     L"0\n-1\n0\n50\nID\n0\n-1\n0\n200\n文件名\n0\n-1\n0\n80\n文件大小\n0\n-1\n0\n80\n下载速度\n0\n-1\n0\n80\n"
     L"下载进度\n0\n-1\n0\n100\n当前状态";
@@ -128,6 +141,8 @@ class rg_my_main_window : public CKelWinForm {
   // The platform services the workflow uses; tests record them instead.
   // Starts the download engine from the program's folder; non-zero when it answered.
   virtual int32_t StartDownloadEngine();
+  // The program's folder with its trailing backslash.
+  virtual CWString ProgramDirectory();
   // The shell's folder browser owned by this window; "" when cancelled.
   virtual CWString BrowseForFolder(CWTextRef title);
   virtual int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type);
@@ -149,6 +164,14 @@ class rg_my_main_window : public CKelWinForm {
 
  private:
   void Browse();
+  // Looks at where the program was started: the save folder box gets the folder proposed for
+  // it and the bar says why when that is not the program's own, or that the engine's files
+  // are missing (then no engine is started).
+  void ChooseStartingFolder();
+  // The save folder can be written and the run's paths fit; otherwise the player is told why.
+  // Before anything is created.
+  bool SaveFolderWritable(const CWString& folder);
+  bool SavePathsFit(const CWString& folder);
   void StartDownload();
   void Install();
   // The taskbar announced the window's button: from now on the run can be shown there.
@@ -165,6 +188,8 @@ class rg_my_main_window : public CKelWinForm {
 
   bool running_ = false;                     // a download run (its listing included) is in progress
   bool startingEngine_ = false;              // OnWindowShown waits for the engine
+  bool engineFilesMissing_ = false;          // aria2c.exe or aria2.conf was not beside the program
+  CWString startingFolder_;                  // the save folder proposed at start
   std::vector<int64_t> listedSizes_;         // the run's listed sizes by row, -1 unknown
   std::vector<CWString> runNames_;           // the run's file names by row
   std::map<int32_t, CWString> rowFailures_;  // the latest failure description of a row

@@ -59,6 +59,8 @@ class TestMainWindow : public rg_my_main_window {
   // The platform calls of a run, in order: "awake", "asleep", "flash".
   std::vector<std::wstring> platformCalls;
   bool inFront = true;  // what IsForegroundWindow answers
+  // When set (before the window is created), the folder the program seems to run from.
+  std::wstring programFolder;
   struct TaskbarProgress {
     TBPFLAG state;
     uint64_t completed, total;
@@ -67,6 +69,9 @@ class TestMainWindow : public rg_my_main_window {
 
  protected:
   int32_t StartDownloadEngine() override;
+  CWString ProgramDirectory() override {
+    return programFolder.empty() ? rg_my_main_window::ProgramDirectory() : CWString(programFolder);
+  }
   CWString BrowseForFolder(CWTextRef title) override;
   int ShowMessageBox(CWTextRef text, CWTextRef caption, UINT type) override;
   void EndProcess(UINT exitCode) override { exitCodes.push_back(exitCode); }

@@ -11,7 +11,13 @@
 #     own: the program must run as if it were not there and never load it.
 #   expired_session: the drive answers the listing with an expired session. The window must
 #     show "下载失败,请重试！", offer a new run afterwards, and nothing may be downloaded.
-# usage: e2e_road.sh REPO BUILD_DIR download|expired_session
+#   start_places: the program started where players start it: from the Wine prefix's
+#     temporary folder (as an archive viewer does) and from a read-only folder, the save
+#     folder box must propose a folder elsewhere and the bar say why; without aria2c.exe
+#     beside it, the bar must ask for the whole archive to be unpacked; from a folder whose
+#     save folder has 240 characters, the run must refuse the paths as too long after the
+#     listing, before any download and without creating the save folder.
+# usage: e2e_road.sh REPO BUILD_DIR download|expired_session|start_places
 set -uo pipefail
 repo=$1
 build=$2
@@ -20,12 +26,15 @@ road=$3
 road_enter_netns "$0" "$@"
 
 work="$build/e2e/$road"
+# The read-only mount of an earlier start_places road that ended half way.
+if mountpoint -q "$work/read-only" 2>/dev/null; then umount "$work/read-only"; fi
 rm -rf "$work"
 road_shots="$work/screenshots"
 road_wine
 trap road_stop EXIT
 road_stage "$work/app"
 save="$work/app/Brinemarch"
+save_tail="/Brinemarch"
 installer="$build/standin_installer/Brinemarch.part1.exe"
 [ -f "$installer" ] || road_fail "missing the stand-in installer $installer (build everything first)"
 
@@ -111,6 +120,69 @@ case $road in
     [ "$streams" = 0 ] || road_fail "$streams downloads were requested after an empty listing"
     [ ! -e "$save" ] || road_fail "the save folder was created for a run with nothing listed"
     road_say "e2e expired session: failure shown, window offered a new run, nothing downloaded"
+    ;;
+  start_places)
+    road_emulator_start "$work/drive" --preset demo
+    # ready_field NAME: a field of the driver's ready line (the bar's text is its last).
+    ready_field() {
+      case $1 in
+        bar) sed -n 's/.* bar=//p' <<<"$road_ready_line" ;;
+        folder) sed -n 's/.* folder=\(.*\) seconds=.*/\1/p' <<<"$road_ready_line" ;;
+      esac
+    }
+    # start_at DIR: the staged program started from DIR, read when ready and closed.
+    start_at() {
+      road_app_dir=$1
+      road_ready_line=""
+      road_app_start
+      road_drive --ready-close || road_fail "the program started from $1 did not come up: $road_result"
+      road_app_end
+    }
+    temp=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    temp_unix=$(winepath -u "$temp" 2>/dev/null)
+    if [ -z "$temp" ] || [ ! -d "$temp_unix" ]; then road_fail "cannot find the prefix's temporary folder ($temp)"; fi
+    road_stage "$temp_unix/bm viewer/Brinemarch"
+    start_at "$road_app_dir"
+    [ "$(ready_field bar)" = "下载器在临时文件夹中运行，游戏将保存到上方的文件夹" ] ||
+      road_fail "started from the temporary folder, the bar read '$(ready_field bar)'"
+    case "$(ready_field folder)" in
+      "$temp"*) road_fail "started from the temporary folder, the save folder $(ready_field folder) is inside it" ;;
+    esac
+    road_say "e2e start places: from the temporary folder the box proposes $(ready_field folder)"
+
+    road_stage "$work/no engine"
+    rm "$road_app_dir/aria2c.exe"
+    start_at "$road_app_dir"
+    [ "$(ready_field bar)" = "请先解压全部文件，再运行下载器" ] ||
+      road_fail "started without aria2c.exe, the bar read '$(ready_field bar)'"
+    road_say "e2e start places: without aria2c.exe the bar asks for the whole archive"
+
+    road_stage "$work/read-only source"
+    mkdir -p "$work/read-only"
+    if mount --bind "$road_app_dir" "$work/read-only" 2>/dev/null && mount -o remount,bind,ro "$work/read-only"; then
+      start_at "$work/read-only"
+      umount "$work/read-only"
+      [ "$(ready_field bar)" = "下载器所在的文件夹无法写入，游戏将保存到上方的文件夹" ] ||
+        road_fail "started from a read-only folder, the bar read '$(ready_field bar)'"
+      road_say "e2e start places: from a read-only folder the box proposes $(ready_field folder)"
+    else
+      road_say "e2e start places: no read-only mount (mounting needs root); that place is not tried"
+    fi
+
+    # A program folder whose save folder (Z: + the Unix path + \Brinemarch) has 240 characters.
+    base="$work/long "
+    windows_length=$((2 + ${#base} + ${#save_tail}))
+    long="$base$(printf 'x%.0s' $(seq 1 $((240 - windows_length))))"
+    road_stage "$long"
+    road_app_start
+    road_drive --expect failure --expect-message "保存路径太长" --run-timeout 120 ||
+      road_fail "a 240-character save folder was not refused as too long: $road_result"
+    road_app_end
+    read -r lists streams < <(requests)
+    [ "$lists" -ge 1 ] || road_fail "the share was never listed"
+    [ "$streams" = 0 ] || road_fail "$streams downloads were requested for paths that are too long"
+    [ ! -e "$long/Brinemarch" ] || road_fail "the save folder was created for a run refused as too long"
+    road_say "e2e start places: a 240-character save folder refused as too long after the listing, nothing downloaded"
     ;;
   *)
     road_fail "unknown road $road"

@@ -39,6 +39,8 @@ class PackageTest(unittest.TestCase):
         for name in ("BrinemarchDownloader.exe", "aria2c.exe"):
             self.assertEqual(self.zip.read(self.entry(name))[:2], b"MZ", name)
         self.assertIn(b"rpc", self.zip.read(self.entry("aria2.conf")))
+        # The engine reads it at start; the program cannot make it in a read-only folder.
+        self.assertEqual(self.zip.read(self.entry("aria2.session")), b"")
 
     def test_players_readme_names_every_licence_file(self):
         readme = self.zip.read(self.entry("README.txt")).decode("utf-8-sig")

@@ -11,7 +11,9 @@
 // clock the emulator's log uses):
 //   --ready-close  says "STATE looking" once it searches, "SHOWN at=T" when the window was
 //                  first seen visible and painted, "READY at=T" when it is ready, then
-//                  presses the close button and waits for the program to end;
+//                  presses the close button and waits for the program to end; the ready
+//                  line ends with the bar's text ("bar=..."), which tells the player about
+//                  the place the program was started from;
 //   --watch-rows   reads every row's status cell every 2 ms during the run and, after it,
 //                  says "ROW row=R at=T status=S file=F" for the first sighting of each row
 //                  as finished;
@@ -19,8 +21,10 @@
 //                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
 // With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
 //
-// usage: bm_driver.exe [--expect success|failure] [--marker NAME | --close] [--step]
-//                      [--ready-timeout S] [--run-timeout S]
+// --expect-message TEXT: a failure's box must hold TEXT (default "下载失败,请重试！").
+//
+// usage: bm_driver.exe [--expect success|failure] [--expect-message TEXT] [--marker NAME | --close]
+//                      [--step] [--ready-timeout S] [--run-timeout S]
 //                      [--ready-close | [--watch-rows] [--ping]]
 #include <windows.h>
 
@@ -71,6 +75,7 @@ constexpr ULONGLONG kEngineWaitMs = 15000;
 
 struct Options {
   bool expectSuccess = true;
+  std::wstring expectMessage = kFailureText;
   std::wstring marker;
   bool step = false;
   bool closeAfterRun = false;
@@ -151,6 +156,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       std::wstring value = argv[++i];
       if (value != L"success" && value != L"failure") return false;
       options.expectSuccess = value == L"success";
+    } else if (arg == L"--expect-message" && hasValue) {
+      options.expectMessage = argv[++i];
     } else if (arg == L"--marker" && hasValue) {
       options.marker = argv[++i];
     } else if (arg == L"--ready-timeout" && hasValue) {
@@ -256,7 +263,8 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
   }
   app.progressBar = probe::FindDescendant(app.window, L"msctls_progress32", L"");
   if (app.Visible(app.fileList)) return Fail(L"the file list is shown before any run");
-  Say(L"STATE ready folder=" + folder + L" seconds=" + Seconds(GetTickCount64() - started));
+  Say(L"STATE ready folder=" + folder + L" seconds=" + Seconds(GetTickCount64() - started) + L" bar=" +
+      probe::TextOf(app.progressBar));
   Pause(options);
   return 0;
 }
@@ -502,7 +510,8 @@ int Recover(Downloader& app, const Options& options, HWND box) {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    Say(L"usage: bm_driver.exe [--expect success|failure] [--marker NAME | --close] [--step] [--ready-timeout S] "
+    Say(L"usage: bm_driver.exe [--expect success|failure] [--expect-message TEXT] [--marker NAME | --close] [--step] "
+        L"[--ready-timeout S] "
         L"[--run-timeout S] [--ready-close | [--watch-rows] [--ping]]");
     return 2;
   }
@@ -527,7 +536,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!options.expectSuccess) return Fail(L"the run succeeded where a failure was expected");
   } else {
     std::wstring message = app.MessageText(box);
-    if (message.find(kFailureText) == std::wstring::npos) return Fail(L"unexpected message: " + message);
+    if (message.find(options.expectMessage) == std::wstring::npos) return Fail(L"unexpected message: " + message);
     if (int rc = Recover(app, options, box)) return rc;
     if (options.expectSuccess) return Fail(L"the run failed: " + message);
   }

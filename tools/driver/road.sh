@@ -26,6 +26,7 @@ road_app_dir=""
 road_state_dir=""
 road_shots=""
 road_result=""
+road_ready_line=""
 road_ready_seconds=""
 road_run_seconds=""
 road_cpu_seconds=""
@@ -95,7 +96,8 @@ road_wine_stop() {
   return 0
 }
 
-# The program as a player has it: the program, the engine and its settings in one folder.
+# The program as a player has it: the program, the engine, its settings and its empty session
+# file in one folder.
 road_stage() {
   road_app_dir=$1
   rm -rf "$road_app_dir"
@@ -105,6 +107,8 @@ road_stage() {
     [ -f "$road_build/bin/$f" ] || road_fail "missing $road_build/bin/$f (build first)"
     cp "$road_build/bin/$f" "$road_app_dir/"
   done
+  # The players' ZIP ships the engine's session file empty (cmake/Package.cmake).
+  : >"$road_app_dir/aria2.session"
   [ -f "$road_driver" ] || road_fail "missing $road_driver (build the target bm_driver)"
 }
 
@@ -245,6 +249,7 @@ road_drive() {
         state=${state%% *}
         case $state in
           ready)
+            road_ready_line=$line
             road_ready_seconds=$(awk -v a="$road_app_t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}')
             usage=$(road_proc_usage "$road_app_pid")
             road_ready_cpu_seconds=${usage% *}
