@@ -75,6 +75,19 @@ class ResumeTest : public EngineRunTest {
     EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
   }
 
+  // A run closed with Escape once the bar reaches percent (the caller holds the application
+  // object whose pre-translation turns the key into a close).
+  void RunClosedAt(int percent) {
+    closedByEscape_ = false;
+    CreateWindowWithTheEngine([this, percent](TestMainWindow& window, const RunSample&) {
+      if (closedByEscape_ || window.progressBar.GetPosition() < percent) return;
+      closedByEscape_ = true;
+      PressEscape(window);
+    });
+    Click(*window_, window_->startButton);
+    ASSERT_TRUE(closedByEscape_) << "the run ended before it was closed";
+  }
+
   // The program started again, as the player would after closing it.
   void StartAgain(RunWatch::Act act = {}) {
     watch_.reset();
@@ -84,6 +97,8 @@ class ResumeTest : public EngineRunTest {
         << "the first engine did not end";
     CreateWindowWithTheEngine(std::move(act));
   }
+
+  bool closedByEscape_ = false;
 };
 
 // The close button at half way: the next start and press fetch only the rest (and at most one
@@ -96,15 +111,8 @@ TEST_F(ResumeTest, ClosedHalfWayTheNextPressFetchesOnlyTheRest) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
   const int64_t first = LatestEmulatorRequest();
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 50) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed) << "the run ended before half way";
+  ASSERT_NO_FATAL_FAILURE(RunClosedAt(50));
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
   const int64_t firstBytes = SentBytes(first);
 
@@ -358,14 +366,7 @@ TEST_F(ResumeTest, APartTheEngineCannotContinueStartsAfreshOnce) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 30) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed);
+  ASSERT_NO_FATAL_FAILURE(RunClosedAt(30));
   StartAgain();
   const std::wstring control = saveFolder_ + L"\\x1.rar.aria2";
   ASSERT_TRUE(Exists(control));
@@ -500,14 +501,7 @@ TEST_F(ResumeTest, AStoppedPartAnotherProgramHoldsGoesOnOnceLetGo) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 50) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed) << "the run ended before it was closed";
+  ASSERT_NO_FATAL_FAILURE(RunClosedAt(50));
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 2097152}"), 200);
   // Held as soon as the closed run's engine has let go of it.
   UniqueHandle scanner;
