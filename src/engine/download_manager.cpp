@@ -1,5 +1,8 @@
 #include "engine/download_manager.h"
 
+#include <chrono>
+#include <future>
+
 #include "build_config.h"
 #include "engine/rpc_requests.h"
 #include "engine/safe_names.h"
@@ -40,6 +43,14 @@ int64_t FreeSpaceOf(const CWString& folder) {
     path.resize(slash + 1);
   }
   return -1;
+}
+
+// The player's proxy for url, asked on a thread of its own: automatic detection may take
+// seconds, and the window keeps answering meanwhile.
+CWString PlayerProxyWhileDispatching(const CWString& url) {
+  std::future<CWString> lookup = std::async(std::launch::async, [url] { return PlayerProxyFor(url); });
+  while (lookup.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) WaitWithMessages(1);
+  return lookup.get();
 }
 
 }  // namespace
@@ -119,7 +130,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   }
   CreateDirectories(saveFolder);
   // The engine knows nothing of the player's proxy settings: the streams go the listing's way.
-  SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0)) : PlayerProxyFor(fileUrls.Get(0)));
+  SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0)) : PlayerProxyWhileDispatching(fileUrls.Get(0)));
   // The listing's own session: the build's, or a visitor's of the public share.
   const CWString header =
       visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
