@@ -42,6 +42,23 @@ CWString ReasonOf(DWORD error) {
   return reason;
 }
 
+// What the bar says of the place the program was started from; null for a fine one.
+const wchar_t* PlaceNotice(ProgramPlace place) {
+  switch (place) {
+    case ProgramPlace::kTemporary:
+      return kTemporaryPlaceText;
+    case ProgramPlace::kRemovable:
+      return kRemovablePlaceText;
+    case ProgramPlace::kNetwork:
+      return kNetworkPlaceText;
+    case ProgramPlace::kReadOnly:
+      return kReadOnlyPlaceText;
+    case ProgramPlace::kFine:
+      break;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 rg_my_main_window::rg_my_main_window() {
@@ -229,22 +246,7 @@ void rg_my_main_window::ChooseStartingFolder() {
     return;
   }
   // Why the box proposes a folder elsewhere, until the first press.
-  switch (start.place) {
-    case ProgramPlace::kFine:
-      break;
-    case ProgramPlace::kTemporary:
-      progressBar.SetText(kTemporaryPlaceText);
-      break;
-    case ProgramPlace::kRemovable:
-      progressBar.SetText(kRemovablePlaceText);
-      break;
-    case ProgramPlace::kNetwork:
-      progressBar.SetText(kNetworkPlaceText);
-      break;
-    case ProgramPlace::kReadOnly:
-      progressBar.SetText(kReadOnlyPlaceText);
-      break;
-  }
+  if (const wchar_t* notice = PlaceNotice(start.place)) progressBar.SetText(notice);
 }
 
 bool rg_my_main_window::SaveFolderWritable(const CWString& folder) {
