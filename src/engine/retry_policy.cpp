@@ -24,8 +24,11 @@ bool Mentions(const std::wstring& text, const wchar_t* words) { return text.find
 // connection or anything else may pass and keeps them.
 ErrorOutcome OutcomeOfAbort(CWTextRef message) {
   const std::wstring text(message.Chars(), static_cast<size_t>(message.Length()));
+  // The drive's length against the file's; the engine's words for a file and control file it
+  // could not load ("Download aborted." wraps them) and for the control file's own faults.
   for (const wchar_t* changed :
-       {L"Invalid file length", L"Size mismatch", L"Invalid range header", L"segment file", L"control file"}) {
+       {L"Invalid file length", L"Size mismatch", L"Invalid range header", L"length mismatch", L"Download aborted.",
+        L"segment file", L"ctrl file", L"info hash", L"piece length", L"piece index"}) {
     if (Mentions(text, changed)) return ErrorOutcome::kRestart;
   }
   return ErrorOutcome::kRetry;
