@@ -5,16 +5,17 @@
 #   - the same aria2c.exe under Wine, started with the program's command line and fed the same
 #     files with the same options over JSON-RPC by a minimal client (tools/driver/engine_client.py);
 #   - curl on Linux, twelve transfers at a time.
-# Shares: 12 files of 64 MiB, and 1 file of 1 GiB. Every download is checked against the
-# emulator's manifest. The headline is the program's time over the raw engine's. Also: CPU
-# seconds and peak resident memory of the program and its engine, and the program's time
-# from start to ready. Prints the table and writes it to docs/benchmarks.md; when a run failed,
+# Shares: 12 files of 64 MiB, 120 files of 8 MiB and 1 file of 1 GiB. Every download is checked
+# against the emulator's manifest. The headline is the program's time over the raw engine's.
+# Also: CPU seconds and peak resident memory of the program and its engine, the program's CPU
+# per GiB, its JSON-RPC requests a second (counted on the wire), its own private memory as
+# Windows counts it, and its time from start to ready. Prints the table and writes it to docs/benchmarks.md; when a run failed,
 # exits with 1 and leaves the file alone. The shares have no installer: the driver closes the
 # program once the button reads 安装游戏.
 #
 # usage: scripts/bench-throughput.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
 #   BM_BENCH_PROGRAM=0 leaves the program out (raw engine and curl only).
-#   BM_BENCH_SHARES="12x64 1x1024" chooses the shares (files x MiB).
+#   BM_BENCH_SHARES="12x64 120x8 1x1024" chooses the shares (files x MiB).
 #   BM_BENCH_REPEAT=3 rounds per share; the table gives each client's median round.
 #   BM_BENCH_ACKS="delayed immediate" the loopback's acknowledgement modes, each measured in
 #   every round (see road_loopback_acks).
@@ -28,7 +29,7 @@ build=$(cd "$build" && pwd)
 road_enter_netns "$0" "$@"
 
 bench="$build/bench"
-shares=${BM_BENCH_SHARES:-12x64 1x1024}
+shares=${BM_BENCH_SHARES:-12x64 120x8 1x1024}
 with_program=${BM_BENCH_PROGRAM:-1}
 repeats=${BM_BENCH_REPEAT:-3}
 ack_modes=${BM_BENCH_ACKS:-delayed immediate}
@@ -41,6 +42,7 @@ cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["downl
 origin="http://127.0.0.1:$road_http_port"
 secret=572
 raw_pid=""
+counter_pid=""
 
 road_wine
 stop_raw() {
@@ -50,25 +52,58 @@ stop_raw() {
   fi
   raw_pid=""
 }
-trap 'stop_raw; road_stop' EXIT
+stop_counter() {
+  if [ -n "$counter_pid" ]; then
+    kill "$counter_pid" 2>/dev/null
+    wait "$counter_pid" 2>/dev/null
+  fi
+  counter_pid=""
+}
+trap 'stop_raw; stop_counter; road_stop' EXIT
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 1048576 / s : 0)}'; }
 kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
 
 rows=()
-add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+add_row() {
+  rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")")
+}
+
+# The JSON-RPC requests the program sent during its run, a second: the RPC counter's times
+# between the press of 开始下载 and 安装游戏 (the run's seconds before its end).
+requests_per_second() {
+  python3 - "$1" "$2" "$3" <<'EOF'
+import sys
+times = [float(t) for t in open(sys.argv[1])]
+ended, seconds = float(sys.argv[2]), float(sys.argv[3])
+inside = [t for t in times if ended - seconds <= t <= ended]
+print("%.1f" % (len(inside) / seconds) if seconds > 0 else "-")
+EOF
+}
 
 run_program() {
   local share_args=("$@")
   road_stage "$bench/app"
   road_result=""
+  rm -f "$bench/program.rpc" "$bench/counter.ready"
+  python3 "$repo/tools/driver/rpc_counter.py" "$bench/program.rpc" --ready-file "$bench/counter.ready" \
+    2>"$bench/counter.err" &
+  counter_pid=$!
+  local _
+  for _ in $(seq 100); do [ -e "$bench/counter.ready" ] && break; sleep 0.05; done
+  [ -e "$bench/counter.ready" ] || { cat "$bench/counter.err" >&2; road_fail "the RPC counter did not start (needs root)"; }
   road_app_start
-  road_drive --close --run-timeout 3600 || { road_say "bench: program run failed: $road_result"; road_app_end; return 1; }
+  road_drive --close --run-timeout 3600 >"$bench/program.driver" ||
+    { cat "$bench/program.driver"; road_say "bench: program run failed: $road_result"; stop_counter; road_app_end; return 1; }
+  stop_counter
   road_app_end
+  program_rpc=$(requests_per_second "$bench/program.rpc" "$road_run_ended" "$road_run_seconds")
   local verified
   verified=$(road_verify "$bench/app/Brinemarch" "${share_args[@]}") || return 1
   program_bytes=${verified#* }
+  program_cpu_gib=$(awk -v a="$road_ready_cpu_seconds" -v b="$road_cpu_seconds" -v n="$program_bytes" \
+    'BEGIN {if (a == "" || b == "" || a == "-" || b == "-" || n == 0) print "-"; else printf "%.2f", (b - a) / (n / 1073741824)}')
   rm -rf "$bench/app"
 }
 
@@ -155,30 +190,31 @@ add_share_rows() {
   if [ -n "$raw" ]; then
     IFS='|' read -r raw_median r_mibs r_client r_engine r_server r_peak <<<"$(median_run <<<"$raw")"
     add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread <<<"$raw")" "$r_mibs" "1.00" "1.00" \
-      "$r_client" "$r_engine" "$r_server" "- / $r_peak" "-"
+      "$r_client" "$r_engine" "$r_server" "-" "-" "- / $r_peak" "-" "-"
   else
-    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ "$with_program" != 1 ]; then
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   elif [ -n "$program" ] && [ "$(grep -c . <<<"$program")" -eq "$repeats" ]; then
-    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready <<<"$(median_run <<<"$program")"
+    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready p_rpc p_cpu_gib p_private \
+      <<<"$(median_run <<<"$program")"
     local ratio
     ratio=$(ratio_to_raw "$p_seconds")
     local paired
     paired=$(paired_ratio program "$acks")
     road_say "bench: program median ${p_seconds}s with $acks acks (ratio $ratio, round by round $paired)"
     add_row "$label" "$acks" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread <<<"$program")" "$p_mibs" "**$ratio**" "**$paired**" \
-      "$p_client" "$p_engine" "$p_server" "$p_peak" "$p_ready"
+      "$p_client" "$p_engine" "$p_server" "**$p_cpu_gib**" "**$p_rpc**" "$p_peak" "**$p_private**" "$p_ready"
   else
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ -n "$curl" ]; then
     IFS='|' read -r c_seconds c_mibs c_cpu <<<"$(median_run <<<"$curl")"
     add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "$c_seconds" "$(spread <<<"$curl")" "$c_mibs" \
-      "$(ratio_to_raw "$c_seconds")" "$(paired_ratio curl "$acks")" "$c_cpu" "-" "-" "-" "-"
+      "$(ratio_to_raw "$c_seconds")" "$(paired_ratio curl "$acks")" "$c_cpu" "-" "-" "-" "-" "-" "-" "-"
   else
-    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
 }
 # The median over the rounds of a client's time over the raw engine's time in the same round.
@@ -220,10 +256,11 @@ for share in $shares; do
       fi
       if [ "$with_program" = 1 ]; then
         road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
+        road_private_kib="" road_peak_private_kib=""
         if run_program "${share_args[@]}"; then
           road_say "bench: round $round ($acks acks) program ${road_run_seconds}s"
           round_seconds["program $acks $round"]=$road_run_seconds
-          program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
+          program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds|$program_rpc|$program_cpu_gib|$(kib_to_mib "$road_private_kib") / $(kib_to_mib "$road_peak_private_kib")")
         else
           failures=$((failures + 1))
         fi
@@ -251,8 +288,8 @@ cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 memory=$(awk '/^MemTotal:/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)
 machine="$cpu, $(nproc) cores, $memory GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null), Python $(python3 -c 'import platform; print(platform.python_version())'), $(curl --version | head -n 1 | cut -d' ' -f1-2)"
 table=$(
-  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | same round ÷ raw engine (median) | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | same round ÷ raw engine (median) | CPU s client | CPU s engine | CPU s Wine server | program CPU s per GiB | program requests/s | peak RSS MiB client / engine | program private MiB at end / peak | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"

@@ -28,11 +28,14 @@ road_shots=""
 road_result=""
 road_ready_seconds=""
 road_run_seconds=""
+road_run_ended=""
 road_cpu_seconds=""
 road_ready_cpu_seconds=""
 road_engine_cpu_seconds=""
 road_peak_kib=""
 road_engine_peak_kib=""
+road_private_kib=""
+road_peak_private_kib=""
 road_server_cpu_seconds=""
 
 road_say() { printf '%s\n' "$*"; }
@@ -259,7 +262,11 @@ road_drive() {
             [ -n "$lines" ] && [ "$lines" -ge "$files" ] ||
               blank="fail the list showed ${lines:-no} lines of text on screen for $files rows it has room for" ;;
           finished|failed)
+            road_run_ended=$(date +%s.%N)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+            # The program's own memory as Windows counts it (PagefileUsage), at the run's end.
+            road_private_kib=$(sed -n 's/.* private_kib=\([0-9]*\).*/\1/p' <<<"$line")
+            road_peak_private_kib=$(sed -n 's/.* peak_private_kib=\([0-9]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")
             road_cpu_seconds=${usage% *}
             road_peak_kib=${usage#* }
