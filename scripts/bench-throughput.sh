@@ -42,7 +42,6 @@ cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["downl
 origin="http://127.0.0.1:$road_http_port"
 secret=572
 raw_pid=""
-counter_pid=""
 
 road_wine
 stop_raw() {
@@ -52,14 +51,7 @@ stop_raw() {
   fi
   raw_pid=""
 }
-stop_counter() {
-  if [ -n "$counter_pid" ]; then
-    kill "$counter_pid" 2>/dev/null
-    wait "$counter_pid" 2>/dev/null
-  fi
-  counter_pid=""
-}
-trap 'stop_raw; stop_counter; road_stop' EXIT
+trap 'stop_raw; road_stop' EXIT
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 1048576 / s : 0)}'; }
@@ -86,17 +78,11 @@ run_program() {
   local share_args=("$@")
   road_stage "$bench/app"
   road_result=""
-  rm -f "$bench/program.rpc" "$bench/counter.ready"
-  python3 "$repo/tools/driver/rpc_counter.py" "$bench/program.rpc" --ready-file "$bench/counter.ready" \
-    2>"$bench/counter.err" &
-  counter_pid=$!
-  local _
-  for _ in $(seq 100); do [ -e "$bench/counter.ready" ] && break; sleep 0.05; done
-  [ -e "$bench/counter.ready" ] || { cat "$bench/counter.err" >&2; road_fail "the RPC counter did not start (needs root)"; }
+  road_counter_start "$bench/program.rpc"
   road_app_start
   road_drive --close --run-timeout 3600 >"$bench/program.driver" ||
-    { cat "$bench/program.driver"; road_say "bench: program run failed: $road_result"; stop_counter; road_app_end; return 1; }
-  stop_counter
+    { cat "$bench/program.driver"; road_say "bench: program run failed: $road_result"; road_counter_stop; road_app_end; return 1; }
+  road_counter_stop
   road_app_end
   program_rpc=$(requests_per_second "$bench/program.rpc" "$road_run_ended" "$road_run_seconds")
   local verified
@@ -326,31 +312,34 @@ $table
   Linux sets it (**delayed**: a side that has just answered holds its acknowledgement up to
   40 ms, hoping to send it with its next answer) and with the loopback route's quickack
   (**immediate**). It matters for the program only: Wine's WinHTTP writes a POST's head and
-  body in two sends, and with delayed acknowledgements the body waits for the head's, so
-  each JSON-RPC request of the program takes about 44 ms (\`scripts/bench-http.sh\`: POST
-  44 ms, GET under 1 ms; with immediate acknowledgements the POST takes under 1 ms). The raw
-  client writes each request in one piece and polls every 50 ms.
-- Where the program's time goes beyond the raw engine's. **Delayed**: the twelve adds cost
-  about half a second more than the raw client's, and noticing the last completion up to a
-  poller pass (two requests per open task); the slow requests also keep the poller's rate
-  and the window's row updates low. **Immediate**: requests are fast, so the poller (two
-  tellStatus per open task, 1 ms between passes) asks about as fast as the busy engine
-  answers, and every answer becomes a row update that the window paints. The engine answers
-  on the same single thread that moves its downloads, and under Wine both its sockets and
-  the program's waits and painting go through the one Wine server, so the engine slows
-  down. Experiments (not modes of the program), 2026-12-09, immediate acknowledgements:
-  with row updates switched off the 12-file run took 1.05 of the raw engine's time; with
-  100 ms instead of 1 ms between polling passes 0.97 (12 × 64 MiB) and 0.99 (1 GiB). The
-  1 ms pause is the poller's design (the display follows the engine closely) and is kept.
-  What the program does to keep its own share small: each row reaches the window's thread
-  in one message, unchanged cells are not set again, its windows' objects are found without
-  asking the Wine server, and the run waits for changes of the task table instead of
-  looking every millisecond. Windows' own WinHTTP, loopback and painting are not measured
-  here.
+  body in two sends (even with the body handed to WinHttpSendRequest with the head), and
+  with delayed acknowledgements the body waits for the head's, so each JSON-RPC request of
+  the program takes about 44 ms (\`scripts/bench-http.sh\`: POST 44 ms, GET about 1 ms; with
+  immediate acknowledgements the POST takes under 1 ms). The raw client writes each request
+  in one piece and polls every 50 ms.
+- **program CPU s per GiB**: user + system seconds of the program's process from its ready
+  window to the end of the run, over the bytes downloaded (the engine not counted).
+- **program requests/s**: JSON-RPC requests the program sent its engine between 开始下载 and
+  安装游戏, counted on the loopback device by \`tools/driver/rpc_counter.py\` (TCP segments to
+  the engine's RPC ports that begin "POST /jsonrpc"): the adds, and the poller's looks, one
+  request per look (a system.multicall of the tellStatus calls of every open part), a look
+  every 100 ms while a part is open and none while none is.
+- **program private MiB**: PagefileUsage of the program's process at the run's end (its own
+  committed memory, the figure Windows' Task Manager shows), then PeakPagefileUsage, read by
+  the driver with GetProcessMemoryInfo.
+- What the program does to keep its own share small: one request per look whatever the
+  number of parts, asking only the keys its rows and its run read; a look every 100 ms
+  rather than as fast as the engine answers (the engine answers on the thread that moves
+  its downloads); each row reaches the window's thread in one message, unchanged cells are
+  not set again, its windows' objects are found without asking the Wine server, and the
+  run waits for changes of the task table instead of looking every millisecond. Windows'
+  own WinHTTP, loopback and painting are not measured here.
 - **every round**: the rounds' times, fastest first. The machine's own variation between
   rounds is as large as the difference between the clients: compare medians.
 - **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
   save folder (engine started and answering).
 - **peak RSS**: VmHWM of the process, Wine's own libraries included.
+- The shares: 12 × 64 MiB and 120 × 8 MiB cost the program the same number of open parts
+  (at most twelve) but ten times the adds and row reports; 1 × 1 GiB is one long part.
 EOF
 road_say "bench: table written to $out (section throughput)"

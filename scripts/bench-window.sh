@@ -37,18 +37,10 @@ full_files=${full%x*}
 full_mib=${full#*x}
 out=${BM_BENCH_OUT:-$repo/docs/benchmarks.md}
 road_loopback_acks "$acks"
-counter_pid=""
 
 mkdir -p "$work"
 road_wine
-stop_counter() {
-  if [ -n "$counter_pid" ]; then
-    kill "$counter_pid" 2>/dev/null
-    wait "$counter_pid" 2>/dev/null
-  fi
-  counter_pid=""
-}
-trap 'stop_counter; road_stop' EXIT
+trap road_stop EXIT
 
 # Median and the sorted list of numbers given one per line.
 median() { sort -g | awk '{v[NR] = $1} END {if (NR) print v[int((NR + 1) / 2)]; else print "-"}'; }
@@ -95,19 +87,13 @@ run_measured() {
   shift
   road_emulator_start "$work/drive" "$@"
   road_stage "$work/app"
-  rm -f "$work/$label.rpc" "$work/counter.ready"
-  python3 "$repo/tools/driver/rpc_counter.py" "$work/$label.rpc" --ready-file "$work/counter.ready" \
-    2>"$work/counter.err" &
-  counter_pid=$!
-  local _
-  for _ in $(seq 100); do [ -e "$work/counter.ready" ] && break; sleep 0.05; done
-  [ -e "$work/counter.ready" ] || { cat "$work/counter.err" >&2; road_fail "the RPC counter did not start (needs root)"; }
+  road_counter_start "$work/$label.rpc"
   road_result=""
   road_app_start
   road_drive --close --watch-rows --ping --run-timeout 900 >"$work/$label.driver" ||
     { cat "$work/$label.driver" >&2; road_fail "the $label run failed: $road_result"; }
   road_app_end
-  stop_counter
+  road_counter_stop
   python3 - "http://127.0.0.1:$road_http_port/__requests?since=0" >"$work/$label.requests.json" <<'EOF' ||
 import sys, urllib.request
 sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=30).read().decode("utf-8"))

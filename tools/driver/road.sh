@@ -37,6 +37,7 @@ road_engine_peak_kib=""
 road_private_kib=""
 road_peak_private_kib=""
 road_server_cpu_seconds=""
+road_counter_pid=""
 
 road_say() { printf '%s\n' "$*"; }
 road_fail() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
@@ -96,6 +97,26 @@ road_wine_stop() {
     rm -f "$road_wine_dir/xvfb.display"
   fi
   return 0
+}
+
+# road_counter_start FILE: tools/driver/rpc_counter.py writes the time of every JSON-RPC
+# request to the engine's ports into FILE until road_counter_stop. It reads the loopback
+# device with a raw socket: root, in the road's own network namespace.
+road_counter_start() {
+  local file=$1 _
+  rm -f "$file" "$file.ready"
+  python3 "$road_repo/tools/driver/rpc_counter.py" "$file" --ready-file "$file.ready" 2>"$file.err" &
+  road_counter_pid=$!
+  for _ in $(seq 100); do [ -e "$file.ready" ] && return 0; sleep 0.05; done
+  cat "$file.err" >&2
+  road_fail "the RPC counter did not start (needs root)"
+}
+
+road_counter_stop() {
+  [ -n "$road_counter_pid" ] || return 0
+  kill "$road_counter_pid" 2>/dev/null
+  wait "$road_counter_pid" 2>/dev/null
+  road_counter_pid=""
 }
 
 # The program as a player has it: the program, the engine and its settings in one folder.
@@ -338,6 +359,7 @@ EOF
 # Ends what this road started: the driver, the program and its engine, the emulator, the
 # road's Wine server and display.
 road_stop() {
+  road_counter_stop
   [ -n "${ROAD_DRIVER_PID:-}" ] && kill "$ROAD_DRIVER_PID" 2>/dev/null
   if [ -n "$road_app_pid" ] && kill -0 "$road_app_pid" 2>/dev/null; then
     kill "$road_app_pid" 2>/dev/null
