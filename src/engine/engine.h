@@ -5,7 +5,7 @@
 // Threads:
 // - Start, SetMaxConcurrent, AddUri, PendingCount, EnsurePoller and destruction belong to the
 //   user-interface thread; their waits dispatch that thread's window messages.
-// - LaunchTask, RunLaunch, LaunchEngine, PollTasks and TellStatus run on the worker (tests
+// - LaunchTask, RunLaunch, LaunchEngine, PollTasks, LookAtTasks and TellStatus run on the worker (tests
 //   may call them on their own thread while no worker task runs).
 // - Shutdown, PostRpc, RowOf and the readers of the flags may be called from either.
 // - taskStatus and taskFinished are raised on the worker, with no lock of the engine held
