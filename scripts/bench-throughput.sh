@@ -5,16 +5,17 @@
 #   - the same aria2c.exe under Wine, started with the program's command line and fed the same
 #     files with the same options over JSON-RPC by a minimal client (tools/driver/engine_client.py);
 #   - curl on Linux, twelve transfers at a time.
-# Shares: 12 files of 64 MiB, and 1 file of 1 GiB. Every download is checked against the
-# emulator's manifest. The headline is the program's time over the raw engine's. Also: CPU
-# seconds and peak resident memory of the program and its engine, and the program's time
-# from start to ready. Prints the table and writes it to docs/benchmarks.md; when a run failed,
+# Shares: 12 files of 64 MiB, 120 files of 8 MiB and 1 file of 1 GiB. Every download is checked
+# against the emulator's manifest. The headline is the program's time over the raw engine's.
+# Also: CPU seconds and peak resident memory of the program and its engine, the program's CPU
+# per GiB, its JSON-RPC requests a second (counted on the wire), its own private memory as
+# Windows counts it, and its time from start to ready. Prints the table and writes it to docs/benchmarks.md; when a run failed,
 # exits with 1 and leaves the file alone. The shares have no installer: the driver closes the
 # program once the button reads 安装游戏.
 #
 # usage: scripts/bench-throughput.sh [BUILD_DIR]   (after a build: BrinemarchDownloader, bm_driver)
 #   BM_BENCH_PROGRAM=0 leaves the program out (raw engine and curl only).
-#   BM_BENCH_SHARES="12x64 1x1024" chooses the shares (files x MiB).
+#   BM_BENCH_SHARES="12x64 120x8 1x1024" chooses the shares (files x MiB).
 #   BM_BENCH_REPEAT=3 rounds per share; the table gives each client's median round.
 #   BM_BENCH_ACKS="delayed immediate" the loopback's acknowledgement modes, each measured in
 #   every round (see road_loopback_acks).
@@ -28,7 +29,7 @@ build=$(cd "$build" && pwd)
 road_enter_netns "$0" "$@"
 
 bench="$build/bench"
-shares=${BM_BENCH_SHARES:-12x64 1x1024}
+shares=${BM_BENCH_SHARES:-12x64 120x8 1x1024}
 with_program=${BM_BENCH_PROGRAM:-1}
 repeats=${BM_BENCH_REPEAT:-3}
 ack_modes=${BM_BENCH_ACKS:-delayed immediate}
@@ -57,18 +58,38 @@ mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 104857
 kib_to_mib() { awk -v k="$1" 'BEGIN {if (k == "" || k == "-") print "-"; else printf "%.0f", k / 1024}'; }
 
 rows=()
-add_row() { rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")"); }
+add_row() {
+  rows+=("$(printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' "$@")")
+}
+
+# The JSON-RPC requests the program sent during its run, a second: the RPC counter's times
+# between the press of 开始下载 and 安装游戏 (the run's seconds before its end).
+requests_per_second() {
+  python3 - "$1" "$2" "$3" <<'EOF'
+import sys
+times = [float(t) for t in open(sys.argv[1])]
+ended, seconds = float(sys.argv[2]), float(sys.argv[3])
+inside = [t for t in times if ended - seconds <= t <= ended]
+print("%.1f" % (len(inside) / seconds) if seconds > 0 else "-")
+EOF
+}
 
 run_program() {
   local share_args=("$@")
   road_stage "$bench/app"
   road_result=""
+  road_counter_start "$bench/program.rpc"
   road_app_start
-  road_drive --close --run-timeout 3600 || { road_say "bench: program run failed: $road_result"; road_app_end; return 1; }
+  road_drive --close --run-timeout 3600 >"$bench/program.driver" ||
+    { cat "$bench/program.driver"; road_say "bench: program run failed: $road_result"; road_counter_stop; road_app_end; return 1; }
+  road_counter_stop
   road_app_end
+  program_rpc=$(requests_per_second "$bench/program.rpc" "$road_run_ended" "$road_run_seconds")
   local verified
   verified=$(road_verify "$bench/app/Brinemarch" "${share_args[@]}") || return 1
   program_bytes=${verified#* }
+  program_cpu_gib=$(awk -v a="$road_ready_cpu_seconds" -v b="$road_cpu_seconds" -v n="$program_bytes" \
+    'BEGIN {if (a == "" || b == "" || a == "-" || b == "-" || n == 0) print "-"; else printf "%.2f", (b - a) / (n / 1073741824)}')
   rm -rf "$bench/app"
 }
 
@@ -155,30 +176,31 @@ add_share_rows() {
   if [ -n "$raw" ]; then
     IFS='|' read -r raw_median r_mibs r_client r_engine r_server r_peak <<<"$(median_run <<<"$raw")"
     add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "$raw_median" "$(spread <<<"$raw")" "$r_mibs" "1.00" "1.00" \
-      "$r_client" "$r_engine" "$r_server" "- / $r_peak" "-"
+      "$r_client" "$r_engine" "$r_server" "-" "-" "- / $r_peak" "-" "-"
   else
-    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "aria2c.exe + minimal RPC client" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ "$with_program" != 1 ]; then
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "not measured" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   elif [ -n "$program" ] && [ "$(grep -c . <<<"$program")" -eq "$repeats" ]; then
-    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready <<<"$(median_run <<<"$program")"
+    IFS='|' read -r p_seconds p_mibs p_client p_engine p_server p_peak p_ready p_rpc p_cpu_gib p_private \
+      <<<"$(median_run <<<"$program")"
     local ratio
     ratio=$(ratio_to_raw "$p_seconds")
     local paired
     paired=$(paired_ratio program "$acks")
     road_say "bench: program median ${p_seconds}s with $acks acks (ratio $ratio, round by round $paired)"
     add_row "$label" "$acks" "**BrinemarchDownloader.exe**" "$p_seconds" "$(spread <<<"$program")" "$p_mibs" "**$ratio**" "**$paired**" \
-      "$p_client" "$p_engine" "$p_server" "$p_peak" "$p_ready"
+      "$p_client" "$p_engine" "$p_server" "**$p_cpu_gib**" "**$p_rpc**" "$p_peak" "**$p_private**" "$p_ready"
   else
-    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "BrinemarchDownloader.exe" "failed $(( repeats - $(grep -c . <<<"$program") )) of $repeats" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
   if [ -n "$curl" ]; then
     IFS='|' read -r c_seconds c_mibs c_cpu <<<"$(median_run <<<"$curl")"
     add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "$c_seconds" "$(spread <<<"$curl")" "$c_mibs" \
-      "$(ratio_to_raw "$c_seconds")" "$(paired_ratio curl "$acks")" "$c_cpu" "-" "-" "-" "-"
+      "$(ratio_to_raw "$c_seconds")" "$(paired_ratio curl "$acks")" "$c_cpu" "-" "-" "-" "-" "-" "-" "-"
   else
-    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-"
+    add_row "$label" "$acks" "curl (Linux), up to 12 at a time" "failed" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-" "-"
   fi
 }
 # The median over the rounds of a client's time over the raw engine's time in the same round.
@@ -220,10 +242,11 @@ for share in $shares; do
       fi
       if [ "$with_program" = 1 ]; then
         road_cpu_seconds="" road_engine_cpu_seconds="" road_peak_kib="" road_engine_peak_kib=""
+        road_private_kib="" road_peak_private_kib=""
         if run_program "${share_args[@]}"; then
           road_say "bench: round $round ($acks acks) program ${road_run_seconds}s"
           round_seconds["program $acks $round"]=$road_run_seconds
-          program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds")
+          program_runs+=("$acks|$road_run_seconds|$(mib_per_s "$program_bytes" "$road_run_seconds")|$road_cpu_seconds|${road_engine_cpu_seconds:--}|${road_server_cpu_seconds:--}|$(kib_to_mib "$road_peak_kib") / $(kib_to_mib "$road_engine_peak_kib")|$road_ready_seconds|$program_rpc|$program_cpu_gib|$(kib_to_mib "$road_private_kib") / $(kib_to_mib "$road_peak_private_kib")")
         else
           failures=$((failures + 1))
         fi
@@ -251,8 +274,8 @@ cpu=$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)
 memory=$(awk '/^MemTotal:/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)
 machine="$cpu, $(nproc) cores, $memory GiB memory, Linux $(uname -r), $(wine --version 2>/dev/null), Python $(python3 -c 'import platform; print(platform.python_version())'), $(curl --version | head -n 1 | cut -d' ' -f1-2)"
 table=$(
-  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | same round ÷ raw engine (median) | CPU s client | CPU s engine | CPU s Wine server | peak RSS MiB client / engine | ready s |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+  echo "| share | loopback acks | client | seconds (median) | every round | MiB/s | time ÷ raw engine | same round ÷ raw engine (median) | CPU s client | CPU s engine | CPU s Wine server | program CPU s per GiB | program requests/s | peak RSS MiB client / engine | program private MiB at end / peak | ready s |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
@@ -289,31 +312,34 @@ $table
   Linux sets it (**delayed**: a side that has just answered holds its acknowledgement up to
   40 ms, hoping to send it with its next answer) and with the loopback route's quickack
   (**immediate**). It matters for the program only: Wine's WinHTTP writes a POST's head and
-  body in two sends, and with delayed acknowledgements the body waits for the head's, so
-  each JSON-RPC request of the program takes about 44 ms (\`scripts/bench-http.sh\`: POST
-  44 ms, GET under 1 ms; with immediate acknowledgements the POST takes under 1 ms). The raw
-  client writes each request in one piece and polls every 50 ms.
-- Where the program's time goes beyond the raw engine's. **Delayed**: the twelve adds cost
-  about half a second more than the raw client's, and noticing the last completion up to a
-  poller pass (two requests per open task); the slow requests also keep the poller's rate
-  and the window's row updates low. **Immediate**: requests are fast, so the poller (two
-  tellStatus per open task, 1 ms between passes) asks about as fast as the busy engine
-  answers, and every answer becomes a row update that the window paints. The engine answers
-  on the same single thread that moves its downloads, and under Wine both its sockets and
-  the program's waits and painting go through the one Wine server, so the engine slows
-  down. Experiments (not modes of the program), 2026-12-09, immediate acknowledgements:
-  with row updates switched off the 12-file run took 1.05 of the raw engine's time; with
-  100 ms instead of 1 ms between polling passes 0.97 (12 × 64 MiB) and 0.99 (1 GiB). The
-  1 ms pause is the poller's design (the display follows the engine closely) and is kept.
-  What the program does to keep its own share small: each row reaches the window's thread
-  in one message, unchanged cells are not set again, its windows' objects are found without
-  asking the Wine server, and the run waits for changes of the task table instead of
-  looking every millisecond. Windows' own WinHTTP, loopback and painting are not measured
-  here.
+  body in two sends (even with the body handed to WinHttpSendRequest with the head), and
+  with delayed acknowledgements the body waits for the head's, so each JSON-RPC request of
+  the program takes about 44 ms (\`scripts/bench-http.sh\`: POST 44 ms, GET about 1 ms; with
+  immediate acknowledgements the POST takes under 1 ms). The raw client writes each request
+  in one piece and polls every 50 ms.
+- **program CPU s per GiB**: user + system seconds of the program's process from its ready
+  window to the end of the run, over the bytes downloaded (the engine not counted).
+- **program requests/s**: JSON-RPC requests the program sent its engine between 开始下载 and
+  安装游戏, counted on the loopback device by \`tools/driver/rpc_counter.py\` (TCP segments to
+  the engine's RPC ports that begin "POST /jsonrpc"): the adds, and the poller's looks, one
+  request per look (a system.multicall of the tellStatus calls of every open part), a look
+  every 100 ms while a part is open and none while none is.
+- **program private MiB**: PagefileUsage of the program's process at the run's end (its own
+  committed memory, the figure Windows' Task Manager shows), then PeakPagefileUsage, read by
+  the driver with GetProcessMemoryInfo.
+- What the program does to keep its own share small: one request per look whatever the
+  number of parts, asking only the keys its rows and its run read; a look every 100 ms
+  rather than as fast as the engine answers (the engine answers on the thread that moves
+  its downloads); each row reaches the window's thread in one message, unchanged cells are
+  not set again, its windows' objects are found without asking the Wine server, and the
+  run waits for changes of the task table instead of looking every millisecond. Windows'
+  own WinHTTP, loopback and painting are not measured here.
 - **every round**: the rounds' times, fastest first. The machine's own variation between
   rounds is as large as the difference between the clients: compare medians.
 - **ready s**: from starting BrinemarchDownloader.exe under Wine until the window shows its
   save folder (engine started and answering).
 - **peak RSS**: VmHWM of the process, Wine's own libraries included.
+- The shares: 12 × 64 MiB and 120 × 8 MiB cost the program the same number of open parts
+  (at most twelve) but ten times the adds and row reports; 1 × 1 GiB is one long part.
 EOF
 road_say "bench: table written to $out (section throughput)"

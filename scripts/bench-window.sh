@@ -10,7 +10,8 @@
 #      the driver during a run;
 #   4. the program's own CPU seconds per GiB downloaded (12 x 64 MiB, unpaced);
 #   5. JSON-RPC requests per second the program sends to its engine, counted on the wire;
-#   6. peak memory of the program during the runs.
+#   6. peak memory of the program during the runs, and its own private memory as Windows
+#      counts it (PagefileUsage) at each run's end and at its peak.
 # Every download is checked against the emulator's manifest. Prints the table and writes it to
 # docs/benchmarks.md (section window); when a start or a run failed, exits with 1 and leaves the
 # file alone. The shares have no installer: the driver closes the program after each run.
@@ -37,18 +38,10 @@ full_files=${full%x*}
 full_mib=${full#*x}
 out=${BM_BENCH_OUT:-$repo/docs/benchmarks.md}
 road_loopback_acks "$acks"
-counter_pid=""
 
 mkdir -p "$work"
 road_wine
-stop_counter() {
-  if [ -n "$counter_pid" ]; then
-    kill "$counter_pid" 2>/dev/null
-    wait "$counter_pid" 2>/dev/null
-  fi
-  counter_pid=""
-}
-trap 'stop_counter; road_stop' EXIT
+trap road_stop EXIT
 
 # Median and the sorted list of numbers given one per line.
 median() { sort -g | awk 'NF {v[++n] = $1} END {if (n) print v[int((n + 1) / 2)]; else print "-"}'; }
@@ -120,19 +113,13 @@ run_measured() {
   shift
   road_emulator_start "$work/drive" "$@"
   road_stage "$work/app"
-  rm -f "$work/$label.rpc" "$work/counter.ready"
-  python3 "$repo/tools/driver/rpc_counter.py" "$work/$label.rpc" --ready-file "$work/counter.ready" \
-    2>"$work/counter.err" &
-  counter_pid=$!
-  local _
-  for _ in $(seq 100); do [ -e "$work/counter.ready" ] && break; sleep 0.05; done
-  [ -e "$work/counter.ready" ] || { cat "$work/counter.err" >&2; road_fail "the RPC counter did not start (needs root)"; }
+  road_counter_start "$work/$label.rpc"
   road_result=""
   road_app_start
   road_drive --close --watch-rows --ping --run-timeout 900 >"$work/$label.driver" ||
     { cat "$work/$label.driver" >&2; road_fail "the $label run failed: $road_result"; }
   road_app_end
-  stop_counter
+  road_counter_stop
   python3 - "http://127.0.0.1:$road_http_port/__requests?since=0" >"$work/$label.requests.json" <<'EOF' ||
 import sys, urllib.request
 sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=30).read().decode("utf-8"))
@@ -194,6 +181,7 @@ road_say "bench: paced run (24 files)"
 run_measured paced --tree "$work/paced-tree.json"
 read -r a_seconds a_p99 a_max a_rpc a_gap a_rows lat_median lat_p99 lat_min lat_max < <(run_figures paced)
 a_peak=$road_peak_kib
+a_private=$road_private_kib a_peak_private=$road_peak_private_kib
 road_say "bench: paced run ${a_seconds}s, $a_rows rows, latency median ${lat_median} ms p99 ${lat_p99} ms"
 
 # -- 3, 4, 5, 6: 12 x 64 MiB at full speed -----------------------------------------------------
@@ -203,6 +191,7 @@ run_measured full --files "$full_files" --file-size-mib "$full_mib"
 read -r b_seconds b_p99 b_max b_rpc b_gap _ < <(run_figures full)
 b_bytes=${verified#* }
 b_peak=$road_peak_kib
+b_private=$road_private_kib b_peak_private=$road_peak_private_kib
 cpu_per_gib=$(awk -v a="$road_ready_cpu_seconds" -v b="$road_cpu_seconds" -v n="$b_bytes" \
   'BEGIN {if (a == "" || b == "" || a == "-" || b == "-") print "-"; else printf "%.1f", (b - a) / (n / 1073741824)}')
 road_say "bench: full-speed run ${b_seconds}s, program CPU $road_cpu_seconds s ($road_ready_cpu_seconds s at ready)"
@@ -224,6 +213,7 @@ table=$(
   echo "| program CPU per GiB downloaded (engine not counted) | **$cpu_per_gib s** | full-speed run |"
   echo "| JSON-RPC requests to the engine per second | **$a_rpc** / **$b_rpc** (median gap between requests $a_gap / $b_gap ms) | paced run / full-speed run |"
   echo "| peak memory of the program (VmHWM) | **$(mib "$a_peak") / $(mib "$b_peak") MiB** | paced run / full-speed run |"
+  echo "| private memory of the program (PagefileUsage) at the end, peak | **$(mib "$a_private") / $(mib "$b_private") MiB**, peak $(mib "$a_peak_private") / $(mib "$b_peak_private") MiB | paced run / full-speed run |"
 )
 printf '\n%s\n\nmachine: %s\n' "$table" "$machine"
 [ "$failed_starts" = 0 ] || road_fail "$failed_starts of $starts starts failed; $out is left as it was"
@@ -280,23 +270,22 @@ $table
 - **JSON-RPC requests per second**: \`tools/driver/rpc_counter.py\` reads the namespace's
   loopback device with a raw packet socket and counts TCP segments to the engine's RPC ports
   (7022 to 7024) whose payload starts with "POST /jsonrpc", each once as it arrives; the
-  count between the press of 开始下载 and 安装游戏 over that time. Almost all of them are
-  the poller's two tellStatus requests per open task and pass.
-- Reading the figures: the requests go one at a time. With delayed loopback
-  acknowledgements one takes tens of milliseconds (the median gap between two requests), far
-  more than the engine needs to answer: a pass over twelve open tasks (24 requests) takes
-  about a second, and that is what the row-update latency shows: a finished file waits on
-  average half a pass, at worst a whole one with the adds in between. Where the time per
-  request goes: \`scripts/bench-http.sh\` sends the same JSON POST and a GET without a body
-  over one kept-alive loopback connection through the program's HTTP class under Wine: the
-  POST takes about 44 ms, the GET under 1 ms. Wine's WinHTTP writes a request's head and its
-  body in two sends; the body waits for the head's acknowledgement, which the receiving
-  side delays by its 40 ms minimum (the GET has no body to hold back). With immediate
-  acknowledgements the POST takes under a millisecond and the gaps are the busy engine's
-  answering time. The longest stalls of the window's thread are its own synchronous
-  requests (the adds, and the engine answers it waits for inside them) rather than
-  painting. The figures here are Wine's; Windows' own WinHTTP and loopback are not measured.
+  count between the press of 开始下载 and 安装游戏 over that time. Besides the adds they are
+  the poller's looks: one request per look (a system.multicall of the tellStatus calls of
+  every open part), a look every 100 ms while a part is open, none while none is.
+- Reading the figures: a finished file waits for the poller's next look, at most 100 ms
+  after the one before began, plus that look's request. With delayed loopback
+  acknowledgements a request of the program takes about 44 ms under Wine
+  (\`scripts/bench-http.sh\`: Wine's WinHTTP writes a request's head and its body in two
+  sends even when the body is handed to WinHttpSendRequest with the head, and the body waits
+  for the head's acknowledgement, which the receiving side delays by its 40 ms minimum); one
+  request per look keeps that cost to one delay per look whatever the number of parts. The
+  longest stalls of the window's thread are its own synchronous requests (the adds, and the
+  engine answers it waits for inside them) rather than painting. The figures here are
+  Wine's; Windows' own WinHTTP and loopback are not measured.
 - **peak memory**: VmHWM of the program's process at the end of the run (Wine's own
-  libraries included).
+  libraries included). **private memory**: PagefileUsage of the program's process (its own
+  committed memory, the figure Windows' Task Manager shows) at the run's end, and
+  PeakPagefileUsage, read by the driver with GetProcessMemoryInfo.
 EOF
 road_say "bench: table written to $out (section $section)"

@@ -78,6 +78,13 @@ CWString MapStatus(const CWString& status) {
   return status;
 }
 
+// How the engine answered one call of a look: a status (the one object of a list) or an
+// error object; anything else cannot be read. Every status asked for carries its "gid".
+int32_t LookAnswerKind(RpcReply& reply, const CWString& at) {
+  if (reply.Has(at + L"/0/gid")) return TaskTexts::kResult;
+  return reply.Has(at + L"/code") ? TaskTexts::kErrorReply : TaskTexts::kNoReply;
+}
+
 // A task has ended once it completed or a failure was described.
 bool HasEnded(const TaskTexts& texts) { return texts.statusText == L"完成" || texts.failureText.Length() >= 3; }
 
@@ -105,6 +112,7 @@ rg_n1666::~rg_n1666() {
   // progress) does not wait for a poller that only stops when told.
   stopping = 1;
   pollerRunning = 0;
+  if (pollerWake) SetEvent(pollerWake.Get());
   events.Detach();
   WaitWithMessages(1);
   Shutdown();
@@ -517,18 +525,25 @@ CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
   }
   RpcReply reply(PostRpc(MakeTellStatusRequest(RpcSecret(), id), kRequestTimeoutMs));
   if (!reply.Parsed()) return CWString();
-  texts.reply = reply.HasResult() ? TaskTexts::kResult : TaskTexts::kErrorReply;
+  ReadTaskTexts(reply, CWString(L"/result"), reply.HasResult() ? TaskTexts::kResult : TaskTexts::kErrorReply, texts);
+  return id;
+}
 
-  const CWString status = reply.Text(L"/result/status");
+void rg_n1666::ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind, TaskTexts& texts) const {
+  texts = TaskTexts();
+  texts.reply = kind;
+  if (kind != TaskTexts::kResult) return;
+  const CWString status = reply.Text(path + L"/status");
   texts.statusText = MapStatus(status);
   if (status == L"error") {
-    texts.errorCode = static_cast<int32_t>(TextToInt64(reply.Text(L"/result/errorCode")));
-    texts.failureText = ErrorDescription(reply.Text(L"/result/errorCode"));
+    const CWString code = reply.Text(path + L"/errorCode");
+    texts.errorCode = static_cast<int32_t>(TextToInt64(code));
+    texts.failureText = ErrorDescription(code);
     if (lastAddFoundControlFile == 1) texts.failureText.Append(L"|配置错误");
   }
-  const CWString total = reply.Text(L"/result/totalLength");
-  const CWString completed = reply.Text(L"/result/completedLength");
-  const CWString speed = reply.Text(L"/result/downloadSpeed");
+  const CWString total = reply.Text(path + L"/totalLength");
+  const CWString completed = reply.Text(path + L"/completedLength");
+  const CWString speed = reply.Text(path + L"/downloadSpeed");
   const double totalBytes = NumberOf(total);
   const double completedBytes = NumberOf(completed);
   const double bytesPerSecond = NumberOf(speed);
@@ -539,8 +554,38 @@ CWString rg_n1666::TellStatus(const CWString& taskId, TaskTexts& texts) {
   if (totalBytes > 0) texts.totalBytes = static_cast<int64_t>(totalBytes);
   texts.completedBytes = static_cast<int64_t>(completedBytes);
   texts.remainingText = FormatRemaining(totalBytes, completedBytes, bytesPerSecond);
-  texts.filePath = reply.Text(L"/result/files/0/path");
-  return id;
+  texts.filePath = reply.Text(path + L"/files/0/path");
+}
+
+std::vector<TaskTexts> rg_n1666::LookAtTasks(const std::vector<CWString>& taskIds) {
+  std::vector<TaskTexts> texts(taskIds.size());
+  if (ready == 0 || taskIds.empty()) return texts;
+  // A task whose status names a task that follows it is reported as that one: those are
+  // asked for together in a second request (a download over HTTP is followed by none).
+  std::vector<size_t> followed;
+  std::vector<CWString> followers;
+  {
+    RpcReply reply(PostRpc(MakeStatusLookRequest(RpcSecret(), taskIds), kRequestTimeoutMs));
+    if (!reply.Parsed()) return texts;
+    for (size_t i = 0; i < taskIds.size(); ++i) {
+      const CWString at = StatusLookPath(i);
+      const CWString followedBy = reply.Text(at + L"/0/followedBy");
+      if (followedBy.IsEmpty()) {
+        ReadTaskTexts(reply, at + L"/0", LookAnswerKind(reply, at), texts[i]);
+      } else {
+        followed.push_back(i);
+        followers.push_back(followedBy);
+      }
+    }
+  }
+  if (followed.empty()) return texts;
+  RpcReply reply(PostRpc(MakeStatusLookRequest(RpcSecret(), followers), kRequestTimeoutMs));
+  if (!reply.Parsed()) return texts;
+  for (size_t k = 0; k < followed.size(); ++k) {
+    const CWString at = StatusLookPath(k);
+    ReadTaskTexts(reply, at + L"/0", LookAnswerKind(reply, at), texts[followed[k]]);
+  }
+  return texts;
 }
 
 int32_t rg_n1666::PendingCount() const {
@@ -570,6 +615,7 @@ void rg_n1666::RaiseTaskStatus(const CWString& taskId, const CWString& filePath,
 
 int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
   while (pollerRunning != 0) {
+    const uint64_t lookBegan = GetTickCount64();
     std::vector<OpenTask> open;
     {
       CMMutexGuard guard(tableLock);
@@ -583,11 +629,14 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
         return 0;
       }
     }
+    std::vector<CWString> ids;
+    for (const OpenTask& task : open) ids.push_back(task.id);
+    std::vector<TaskTexts> looked = LookAtTasks(ids);
     // Newest first.
-    for (auto task = open.rbegin(); task != open.rend(); ++task) {
+    for (size_t k = open.size(); k-- > 0;) {
       if (pollerRunning == 0) return 0;
-      TaskTexts texts;
-      TellStatus(task->id, texts);
+      const OpenTask* task = &open[k];
+      TaskTexts texts = std::move(looked[k]);
       if (texts.reply == TaskTexts::kNoReply && ready != 0 && !EngineAlive()) {
         ready = 0;
         FailOpenTasks(CWString(kEngineGoneText));
@@ -614,9 +663,21 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
       if (HasEnded(texts)) FinishTask({task->index, task->id, row, task->path}, std::move(texts));
     }
     if (pollerRunning == 0) return 0;
-    WaitWithMessages(1);
+    RestUntilNextLook(lookBegan);
   }
   return 0;
+}
+
+void rg_n1666::RestUntilNextLook(uint64_t lookBegan) {
+  const uint64_t spent = GetTickCount64() - lookBegan;
+  const uint32_t rest = spent + kLookRestMs >= kLookPaceMs ? kLookRestMs : static_cast<uint32_t>(kLookPaceMs - spent);
+  if (lookRest) {
+    lookRest(rest);
+  } else if (pollerWake) {
+    WaitWithMessagesFor(pollerWake.Get(), rest);
+  } else {
+    WaitWithMessages(rest);
+  }
 }
 
 std::vector<rg_n1666::RowBytes> rg_n1666::RowBytesOf(int32_t rows) const {

@@ -5,7 +5,7 @@
 // Threads:
 // - Start, SetMaxConcurrent, AddUri, PendingCount, EnsurePoller and destruction belong to the
 //   user-interface thread; their waits dispatch that thread's window messages.
-// - LaunchTask, RunLaunch, LaunchEngine, PollTasks and TellStatus run on the worker (tests
+// - LaunchTask, RunLaunch, LaunchEngine, PollTasks, LookAtTasks and TellStatus run on the worker (tests
 //   may call them on their own thread while no worker task runs).
 // - Shutdown, PostRpc, RowOf and the readers of the flags may be called from either.
 // - taskStatus and taskFinished are raised on the worker, with no lock of the engine held
@@ -37,6 +37,8 @@
 #include "runtime/pauses.h"
 #include "runtime/text.h"
 #include "runtime/win_handles.h"
+
+class RpcReply;
 
 // What AddUri and TellStatus answer while no engine is ready.
 inline constexpr const wchar_t* kEngineNotReadyText = L"下载器还未初始化完毕！";
@@ -86,6 +88,10 @@ class rg_n1666 : public CKelObject {
   static constexpr int32_t kShutdownTimeoutMs = 100;
   static constexpr uint32_t kStartWaitMs = 12000;
   static constexpr int32_t kReadyTimeoutSeconds = 12;
+  // The poller looks at every open task once per pace, in one request: a row follows its
+  // task within about this, and a look never follows the one before sooner than kLookRestMs.
+  static constexpr uint32_t kLookPaceMs = 100;
+  static constexpr uint32_t kLookRestMs = 10;
 
   // Starts the one-thread worker pool and binds the poller and the launch to it.
   rg_n1666();
@@ -170,7 +176,13 @@ class rg_n1666 : public CKelObject {
   // The display texts of one task. Result: the task id queried (a followedBy id when the
   // engine named one), "" when a reply could not be read, kEngineNotReadyText when not ready.
   CWString TellStatus(const CWString& taskId, TaskTexts& texts);
-  // Plain-task handler of workerPool: polls every open task until none is open.
+  // The display texts of every task of taskIds, same order, from one look: one request (a
+  // second only for tasks the engine says another task follows, reported as that one). A
+  // task whose answer could not be read has empty texts (reply kNoReply), as have all while
+  // no engine is ready.
+  std::vector<TaskTexts> LookAtTasks(const std::vector<CWString>& taskIds);
+  // Plain-task handler of workerPool: looks at every open task once per kLookPaceMs until
+  // none is open; with none open it sends nothing.
   int32_t PollTasks(int32_t kind, int64_t value1, int64_t value2);
   // Open tasks (entries of taskIds that are not "").
   int32_t PendingCount() const;
@@ -220,6 +232,9 @@ class rg_n1666 : public CKelObject {
   // The clock of the retries' pauses and of the run's stall bound: time awake, so that a
   // machine that slept does not wake to a bound run out. Tests play a sleep through it.
   std::function<uint64_t()> awakeClock = AwakeMilliseconds;
+  // The poller's rest between two looks, given the milliseconds it should last; unset, the
+  // poller waits that long (destruction ends the wait). Tests step the poller with it.
+  std::function<void(uint32_t)> lookRest;
   // The IP-echo page read before each launch; the build's page unless a test points elsewhere.
   CWString publicAddressUrl;
   // How a launch keeps its ports to its own engine: free for exclusive use before the start,
@@ -270,6 +285,11 @@ class rg_n1666 : public CKelObject {
   // Under tableLock: plans the part's next try after its pause. False when its tries are
   // used up; it then keeps its files for the next run.
   bool ScheduleRetryLocked(PartRun& part, int32_t row);
+  // The display texts of the status at path of reply, which answered for the task as kind
+  // (a TaskTexts::Reply): only a result has texts.
+  void ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind, TaskTexts& texts) const;
+  // Rests until the next look is due: kLookPaceMs after lookBegan, at least kLookRestMs.
+  void RestUntilNextLook(uint64_t lookBegan);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.
@@ -292,5 +312,6 @@ class rg_n1666 : public CKelObject {
   std::vector<Retry> retries_;                                              // guarded by tableLock
   std::shared_ptr<SaveFolder> saveFolder_;                                  // guarded by tableLock
   UniqueHandle tableChanged{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
+  UniqueHandle pollerWake{CreateEventW(nullptr, TRUE, FALSE, nullptr)};     // set by destruction
   EventTarget<rg_n1666> events{this};
 };

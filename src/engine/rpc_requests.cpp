@@ -51,6 +51,14 @@ const CWConstString tellStatusRequest(
     L"\t\t]\r\n"
     L"\t]\r\n"
     L"}");
+// One look at every open task: the tasks' tellStatus calls in one system.multicall, each
+// asking only the keys the rows and the run read ("调用" stands for the calls, comma-separated).
+const CWConstString statusLookRequest(
+    L"{\"jsonrpc\":\"2.0\",\"method\":\"system.multicall\",\"id\":1,\"params\":[[调用]]}");
+const CWConstString statusLookCall(
+    L"{\"methodName\":\"aria2.tellStatus\",\"params\":[\"token:令牌\",\"查询任务\",[\"gid\",\"status\",\"errorCode\","
+    L"\"totalLength\",\"completedLength\",\"downloadSpeed\",\"followedBy\",\"files\",\"verifiedLength\","
+    L"\"verifyIntegrityPending\"]]}");
 // Asked only of a task that ended with an unexpected HTTP answer: its message names the status.
 const CWConstString errorMessageRequest(
     L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.tellStatus\",\"id\":1,"
@@ -225,6 +233,23 @@ CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId) {
   return Fill(tellStatusRequest, {{L"令牌", escapedSecret}, {L"查询任务", escaped}});
 }
 
+CWString MakeStatusLookRequest(CWTextRef secret, const std::vector<CWString>& taskIds) {
+  const CWString escapedSecret = JsonEscape(secret);
+  CWString calls;
+  for (const CWString& id : taskIds) {
+    if (!calls.IsEmpty()) calls.AppendChar(L',');
+    const CWString escaped = JsonEscape(id);
+    calls.Append(Fill(statusLookCall, {{L"令牌", escapedSecret}, {L"查询任务", escaped}}));
+  }
+  return Fill(statusLookRequest, {{L"调用", calls}});
+}
+
+CWString StatusLookPath(size_t index) {
+  CWString path(L"/result/");
+  path.AppendInteger(static_cast<int>(index));
+  return path;
+}
+
 CWString MakeErrorMessageRequest(CWTextRef secret, CWTextRef taskId) {
   const CWString escapedSecret = JsonEscape(secret);
   const CWString escaped = JsonEscape(taskId);
@@ -252,6 +277,8 @@ CWString MakeProxyRequest(CWTextRef secret, CWTextRef proxy) {
 RpcReply::RpcReply(const CWString& reply) : parsed_(json_.Parse(reply)) {}
 
 bool RpcReply::HasResult() { return parsed_ && json_.HasPath(L"/result"); }
+
+bool RpcReply::Has(const CWString& path) { return parsed_ && json_.HasPath(path); }
 
 CWString RpcReply::Text(const CWString& path) {
   if (!HasResult() || !json_.HasPath(path)) return CWString();

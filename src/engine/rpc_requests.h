@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "json/json_tx.h"
 #include "runtime/text.h"
@@ -36,6 +37,11 @@ CWString MakeShutdownRequest(CWTextRef secret);
 CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
                            CWTextRef header, CWTextRef userAgent);
 CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId);
+// One request for the status of every task of taskIds: a system.multicall of their
+// tellStatus calls. Answer i sits at StatusLookPath(i): a list of the task's status (at
+// "/0" of it), or an error object (code, message).
+CWString MakeStatusLookRequest(CWTextRef secret, const std::vector<CWString>& taskIds);
+CWString StatusLookPath(size_t index);
 CWString MakeErrorMessageRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeForceRemoveRequest(CWTextRef secret, CWTextRef taskId);
 CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count);
@@ -51,6 +57,8 @@ class RpcReply {
   bool Parsed() const { return parsed_; }
   // The reply carries a result (an error reply does not).
   bool HasResult();
+  // An object's member (of any kind) sits at path.
+  bool Has(const CWString& path);
   // The string at path when "/result" and path both exist; "" otherwise (numbers, arrays and
   // objects read "" too).
   CWString Text(const CWString& path);

@@ -50,6 +50,14 @@ case $bench in
           fail "the table has no row of $client ($mode acks) with figures"
       done
     done
+    # The program's own cost: CPU per GiB, requests a second and private memory have figures.
+    program_row=$(grep "^| $label | ${acks[0]} | \*\*BrinemarchDownloader.exe\*\*" "$work/out.log")
+    for column in 12 13 15; do
+      [[ $(cut -d'|' -f$((column + 1)) <<<"$program_row") =~ [0-9] ]] ||
+        fail "the program's row has no figure in column $column: $program_row"
+    done
+    grep -q '^| share |.*| program CPU s per GiB | program requests/s |.*| program private MiB at end / peak |' \
+      "$work/out.log" || fail "the table's head lacks the program's cost columns"
     grep -q '^<!-- begin throughput -->' "$BM_BENCH_OUT" || fail "no throughput section in $BM_BENCH_OUT"
     ;;
   window)
@@ -59,7 +67,8 @@ case $bench in
       for figure in "start to window painted (median) | \*\*[0-9]" "start to ready (median) | \*\*[0-9]" \
         "start to window painted / to ready, port 7022 taken (median) | \*\*[0-9]" \
         "row-update latency" "program CPU per GiB" \
-        "JSON-RPC requests to the engine per second | \*\*[0-9]" "peak memory of the program"; do
+        "JSON-RPC requests to the engine per second | \*\*[0-9]" "peak memory of the program" \
+        "private memory of the program (PagefileUsage) at the end, peak | \*\*[0-9]"; do
         [ "$(count_rows "$work/$mode.log" "$figure")" = 1 ] || fail "the table has no row '$figure' ($mode acks)"
       done
     done

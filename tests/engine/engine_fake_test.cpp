@@ -2,6 +2,7 @@
 // backups, polling, the task table and whole runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -259,6 +260,64 @@ TEST_F(FakeEngineTest, ASecondAddWhileThePollerRunsPostsNoSecondPoller) {
   }));
   EXPECT_EQ(info->completedTasks.load(), 1);
 }
+
+// Requests of method recorded after sequence number after.
+size_t CountSince(const std::vector<RpcRecord>& log, const std::string& method, int after) {
+  size_t n = 0;
+  for (const RpcRecord& r : log) n += r.seq > after && r.method == method ? 1 : 0;
+  return n;
+}
+
+int LastSeq(const std::vector<RpcRecord>& log) { return log.empty() ? 0 : log.back().seq; }
+
+// However many parts are open, one look is one request; a poller with no part open sends none.
+class LookTable : public FakeEngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LookTable, OneRequestPerLookAndNoneWithNoPartOpen) {
+  const int parts = GetParam();
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  LookStepper stepper(engine);
+  ScratchFolder folder(L"looks");
+  std::vector<std::string> ids;
+  for (int i = 0; i < parts; ++i) {
+    const CWString id = engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"p" + std::to_wstring(i)),
+                                      CWString(), CWString(), CWString(), i);
+    ASSERT_FALSE(id.IsEmpty());
+    ids.push_back(Utf8(id.ToStdString()));
+  }
+  // The first look may have come before the last add.
+  ASSERT_TRUE(stepper.WaitLooks(1));
+  int before = LastSeq(FakeLog());
+  stepper.Step();
+  ASSERT_TRUE(stepper.WaitLooks(2));
+  auto log = FakeLog();
+  EXPECT_EQ(CountSince(log, "system.multicall", before), 1u);
+  std::vector<std::string> asked;
+  for (const RpcRecord& r : log) {
+    if (r.seq > before && r.method == "aria2.tellStatus") asked.push_back(r.gid);
+  }
+  std::sort(asked.begin(), asked.end());
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(asked, ids);
+
+  for (int i = 0; i < parts; ++i) SetTask(Utf8(L"p" + std::to_wstring(i)), kComplete);
+  before = LastSeq(FakeLog());
+  stepper.Step();
+  ASSERT_TRUE(stepper.WaitLooks(3));
+  log = FakeLog();
+  EXPECT_EQ(CountSince(log, "system.multicall", before), 1u);
+  EXPECT_EQ(CountSince(log, "aria2.tellStatus", before), static_cast<size_t>(parts));
+  EXPECT_EQ(engine.PendingCount(), 0);
+  EXPECT_EQ(engine.CompletedTaskCount(), parts);
+
+  before = LastSeq(log);
+  stepper.Step();
+  ASSERT_TRUE(WaitFor([&] { return engine.pollerRunning == 0; }));
+  EXPECT_EQ(LastSeq(FakeLog()), before) << "the poller asked with no part open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, LookTable, ::testing::Values(1, 12, 120));
 
 TEST_F(FakeEngineTest, TheNewerTaskIsFinishedFirstWhileTheOlderIsStillPolled) {
   rg_n1666 engine;

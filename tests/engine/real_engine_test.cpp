@@ -316,14 +316,45 @@ TEST_F(RealEngineTest, TwelveFilesDownloadByteExact) {
     EXPECT_FALSE(Exists(save + L"\\" + Wide(f.name) + L".aria2"));
     bytes += got.size();
   }
-  // Every query but the repeat in a finished task's last report sent two requests.
-  const size_t queries = events.Count(EventRecord::kStatus) - events.Count(EventRecord::kFinished);
-  std::printf("figures: 12 files, %llu bytes in %.2f s (%.1f MiB/s); poller sent %zu requests, %.0f per second\n",
-              static_cast<unsigned long long>(bytes), seconds, bytes / 1048576.0 / seconds, 2 * queries,
-              2 * queries / seconds);
+  // One row report per open task and look, one more for each finished task.
+  const size_t reports = events.Count(EventRecord::kStatus) - events.Count(EventRecord::kFinished);
+  std::printf("figures: 12 files, %llu bytes in %.2f s (%.1f MiB/s); %zu row reports, %.0f per second\n",
+              static_cast<unsigned long long>(bytes), seconds, bytes / 1048576.0 / seconds, reports, reports / seconds);
   RecordProperty("seconds", std::to_string(seconds));
   RecordProperty("bytes", std::to_string(bytes));
-  RecordProperty("poll_requests", std::to_string(2 * queries));
+  RecordProperty("row_reports", std::to_string(reports));
+}
+
+// A row follows its part within a look's pace: the look after the engine ended a download
+// finishes its row, and no rest between looks is longer than the pace.
+TEST_F(RealEngineTest, TheLookAfterADownloadEndsFinishesItsRow) {
+  // Slow enough that the first look finds it still running.
+  ServeFiles({{"paced.rar", "tokPaced", "1", ",\"throttle_bps\":1048576"}});
+  rg_n1434 manager;
+  Start(manager);
+  rg_n1666& engine = manager.engine;
+  LookStepper stepper(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder save(L"paced");
+  const CWString id = engine.AddUri(CWString(StreamUrl("tokPaced")), CWString(save.Path()), CWString(L"paced.rar"),
+                                    CWString(), CWString(BRINEMARCH_DOWNLOAD_COOKIE), CWString(), 0);
+  ASSERT_FALSE(id.IsEmpty());
+  ASSERT_TRUE(stepper.WaitLooks(1));
+  ASSERT_EQ(events.Count(EventRecord::kFinished), 0u) << "the first look came after the download's end";
+  // The engine ends the download while the poller rests.
+  ASSERT_TRUE(WaitFor([&] {
+    return ReadResult(engine.PostRpc(MakeTellStatusRequest(engine.RpcSecret(), id), 5000),
+                      CWString(L"/result/status")) == L"complete";
+  })) << "the engine never completed the download";
+  EXPECT_EQ(events.Count(EventRecord::kFinished), 0u);
+  stepper.Step();
+  ASSERT_TRUE(stepper.WaitLooks(2));
+  EXPECT_EQ(events.Count(EventRecord::kFinished), 1u) << "the look after the end did not finish the row";
+  EXPECT_EQ(engine.PendingCount(), 0);
+  EXPECT_TRUE(ReadBytes(save / L"paced.rar") == Served("tokPaced"));
+  EXPECT_GT(stepper.LongestRest(), 0u);
+  EXPECT_LE(stepper.LongestRest(), rg_n1666::kLookPaceMs);
 }
 
 TEST_F(RealEngineTest, BackupsAroundCompletedAndFailedDownloads) {

@@ -37,6 +37,24 @@ TEST(Requests, TellStatusForSixteenHexDigits) {
   EXPECT_EQ(Std(MakeTellStatusRequest(kSecret, id.c_str())), expected);
 }
 
+TEST(Requests, OneLookAsksEveryTaskInOneMulticallAndItsAnswersSitByIndex) {
+  rg_JSONLei_TX request;
+  ASSERT_TRUE(request.Parse(MakeStatusLookRequest(kSecret, {CWString(L"aaaaaaaaaaaaaaaa"), CWString(L"b\"b")})));
+  EXPECT_EQ(Std(request.GetText(L"/method")), L"system.multicall");
+  for (const int i : {0, 1}) {
+    const std::wstring call = L"/params/0/" + std::to_wstring(i);
+    EXPECT_EQ(Std(request.GetText(CWString(call + L"/methodName"))), L"aria2.tellStatus");
+    EXPECT_EQ(Std(request.GetText(CWString(call + L"/params/0"))), L"token:" + std::wstring(kSecret));
+  }
+  EXPECT_EQ(Std(request.GetText(L"/params/0/1/params/1")), L"b\"b");
+  EXPECT_FALSE(request.HasPath(L"/params/0/2"));
+
+  RpcReply reply(CWString(L"{\"id\":1,\"result\":[[{\"status\":\"active\"}],{\"code\":1,\"message\":\"x\"}]}"));
+  EXPECT_EQ(Std(reply.Text(StatusLookPath(0) + L"/0/status")), L"active");
+  EXPECT_FALSE(reply.Has(StatusLookPath(1) + L"/0/status"));
+  EXPECT_TRUE(reply.Has(StatusLookPath(1) + L"/code"));
+}
+
 TEST(Requests, EveryLineEndIsCrLf) {
   const std::wstring text =
       Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:\\/G", L"a.rar", L"", L"cookie:a=b", L""));

@@ -104,6 +104,44 @@ bool WaitFor(const std::function<bool()>& done, int limitMs) {
   return PollUntil(done, static_cast<uint32_t>(limitMs), PollMode::kDispatchMessages);
 }
 
+LookStepper::LookStepper(rg_n1666& engine) : engine_(engine) {
+  engine_.lookRest = [this](uint32_t milliseconds) { Rest(milliseconds); };
+}
+
+LookStepper::~LookStepper() {
+  // The poller may be resting here: it ends once told, and no later look calls in.
+  engine_.pollerRunning = 0;
+  engine_.workerPool.Stop(0, 2000);
+  engine_.lookRest = nullptr;
+}
+
+void LookStepper::Rest(uint32_t milliseconds) {
+  std::unique_lock<std::mutex> guard(lock_);
+  ++looks_;
+  longestRest_ = std::max(longestRest_, milliseconds);
+  changed_.notify_all();
+  const ULONGLONG began = GetTickCount64();
+  while (allowed_ < looks_ && engine_.pollerRunning != 0 && GetTickCount64() - began < 60000) {
+    changed_.wait_for(guard, std::chrono::milliseconds(10));
+  }
+}
+
+bool LookStepper::WaitLooks(int looks) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::seconds(60), [&] { return looks_ >= looks; });
+}
+
+void LookStepper::Step() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++allowed_;
+  changed_.notify_all();
+}
+
+uint32_t LookStepper::LongestRest() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return longestRest_;
+}
+
 ScratchFolder::ScratchFolder(const std::wstring& tag) {
   static std::atomic<int> counter{0};
   wchar_t temp[MAX_PATH] = {};

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -53,6 +54,34 @@ void UseFakeEngine(rg_n1666& engine, int port = 0);
 
 // Repeats WaitWithMessages(1) until done() or about limitMs passed; whether done() held.
 bool WaitFor(const std::function<bool()>& done, int limitMs = 60000);
+
+// Steps an engine's poller look by look: its rest after each look lasts until the test
+// allows the next look (Step), the poller stops, or a minute passed. Declare it after the
+// engine it steps.
+class LookStepper {
+ public:
+  explicit LookStepper(rg_n1666& engine);
+  LookStepper(const LookStepper&) = delete;
+  LookStepper& operator=(const LookStepper&) = delete;
+  ~LookStepper();
+
+  // Waits up to a minute until the poller has made looks looks (and rests); whether it did.
+  bool WaitLooks(int looks);
+  // Allows one more look.
+  void Step();
+  // The longest rest the poller asked for, in milliseconds.
+  uint32_t LongestRest() const;
+
+ private:
+  void Rest(uint32_t milliseconds);
+
+  rg_n1666& engine_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  int looks_ = 0;
+  int allowed_ = 0;
+  uint32_t longestRest_ = 0;
+};
 
 // A fresh, empty folder below the temporary folder (ending with a backslash), removed with
 // everything in it when the object goes.

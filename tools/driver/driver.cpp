@@ -20,6 +20,9 @@
 //   --ping         sends WM_NULL to the window from a thread of its own during the run and
 //                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
 // With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
+// The line of a run's end ("STATE finished" or "STATE failed") also gives the program's memory
+// as Windows counts it: private_kib (PagefileUsage, its own committed memory), peak_private_kib
+// and peak_working_kib (the most it ever held in memory).
 //
 // --expect-message TEXT: a failure's box must hold TEXT (default "下载失败,请重试！").
 //
@@ -27,6 +30,7 @@
 //                      [--step] [--ready-timeout S] [--run-timeout S]
 //                      [--ready-close | [--watch-rows] [--ping]]
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -117,6 +121,17 @@ std::wstring UnixTime() {
   wchar_t text[40];
   swprintf(text, 40, L"%llu.%06llu", micros / 1000000, micros % 1000000);
   return text;
+}
+
+// The process's memory counters as " private_kib=A peak_private_kib=B peak_working_kib=C";
+// "" when they cannot be read.
+std::wstring MemoryText(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  if (!GetProcessMemoryInfo(process, &counters, sizeof(counters))) return std::wstring();
+  return L" private_kib=" + std::to_wstring(counters.PagefileUsage / 1024) + L" peak_private_kib=" +
+         std::to_wstring(counters.PeakPagefileUsage / 1024) + L" peak_working_kib=" +
+         std::to_wstring(counters.PeakWorkingSetSize / 1024);
 }
 
 std::wstring Seconds(ULONGLONG ms) {
@@ -221,7 +236,7 @@ int WaitReady(Downloader& app, const Options& options, ULONGLONG started) {
   }
   DWORD pid = 0;
   GetWindowThreadProcessId(app.window, &pid);
-  app.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  app.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, pid));
   if (!app.process)
     return Fail(L"cannot open the downloader's process (error " + std::to_wstring(GetLastError()) + L")");
   Say(L"STATE window");
@@ -394,7 +409,8 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
     box = app.FailureBox();
     if (box) {
       end = RunEnd::kFailed;
-      Say(L"STATE failed message=" + app.MessageText(box) + L" seconds=" + Seconds(now - pressed));
+      Say(L"STATE failed message=" + app.MessageText(box) + L" seconds=" + Seconds(now - pressed) +
+          MemoryText(app.process.Get()));
       return 0;
     }
     // Asking the window costs its thread a wake-up each time, which a measured run must not
@@ -403,7 +419,7 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
     bool enabled = IsWindowEnabled(app.startButton) != FALSE;
     if (enabled && probe::TextOf(app.startButton) == kInstallCaption) {
       end = RunEnd::kFinished;
-      Say(L"STATE finished seconds=" + Seconds(now - pressed));
+      Say(L"STATE finished seconds=" + Seconds(now - pressed) + MemoryText(app.process.Get()));
       return 0;
     }
     if (!runningSeen || now - lastReport >= 1000) {

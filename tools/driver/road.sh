@@ -29,12 +29,16 @@ road_result=""
 road_ready_line=""
 road_ready_seconds=""
 road_run_seconds=""
+road_run_ended=""
 road_cpu_seconds=""
 road_ready_cpu_seconds=""
 road_engine_cpu_seconds=""
 road_peak_kib=""
 road_engine_peak_kib=""
+road_private_kib=""
+road_peak_private_kib=""
 road_server_cpu_seconds=""
+road_counter_pid=""
 
 road_say() { printf '%s\n' "$*"; }
 road_fail() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
@@ -94,6 +98,26 @@ road_wine_stop() {
     rm -f "$road_wine_dir/xvfb.display"
   fi
   return 0
+}
+
+# road_counter_start FILE: tools/driver/rpc_counter.py writes the time of every JSON-RPC
+# request to the engine's ports into FILE until road_counter_stop. It reads the loopback
+# device with a raw socket: root, in the road's own network namespace.
+road_counter_start() {
+  local file=$1 _
+  rm -f "$file" "$file.ready"
+  python3 "$road_repo/tools/driver/rpc_counter.py" "$file" --ready-file "$file.ready" 2>"$file.err" &
+  road_counter_pid=$!
+  for _ in $(seq 100); do [ -e "$file.ready" ] && return 0; sleep 0.05; done
+  cat "$file.err" >&2
+  road_fail "the RPC counter did not start (needs root)"
+}
+
+road_counter_stop() {
+  [ -n "$road_counter_pid" ] || return 0
+  kill "$road_counter_pid" 2>/dev/null
+  wait "$road_counter_pid" 2>/dev/null
+  road_counter_pid=""
 }
 
 # The program as a player has it: the program, the engine, its settings and its empty session
@@ -264,7 +288,11 @@ road_drive() {
             [ -n "$lines" ] && [ "$lines" -ge "$files" ] ||
               blank="fail the list showed ${lines:-no} lines of text on screen for $files rows it has room for" ;;
           finished|failed)
+            road_run_ended=$(date +%s.%N)
             road_run_seconds=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+            # The program's own memory as Windows counts it (PagefileUsage), at the run's end.
+            road_private_kib=$(sed -n 's/.* private_kib=\([0-9]*\).*/\1/p' <<<"$line")
+            road_peak_private_kib=$(sed -n 's/.* peak_private_kib=\([0-9]*\).*/\1/p' <<<"$line")
             usage=$(road_proc_usage "$road_app_pid")
             road_cpu_seconds=${usage% *}
             road_peak_kib=${usage#* }
@@ -336,6 +364,7 @@ EOF
 # Ends what this road started: the driver, the program and its engine, the emulator, the
 # road's Wine server and display.
 road_stop() {
+  road_counter_stop
   [ -n "${ROAD_DRIVER_PID:-}" ] && kill "$ROAD_DRIVER_PID" 2>/dev/null
   if [ -n "$road_app_pid" ] && kill -0 "$road_app_pid" 2>/dev/null; then
     kill "$road_app_pid" 2>/dev/null

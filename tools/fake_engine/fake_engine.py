@@ -2,7 +2,10 @@
 """Scripted stand-in for the download engine's JSON-RPC interface, for the engine tests.
 
 Loopback only, standard library only. It answers aria2.getVersion, aria2.changeGlobalOption,
-aria2.addUri, aria2.tellStatus and aria2.shutdown from a script and records every request.
+aria2.addUri, aria2.tellStatus and aria2.shutdown from a script, and system.multicall of them
+(each inner call recorded and answered as if it came alone, after the multicall's own record;
+an inner answer that is not JSON stands in the result list as a string), and records every
+request.
 
 usage:
   fake_engine.py serve --port-file FILE [--port N]   run in the foreground
@@ -170,6 +173,9 @@ def rpc_answer(request, entry):
     def result(value):
         return json.dumps({"jsonrpc": "2.0", "id": rid, "result": value}), delay
 
+    if method == "system.multicall":
+        return result(multicall_results(params, entry["port"], rid))
+
     wanted = script.get("token")
     signed = bool(params) and isinstance(params[0], str) and params[0].startswith("token:") and len(params[0]) > 6
     if not signed or (wanted is not None and params[0] != wanted):
@@ -202,6 +208,23 @@ def rpc_answer(request, entry):
             return step["raw"], delay
         return result(status_result(task, step))
     return error(1, "No such method: %s" % method)
+
+
+def multicall_results(params, port, rid):
+    """The result list of a system.multicall: [answer] for a result, the error object for an error."""
+    calls = params[0] if params and isinstance(params[0], list) else []
+    results = []
+    for call in calls:
+        call = call if isinstance(call, dict) else {}
+        inner = {"jsonrpc": "2.0", "id": rid, "method": call.get("methodName"), "params": call.get("params") or []}
+        text, _ = rpc_answer(inner, STATE.record(port, json.dumps(inner), inner))
+        try:
+            answer = json.loads(text or "")
+        except ValueError:
+            results.append(text or "")
+            continue
+        results.append([answer["result"]] if "result" in answer else answer.get("error"))
+    return results
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
