@@ -75,18 +75,10 @@ run_program() {
 run_raw_engine() {
   local share_args=("$@") dir="$bench/raw"
   rm -rf "$dir" && mkdir -p "$dir/Brinemarch"
-  cp "$build/bin/aria2c.exe" "$build/bin/aria2.conf" "$dir/"
-  : >"$dir/aria2.session"
-  local w
+  road_raw_engine_start "$dir" $secret "$bench/raw-engine.out"
+  raw_pid=$road_raw_engine_pid
+  local result server_before times w
   w=$(windows_path "$dir")
-  # The program's command line (its own process id left out: nothing to stop with).
-  (cd "$dir" && exec wine aria2c.exe --conf-path="$w\\aria2.conf" "#--save-session=$w\\aria2.session" \
-    --input-file="$w\\aria2.session" --rpc-listen-port=7022 --listen-port=7055 --dht-listen-port=7033 \
-    --enable-rpc=true --rpc-allow-origin-all=true --disable-ipv6=false --rpc-secret=$secret \
-    --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
-    --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$bench/raw-engine.out" 2>&1 </dev/null &
-  raw_pid=$!
-  local result server_before times
   server_before=$(road_wineserver_cpu)
   times=$( { TIMEFORMAT='%U %S'; time python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
     --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch" \
