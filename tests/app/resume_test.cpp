@@ -74,6 +74,19 @@ class ResumeTest : public EngineRunTest {
     EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
   }
 
+  // A run closed with Escape once the bar reaches percent (an application object must live
+  // for the key to reach the form); false when the run ended before.
+  bool RunClosedAt(int percent) {
+    bool closed = false;
+    CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
+      if (closed || window.progressBar.GetPosition() < percent) return;
+      closed = true;
+      PressEscape(window);
+    });
+    Click(*window_, window_->startButton);
+    return closed;
+  }
+
   // The program started again, as the player would after closing it.
   void StartAgain(RunWatch::Act act = {}) {
     watch_.reset();
@@ -95,15 +108,8 @@ TEST_F(ResumeTest, ClosedHalfWayTheNextPressFetchesOnlyTheRest) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
   const int64_t first = LatestEmulatorRequest();
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 50) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed) << "the run ended before half way";
+  ASSERT_TRUE(RunClosedAt(50)) << "the run ended before half way";
   EXPECT_EQ(window_->exitCodes, std::vector<UINT>{0});
   const int64_t firstBytes = SentBytes(first);
 
@@ -198,14 +204,7 @@ TEST_F(ResumeTest, ARepackAfterACloseArrivesNewFromEveryPartsFirstByte) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 262144}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 50) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed) << "the run ended before half way";
+  ASSERT_TRUE(RunClosedAt(50)) << "the run ended before half way";
 
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 4194304, \"repack\": 2}"), 200);
   StartAgain();
@@ -417,14 +416,7 @@ TEST_F(ResumeTest, APartTheEngineCannotContinueStartsAfreshOnce) {
   ASSERT_EQ(ControlEmulator(TreeOf(parts)), 200);
   ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
   CKelMfcAppBase app;
-  bool closed = false;
-  CreateWindowWithTheEngine([&](TestMainWindow& window, const RunSample&) {
-    if (closed || window.progressBar.GetPosition() < 30) return;
-    closed = true;
-    PressEscape(window);
-  });
-  Click(*window_, window_->startButton);
-  ASSERT_TRUE(closed);
+  ASSERT_TRUE(RunClosedAt(30));
   StartAgain();
   const std::wstring control = saveFolder_ + L"\\x1.rar.aria2";
   ASSERT_TRUE(Exists(control));

@@ -310,6 +310,14 @@ road_raw_engine_start() {
     --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$out" 2>&1 </dev/null &
   road_raw_engine_pid=$!
 }
+# Ends the engine road_raw_engine_start started, if it still runs.
+road_raw_engine_stop() {
+  if [ -n "${road_raw_engine_pid:-}" ] && kill -0 "$road_raw_engine_pid" 2>/dev/null; then
+    kill "$road_raw_engine_pid" 2>/dev/null
+    wait "$road_raw_engine_pid" 2>/dev/null
+  fi
+  road_raw_engine_pid=""
+}
 
 # road_verify SAVE_DIR [SHARE ARGS...]: every file of the share is in SAVE_DIR with the
 # emulator's size and SHA-256, and no engine control file or backup is left. Prints
