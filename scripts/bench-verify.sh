@@ -4,10 +4,12 @@
 # emulator in a loopback network of its own: the share downloaded without and with each
 # file's SHA-256 for the engine to check (checksum, check-integrity: what a signed release
 # adds), and the check alone (the downloaded files added again: the engine finds them whole
-# and hashes them instead of fetching). Rounds alternate; prints the medians and the ratio.
+# and hashes them instead of fetching). Rounds alternate; prints the medians and the ratio
+# and writes them to docs/benchmarks.md (section verification).
 #
 # usage: scripts/bench-verify.sh [BUILD_DIR]   (after a build: aria2c.exe in BUILD_DIR/bin)
 #   BM_BENCH_SHARE=1x1024 the share (files x MiB); BM_BENCH_REPEAT=3 rounds.
+#   BM_BENCH_OUT=FILE writes the section there instead of docs/benchmarks.md.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -60,5 +62,22 @@ rm -rf "$dir" "$work/drive"
 p=$(printf '%s\n' "${plain[@]}" | median)
 v=$(printf '%s\n' "${verified[@]}" | median)
 c=$(printf '%s\n' "${checked[@]}" | median)
-printf 'share %s, %s rounds (medians): without verification %s s, with %s s, ratio %s; check of the downloaded share alone %s s\n' \
-  "$share" "$repeats" "$p" "$v" "$(awk -v v="$v" -v p="$p" 'BEGIN {printf "%.2f", v / p}')" "$c"
+ratio=$(awk -v v="$v" -v p="$p" 'BEGIN {printf "%.2f", v / p}')
+printf 'share %s, %s rounds (medians): without verification %s s, with %s s, ratio %s; check alone %s s\n' \
+  "$share" "$repeats" "$p" "$v" "$ratio" "$c"
+every() { printf '%s\n' "$@" | paste -sd' ' | sed 's/ / · /g'; }
+road_write_section "${BM_BENCH_OUT:-$repo/docs/benchmarks.md}" verification <<EOF
+## What checking every part costs
+
+Measured with \`scripts/bench-verify.sh\` on $(date -u +%Y-%m-%d): the raw engine (the program's command
+line and download options) over the emulator's share of ${share%x*} × ${share#*x} MiB, $repeats rounds, medians.
+Machine: $(nproc) cores, $(wine --version 2>/dev/null), shared with other work.
+
+| | seconds (median) | every round |
+|---|---|---|
+| download without verification | $p | $(every "${plain[@]}") |
+| download with each file's SHA-256 (\`checksum\`, \`check-integrity\`) | $v | $(every "${verified[@]}") |
+| the check alone (the files added again, whole) | $c | $(every "${checked[@]}") |
+
+Time with verification over time without: **$ratio** (goal: at most 1.10).
+EOF
