@@ -310,7 +310,7 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   const CWString token = RecordedPartId(CWString::RightOfLast(url, L"/"), sha256);
   lastAddFoundControlFile = FileExists(path + L".aria2") ? 1 : 0;
   SaveFolder::Plan plan = SaveFolder::Plan::kFresh;
-  const bool cleared = files->Prepare(safeName, token, listedSize, plan);
+  const bool cleared = files->Prepare(safeName, token, listedSize, plan, !sha256.IsEmpty());
   WaitWithMessages(20);
   // The engine would resume into (and a failure would delete) whatever still has the name.
   if (!cleared) {

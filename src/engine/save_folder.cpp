@@ -181,7 +181,8 @@ CWString SaveFolder::FreeBackupName(const CWString& name) const {
   return CWString();
 }
 
-bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan) {
+bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
+                         bool engineChecks) {
   std::lock_guard<std::mutex> guard(lock_);
   const std::wstring key = KeyOf(name);
   const Plan chosen = PlanLocked(key, name, token, listedSize);
@@ -192,6 +193,7 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
   const CWString path = PathOf(name);
   const CWString control = path + L".aria2";
   Entry entry;
+  bool keepFile = false;  // a player's file left for the engine to check
   const auto found = parts_.find(key);
   if (chosen == Plan::kContinue) {
     entry = found->second;
@@ -206,14 +208,25 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
         // Our partial, or an engine's partial beside its control file: nobody's finished file.
         DeleteFileW(path.GetText());
       } else {
+        // A file of the part's size may already be the part: the engine hashes it before
+        // fetching anything, and a copy stays aside in case it is not.
+        LocalFile local;
+        const bool checkable =
+            engineChecks && listedSize >= 0 && ReadLocalFile(path, local) && local.size == listedSize;
         const CWString backup = FreeBackupName(name);
-        if (backup.IsEmpty() || !MoveFileW(path.GetText(), PathOf(backup).GetText())) return false;
+        if (backup.IsEmpty()) return false;
+        const CWString backupPath = PathOf(backup);
+        if (checkable ? !CopyFileW(path.GetText(), backupPath.GetText(), TRUE)
+                      : !MoveFileW(path.GetText(), backupPath.GetText())) {
+          return false;
+        }
         entry.backup = backup.GetText();
+        keepFile = checkable;
       }
     }
     DeleteFileIfThere(control);
     RemoveEngineLeftovers(name);
-    if (FileExists(path)) return false;
+    if (FileExists(path) && !keepFile) return false;
   }
   entry.state = State::kDownloading;
   entry.token = token.GetText();

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,35 @@ TEST_F(ReleaseTest, APartChangedAfterSigningFailsAndTheOtherArrives) {
   EXPECT_TRUE(window_->exitCodes.empty());
   ExpectServed(L"v1.rar", L"tokV1");
   EXPECT_EQ(GetFileAttributesW((saveFolder_ + L"\\v2.rar").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Files of the parts' names and sizes already in the save folder: one that is the part is
+// checked and kept instead of fetched; one with other bytes is fetched, and goes.
+TEST_F(ReleaseTest, AFileOfThePartsSizeIsCheckedInsteadOfFetched) {
+  std::string v1, v2;
+  ASSERT_EQ(FetchServedFile(L"tokV1", v1), 200);
+  ASSERT_EQ(FetchServedFile(L"tokV2", v2), 200);
+  std::string other = v2;
+  other[other.size() / 3] ^= 0x01;
+  ASSERT_TRUE(CreateDirectories(saveFolder_));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\v1.rar", v1));
+  ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\v2.rar", other));
+  // Paced, so the bytes counted are the bytes the engine took, not what sat in the socket.
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": 524288}"), 200);
+  const int64_t since = LatestEmulatorRequest();
+  CreateWindowWithTheEngine();
+  Click(*window_, window_->startButton);
+  EXPECT_TRUE(window_->boxes.empty()) << testing::PrintToString(OnlyBox());
+  EXPECT_EQ(window_->startButton.GetText(), L"安装游戏");
+  const int64_t sentV1 = SentBytes(since, L"tokV1");
+  std::printf("a whole part checked: %lld of %zu bytes streamed\n", static_cast<long long>(sentV1), v1.size());
+  EXPECT_LT(sentV1, static_cast<int64_t>(v1.size() / 2)) << "the part already there was fetched again";
+  ASSERT_EQ(ControlEmulator(L"{\"pace\": null}"), 200);
+  ExpectServed(L"v1.rar", L"tokV1");
+  ExpectServed(L"v2.rar", L"tokV2");
+  for (const wchar_t* backup : {L"\\v1.rar.bak", L"\\v2.rar.bak"}) {
+    EXPECT_EQ(GetFileAttributesW((saveFolder_ + backup).c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 }  // namespace
