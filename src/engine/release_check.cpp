@@ -7,9 +7,10 @@
 
 namespace {
 
-// The manifest's own files and the drive's answers are small; a stream address serving a
-// whole part instead is no manifest.
+// The download address may send a client on to the drive's storage, as the engine's streams
+// follow it; the signature, not the host, vouches for the bytes.
 constexpr int32_t kRedirectsFollowed = 8;
+// Certificates are checked as Windows checks them (1 would ignore their errors).
 constexpr int32_t kCheckCertificates = 0;
 
 int64_t IndexOf(const std::vector<ListedFile>& listed, const CWString& path) {
