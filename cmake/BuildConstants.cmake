@@ -38,8 +38,31 @@ _bm_constant(DOWNLOAD_COOKIE "${_download_cookie}" "The \"cookie:...\" header li
 _bm_constant(IPECHO_URL "${_origin}/ipecho" "IP-echo page holding <span data-ip=\"...\">")
 _bm_constant(LANZOU_DOMAIN "${_lanzou_domain}" "Primary domain of the Lanzou drive")
 _bm_constant(LANZOU_ALT_LABEL "${_lanzou_alt}" "Alternate host label tried when the primary one fails")
+# The publisher's public key that signs the release manifest (scripts/manifest-key.sh prints
+# it); none: the program checks no manifest. Left empty, the build makes a test key of its
+# own, whose private half signs the drive emulator's shares; only a loopback build may.
+set(BRINEMARCH_MANIFEST_KEY "" CACHE STRING
+    "Release manifest key: base64 DER of the publisher's ECDSA P-256 public key, or none; empty for a test key")
 include(${CMAKE_CURRENT_LIST_DIR}/ReleaseAddresses.cmake)
 bm_check_release_addresses()
+set(BM_TEST_MANIFEST_KEY ${CMAKE_BINARY_DIR}/test_manifest_key/manifest-key.pem)
+if(BRINEMARCH_MANIFEST_KEY STREQUAL "")
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test_manifest_key)
+  execute_process(COMMAND ${CMAKE_SOURCE_DIR}/scripts/manifest-key.sh ${BM_TEST_MANIFEST_KEY}
+                  OUTPUT_VARIABLE _bm_manifest_key OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _bm_made)
+  if(NOT _bm_made EQUAL 0)
+    message(FATAL_ERROR "Could not make the build's test manifest key (openssl)")
+  endif()
+  # Tells the scripts that serve the emulator to this build that its shares must be signed.
+  file(WRITE ${CMAKE_BINARY_DIR}/test_manifest_key/in-use "${BM_TEST_MANIFEST_KEY}\n")
+else()
+  file(REMOVE ${CMAKE_BINARY_DIR}/test_manifest_key/in-use)
+  set(BM_TEST_MANIFEST_KEY "")
+  set(_bm_manifest_key "")
+  if(NOT BRINEMARCH_MANIFEST_KEY STREQUAL "none")
+    set(_bm_manifest_key "${BRINEMARCH_MANIFEST_KEY}")
+  endif()
+endif()
 
 function(_bm_wide_literal out value)
   string(REPLACE "\\" "\\\\" value "${value}")
@@ -59,4 +82,6 @@ if(NOT BRINEMARCH_STALL_SECONDS MATCHES "^[1-9][0-9]*$")
   message(FATAL_ERROR "BRINEMARCH_STALL_SECONDS must be a whole number of seconds above 0, not '${BRINEMARCH_STALL_SECONDS}'")
 endif()
 string(APPEND _bm_config_lines "#define BRINEMARCH_STALL_SECONDS ${BRINEMARCH_STALL_SECONDS}\n")
+# "" when the build checks no release manifest.
+string(APPEND _bm_config_lines "#define BRINEMARCH_MANIFEST_KEY L\"${_bm_manifest_key}\"\n")
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/build_config.h CONTENT "${_bm_config_lines}")

@@ -41,17 +41,9 @@ cookie=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["downl
   "$repo/tools/drive_emulator/defaults.json")
 origin="http://127.0.0.1:$road_http_port"
 secret=572
-raw_pid=""
 
 road_wine
-stop_raw() {
-  if [ -n "$raw_pid" ] && kill -0 "$raw_pid" 2>/dev/null; then
-    kill "$raw_pid" 2>/dev/null
-    wait "$raw_pid" 2>/dev/null
-  fi
-  raw_pid=""
-}
-trap 'stop_raw; road_stop' EXIT
+trap 'road_raw_engine_stop; road_stop' EXIT
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 mib_per_s() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.1f", (s > 0 ? b / 1048576 / s : 0)}'; }
@@ -96,32 +88,23 @@ run_program() {
 run_raw_engine() {
   local share_args=("$@") dir="$bench/raw"
   rm -rf "$dir" && mkdir -p "$dir/Brinemarch"
-  cp "$build/bin/aria2c.exe" "$build/bin/aria2.conf" "$dir/"
-  : >"$dir/aria2.session"
-  local w
+  road_raw_engine_start "$dir" $secret "$bench/raw-engine.out"
+  local result server_before times w
   w=$(windows_path "$dir")
-  # The program's command line (its own process id left out: nothing to stop with).
-  (cd "$dir" && exec wine aria2c.exe --conf-path="$w\\aria2.conf" "#--save-session=$w\\aria2.session" \
-    --input-file="$w\\aria2.session" --rpc-listen-port=7022 --listen-port=7055 --dht-listen-port=7033 \
-    --enable-rpc=true --rpc-allow-origin-all=false --disable-ipv6=false --rpc-secret=$secret \
-    --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
-    --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$bench/raw-engine.out" 2>&1 </dev/null &
-  raw_pid=$!
-  local result server_before times
   server_before=$(road_wineserver_cpu)
   times=$( { TIMEFORMAT='%U %S'; time python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
     --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch" \
-    >"$bench/raw-client.out"; } 2>&1 ) || { cat "$bench/raw-client.out" >&2; stop_raw; return 1; }
+    >"$bench/raw-client.out"; } 2>&1 ) || { cat "$bench/raw-client.out" >&2; road_raw_engine_stop; return 1; }
   result=$(cat "$bench/raw-client.out")
   raw_client_cpu=$(awk '{printf "%.2f", $1 + $2}' <<<"${times##*$'\n'}")
   raw_server_cpu=$(awk -v a="$server_before" -v b="$(road_wineserver_cpu)" \
     'BEGIN {if (a == "-" || b == "-") print "-"; else printf "%.2f", b - a}')
   local usage
-  usage=$(road_proc_usage "$raw_pid")
+  usage=$(road_proc_usage "$road_raw_engine_pid")
   raw_cpu=${usage% *}
   raw_peak=${usage#* }
   raw_seconds=${result##* }
-  stop_raw
+  road_raw_engine_stop
   local verified
   verified=$(road_verify "$dir/Brinemarch" "${share_args[@]}") || return 1
   raw_bytes=${verified#* }

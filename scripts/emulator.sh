@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the local cloud-drive emulator in the foreground on the default ports
 # (HTTP 18430, TLS 18431) with the demo share. Extra arguments are passed on,
-# e.g. --installer PATH, --part-size-mib 256, --preset faults, --log FILE.
+# e.g. --installer PATH, --part-size-mib 256, --preset faults, --log FILE, --sign-key
+# build/test_manifest_key/manifest-key.pem (the shares a default build expects).
 # The TLS certificate lives in $BRINEMARCH_TLS_DIR (default /var/cache/brinemarch/tls).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)

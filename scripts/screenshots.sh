@@ -40,7 +40,9 @@ cleanup() {
 trap cleanup EXIT
 
 "$repo/tools/drive_emulator/make-cert.sh" "$state/tls" >/dev/null
-python3 "$repo/tools/drive_emulator/drive_emulator.py" --port "$port" --tls-port 0 \
+sign=()
+[ -s "$build/test_manifest_key/in-use" ] && sign=(--sign-key "$(cat "$build/test_manifest_key/in-use")")
+python3 "$repo/tools/drive_emulator/drive_emulator.py" --port "$port" --tls-port 0 "${sign[@]}" \
   --tls-cert "$state/tls/emulator-cert.pem" --tls-key "$state/tls/emulator-key.pem" \
   --installer "$build/standin_installer/Brinemarch.part1.exe" --part-size-mib 2 \
   --stream-throttle 400000 --port-file "$state/ports.json" >"$state/emulator.out" 2>&1 &

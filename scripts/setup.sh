@@ -14,7 +14,7 @@ fail() { printf 'setup: FAILED: %s\n' "$*" >&2; exit 1; }
 
 packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine64 wine xvfb xauth python3 rapidjson-dev googletest locales fonts-wqy-microhei
-  imagemagick x11-utils openssl curl dpkg-dev xz-utils pkg-config ca-certificates iproute2 shellcheck clang-format)
+  imagemagick x11-utils openssl curl dpkg-dev xz-utils pkg-config ca-certificates iproute2 shellcheck clang-format osslsigncode)
 
 missing=()
 for p in "${packages[@]}"; do

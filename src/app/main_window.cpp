@@ -59,6 +59,29 @@ const wchar_t* PlaceNotice(ProgramPlace place) {
   return nullptr;
 }
 
+// Why the release could not be trusted, for the failure box.
+CWString ReleaseFailureText(ReleaseCheck::Fault fault, const CWString& detail) {
+  CWString text;
+  switch (fault) {
+    case ReleaseCheck::Fault::kMissing:
+      return CWString(kReleaseMissingText);
+    case ReleaseCheck::Fault::kUnfetched:
+      text.Format(kReleaseUnfetchedText, detail.GetText());
+      break;
+    case ReleaseCheck::Fault::kNotSigned:
+      return CWString(kReleaseNotSignedText);
+    case ReleaseCheck::Fault::kUnreadable:
+      text.Format(kReleaseUnreadableText, detail.GetText());
+      break;
+    case ReleaseCheck::Fault::kNotListed:
+      text.Format(kReleaseNotListedText, detail.GetText());
+      break;
+    case ReleaseCheck::Fault::kNone:
+      break;
+  }
+  return text;
+}
+
 }  // namespace
 
 rg_my_main_window::rg_my_main_window() {
@@ -319,18 +342,25 @@ void rg_my_main_window::StartDownload() {
   fileList.DeleteAllRows();
   rg_WenBenShuZuLei pageUrls;
   FeishuSession session;
-  const int32_t count =
-      downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL), downloadEngine.fileNames, pageUrls,
-                                                  downloadEngine.fileUrls, &session, &listedSizes_);
+  int32_t count = downloadEngine.resolver.ResolveFeishuFolder(CWString(BRINEMARCH_SHARE_URL), downloadEngine.fileNames,
+                                                              pageUrls, downloadEngine.fileUrls, &session,
+                                                              &listedSizes_, &downloadEngine.filePaths);
   // The files download with the session that listed them.
   downloadEngine.visitorCookies = session.visitorCookies;
   downloadEngine.referer = session.referer;
   downloadEngine.fileSizes = listedSizes_;
+  // Only what the publisher signed is shown and fetched; a release that cannot be trusted
+  // fails the run before anything is touched.
+  bool released = true;
+  if (count > 0) {
+    const int32_t kept = downloadEngine.KeepSignedFiles();
+    released = kept >= 0;
+    count = std::max(kept, 0);
+    listedSizes_ = downloadEngine.fileSizes;
+  }
   // The engine's file calls stop at Windows' classic path limit: refused before anything is created.
-  if (count > 0 && !SavePathsFit(saveFolder)) {
-    downloadEngine.fileNames.Clear();
-    downloadEngine.fileUrls.Clear();
-    downloadEngine.fileSizes.clear();
+  if (released && count > 0 && !SavePathsFit(saveFolder)) {
+    downloadEngine.ForgetFiles();
     startButton.Enable();
     return;
   }
@@ -356,7 +386,7 @@ void rg_my_main_window::StartDownload() {
     ShowTaskbarProgress(TBPF_INDETERMINATE, 0, 0);
     ShowRunFigures(true);
   }
-  const int32_t result = downloadEngine.DownloadAll(saveFolder);
+  const int32_t result = released ? downloadEngine.DownloadAll(saveFolder) : 0;
   if (count > 0) {
     KeepSystemAwake(false);
     ShowRunFigures(true);
@@ -388,6 +418,16 @@ void rg_my_main_window::StartDownload() {
 }
 
 void rg_my_main_window::Install() {
+  // A virus scanner may have taken a part away since the run: the installer would fail half
+  // way. The next press of 开始下载 fetches what is missing.
+  const CWString changed = downloadEngine.FirstPartNotAsLeft(saveFolderBox.GetText());
+  if (!changed.IsEmpty()) {
+    CWString text;
+    text.Format(kPartChangedText, changed.GetText());
+    ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONWARNING);
+    startButton.SetText(kStartText);
+    return;
+  }
   const CWString path = saveFolderBox.GetText() + kInstallerName;
   // Quoted: a folder with spaces must not let the platform try a shorter program name first.
   CWString commandLine(L"\"");
@@ -458,6 +498,8 @@ CWString rg_my_main_window::FailureReason() const {
     case RunFailure::kClash:
       reason.Format(kClashText, failure.path.GetText());
       break;
+    case RunFailure::kRelease:
+      return ReleaseFailureText(failure.release, failure.releaseDetail);
     case RunFailure::kStalled:
       reason.Format(kStalledRunText, static_cast<int>(downloadEngine.stallMs / 1000));
       break;

@@ -40,8 +40,16 @@ inline constexpr wchar_t kClashText[] = L"两个文件会保存到同一个位�
 inline constexpr wchar_t kUnfinishedText[] = L"%d 个文件未完成，如 %s（%s）";
 inline constexpr wchar_t kStalledRunText[] = L"%d 秒内没有收到任何数据，下载已暂停；再次点击“开始下载”将从中断处继续";
 inline constexpr wchar_t kNoEngineText[] = L"下载器没有启动";
+// The release manifest did not let the run start.
+inline constexpr wchar_t kReleaseMissingText[] = L"网盘上缺少发行清单或其签名";
+inline constexpr wchar_t kReleaseUnfetchedText[] = L"无法读取网盘上的发行清单：%s";
+inline constexpr wchar_t kReleaseNotSignedText[] = L"发行清单不是发行者签名的";
+inline constexpr wchar_t kReleaseUnreadableText[] = L"发行清单无法识别：%s";
+inline constexpr wchar_t kReleaseNotListedText[] = L"发行清单中的文件不在网盘上：%s";
 // Instead of the failure box when the parts would not fit on the save folder's disk.
 inline constexpr wchar_t kNoRoomText[] = L"磁盘空间不足：还需 %s，可用 %s";
+// Instead of the installer when a part is no longer as the run left it.
+inline constexpr wchar_t kPartChangedText[] = L"文件 %s 已不在或已被改动，请点击“开始下载”重新获取。";
 // Shown with the installer's path and the system's reason when it could not be started.
 inline constexpr wchar_t kInstallerFailureText[] =
     L"无法启动游戏安装程序：\n%s\n\n原因：%s\n\n请检查该文件后再点击“安装游戏”。";

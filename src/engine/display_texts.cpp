@@ -114,3 +114,8 @@ CWString ErrorDescription(const CWString& code) {
   }
   return text;
 }
+
+CWString VerificationStateText(const CWString& verifiedLength, const CWString& verifyIntegrityPending) {
+  if (!verifiedLength.IsEmpty() || verifyIntegrityPending == L"true") return CWString(L"校验中");
+  return CWString();
+}

@@ -15,3 +15,7 @@ CWString FormatRemaining(double total, double completed, double speed);
 // The description of one of the engine's error codes (its exit status numbers 1 to 32), given
 // as decimal text. Any other code gets a text naming it, never shorter than three characters.
 CWString ErrorDescription(const CWString& code);
+// The row's state while the engine checks a file against its hash (or waits to): "校验中";
+// "" otherwise. verifiedLength and verifyIntegrityPending as tellStatus gives them ("" when
+// the reply has no such key: the engine reports them only during a check).
+CWString VerificationStateText(const CWString& verifiedLength, const CWString& verifyIntegrityPending);

@@ -1,7 +1,9 @@
 #include "engine/download_manager.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "build_config.h"
 #include "engine/rpc_requests.h"
@@ -86,12 +88,8 @@ bool rg_n1434::WaitWhileOpen(int32_t limit) {
 
 int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   lastFailure = RunFailure();
+  wholeParts_.clear();
   const int64_t count = fileNames.Count();
-  const auto forgetFiles = [this] {
-    fileNames.Clear();
-    fileUrls.Clear();
-    fileSizes.clear();
-  };
   if (count == 0) {
     lastFailure.kind = RunFailure::kNothingListed;
     return 0;
@@ -100,7 +98,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   // first one's control file while the engine writes it.
   if (SavePathsClash(fileNames, &lastFailure.path)) {
     lastFailure.kind = RunFailure::kClash;
-    forgetFiles();
+    ForgetFiles();
     return 0;
   }
   engine.ForgetRowBytes();
@@ -110,7 +108,7 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   bool sized = true;
   for (int64_t i = 0; i < count; ++i) {
     safeNames.push_back(SaveName(fileNames.Get(i)));
-    tokens.push_back(CWString::RightOfLast(fileUrls.Get(i), L"/"));
+    tokens.push_back(RecordedPartId(CWString::RightOfLast(fileUrls.Get(i), L"/"), HashOf(i)));
     sizes.push_back(static_cast<size_t>(i) < fileSizes.size() ? fileSizes[static_cast<size_t>(i)] : -1);
     sized = sized && sizes.back() >= 0;
   }
@@ -124,16 +122,14 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
       lastFailure.kind = RunFailure::kNoRoom;
       lastFailure.bytesNeeded = needed;
       lastFailure.bytesFree = available;
-      forgetFiles();
+      ForgetFiles();
       return 0;
     }
   }
   CreateDirectories(saveFolder);
   // The engine knows nothing of the player's proxy settings: the streams go the listing's way.
   SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0)) : PlayerProxyWhileDispatching(fileUrls.Get(0)));
-  // The listing's own session: the build's, or a visitor's of the public share.
-  const CWString header =
-      visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
+  const CWString header = DownloadHeader();
   const int32_t completedBefore = engine.CompletedTaskCount();
   runRows_ = static_cast<int32_t>(count);
   lastRunBytes_ = 0;
@@ -149,13 +145,17 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
       ++finishedEarlier;
       continue;
     }
-    engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), referer, header, CWString(), row, sizes[i]);
+    engine.AddUri(fileUrls.Get(i), saveFolder, fileNames.Get(i), referer, header, CWString(), row, sizes[i], HashOf(i));
     polled = WaitWhileOpen(kMaxOpenTasks);
   }
-  forgetFiles();
+  ForgetFiles();
   if (polled) polled = WaitWhileOpen(1);
   const int64_t whole = finishedEarlier + (engine.CompletedTaskCount() - completedBefore);
-  if (polled && whole == count) return 1;
+  if (polled && whole == count) {
+    wholeParts_.clear();
+    for (int64_t i = 0; i < count; ++i) wholeParts_.push_back({safeNames[i], tokens[i], sizes[i]});
+    return 1;
+  }
   lastFailure.kind = stalled_ ? RunFailure::kStalled : RunFailure::kUnfinished;
   lastFailure.unfinished = static_cast<int32_t>(count - whole);
   return 0;
@@ -186,4 +186,76 @@ void rg_n1434::OnTaskFinished(const CWString& taskId, const CWString& filePath, 
                                                       : CWString(kFailedText);
   rowProgress.Fire(this, taskId, filePath, sizeText, completedText, CWString(L"0Byte/S"), percentText, state,
                    CWString(L"0"), failureText, row);
+}
+
+CWString rg_n1434::FirstPartNotAsLeft(const CWString& saveFolder) {
+  const std::shared_ptr<SaveFolder> files = engine.SaveFolderOf(saveFolder);
+  for (const WholePart& part : wholeParts_) {
+    if (files->PlanFor(part.name, part.id, part.listedSize) != SaveFolder::Plan::kSkip) return part.name;
+  }
+  return CWString();
+}
+
+CWString rg_n1434::HashOf(int64_t file) const {
+  const size_t at = static_cast<size_t>(file);
+  return at < fileHashes.size() ? fileHashes[at] : CWString();
+}
+
+void rg_n1434::ForgetFiles() {
+  fileNames.Clear();
+  fileUrls.Clear();
+  fileSizes.clear();
+  filePaths.clear();
+  fileHashes.clear();
+}
+
+CWString rg_n1434::DownloadHeader() const {
+  // The listing's own session: the build's, or a visitor's of the public share.
+  return visitorCookies.IsEmpty() ? CWString(BRINEMARCH_DOWNLOAD_COOKIE) : CWString(L"cookie:") + visitorCookies;
+}
+
+int32_t rg_n1434::KeepSignedFiles() {
+  const int64_t count = fileNames.Count();
+  fileHashes.assign(static_cast<size_t>(count), CWString());
+  if (manifestKey.IsEmpty()) return static_cast<int32_t>(count);
+  std::vector<ListedFile> listed;
+  for (int64_t i = 0; i < count; ++i) {
+    const size_t at = static_cast<size_t>(i);
+    listed.push_back(ListedFile{at < filePaths.size() ? filePaths[at] : fileNames.Get(i), fileUrls.Get(i),
+                                at < fileSizes.size() ? fileSizes[at] : -1});
+  }
+  // The exchanges block; the window keeps its messages flowing meanwhile.
+  ReleaseCheck check;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    check = CheckRelease(listed, manifestKey, DriveFetch(DownloadHeader(), referer, kManifestTimeoutMs),
+                         manifestRetryPausesMs);
+    done.store(true, std::memory_order_release);
+  });
+  while (!done.load(std::memory_order_acquire)) WaitWithMessages(1);
+  worker.join();
+  if (check.fault != ReleaseCheck::Fault::kNone) {
+    lastFailure = RunFailure();
+    lastFailure.kind = RunFailure::kRelease;
+    lastFailure.release = check.fault;
+    lastFailure.releaseDetail = check.detail;
+    ForgetFiles();
+    return -1;
+  }
+  rg_WenBenShuZuLei names, urls;
+  std::vector<int64_t> sizes;
+  std::vector<CWString> paths;
+  for (const int64_t i : check.rows) {
+    const size_t at = static_cast<size_t>(i);
+    names.Add(fileNames.Get(i));
+    urls.Add(fileUrls.Get(i));
+    sizes.push_back(at < fileSizes.size() ? fileSizes[at] : -1);
+    paths.push_back(listed[at].path);
+  }
+  fileNames = std::move(names);
+  fileUrls = std::move(urls);
+  fileSizes = std::move(sizes);
+  filePaths = std::move(paths);
+  fileHashes = std::move(check.sha256);
+  return static_cast<int32_t>(fileNames.Count());
 }

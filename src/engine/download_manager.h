@@ -16,6 +16,7 @@
 #include "concurrency/event_binding.h"
 #include "build_config.h"
 #include "engine/engine.h"
+#include "engine/release_check.h"
 #include "resolve/resolver.h"
 #include "runtime/arrays.h"
 #include "runtime/object.h"
@@ -31,12 +32,15 @@ struct RunFailure {
     kUnfinished,     // unfinished parts did not end whole (the engine gone included)
     kStalled,        // no byte arrived for the stall bound: the open parts were stopped
     kEngine,         // no engine to hand the parts to
+    kRelease,        // the release manifest did not let the run start: nothing was touched
   };
   Kind kind = kNone;
   CWString path;  // kClash: the path two parts would share
   int64_t bytesNeeded = 0;
   int64_t bytesFree = 0;
   int32_t unfinished = 0;
+  ReleaseCheck::Fault release = ReleaseCheck::Fault::kNone;  // kRelease: what was wrong
+  CWString releaseDetail;                                    // kRelease: the path or reason
 };
 
 class rg_n1434 : public CKelObject {
@@ -66,6 +70,18 @@ class rg_n1434 : public CKelObject {
   // for stallMs, the open parts are stopped with their bytes kept for the next run.
   // Empties the file lists.
   int32_t DownloadAll(const CWString& saveFolder);
+  // Between the listing and the rows: with a key in the build (manifestKey), fetches the
+  // release manifest and its signature with the run's session, checks them and keeps in the
+  // file lists only the files the publisher signed, each with its SHA-256 (fileHashes).
+  // Without a key every listed file stays, without a hash. The number of files kept; -1
+  // when the run must not start (lastFailure says why; the lists are emptied). filePaths
+  // must be parallel to fileNames.
+  int32_t KeepSignedFiles();
+  // Empties the file lists (names, addresses, sizes, places, hashes): a run that will not start.
+  void ForgetFiles();
+  // After a run that returned 1: the first part (its name below saveFolder) that is no longer
+  // as the run left it (gone, another size or last-write time); "" when every part is.
+  CWString FirstPartNotAsLeft(const CWString& saveFolder);
 
   // Sends the engine's downloads through proxy ("host:port", "" for none); true when the
   // engine took it.
@@ -81,11 +97,17 @@ class rg_n1434 : public CKelObject {
                       const CWString& failureText, int32_t row);
 
   rg_n1666 engine;
-  rg_n1565 resolver;               // lists the share folder into fileNames and fileUrls
-  rg_WenBenShuZuLei fileNames;     // output names, a sub-folder part joined by a backslash
-  rg_WenBenShuZuLei fileUrls;      // download addresses, same order and count
-  std::vector<int64_t> fileSizes;  // sizes the listing gave, same order; -1 unknown
-  RunFailure lastFailure;          // why the latest run failed
+  rg_n1565 resolver;                 // lists the share folder into fileNames and fileUrls
+  rg_WenBenShuZuLei fileNames;       // output names, a sub-folder part joined by a backslash
+  rg_WenBenShuZuLei fileUrls;        // download addresses, same order and count
+  std::vector<int64_t> fileSizes;    // sizes the listing gave, same order; -1 unknown
+  std::vector<CWString> filePaths;   // places below the share ("/" between names), same order
+  std::vector<CWString> fileHashes;  // the manifest's SHA-256 of each file, "" for none
+  // The publisher's public key (base64 DER); "" for a build that checks no manifest.
+  CWString manifestKey{BRINEMARCH_MANIFEST_KEY};
+  // Pauses before the second and third try of a manifest file, as for a listing page.
+  std::vector<int32_t> manifestRetryPausesMs{1000, 3000};
+  RunFailure lastFailure;  // why the latest run failed
   // The stall bound; the build's, unless a test sets a shorter one.
   uint64_t stallMs = static_cast<uint64_t>(BRINEMARCH_STALL_SECONDS) * 1000;
   // Free bytes for a folder that may not exist yet (its nearest existing parent's volume);
@@ -107,9 +129,21 @@ class rg_n1434 : public CKelObject {
   bool WaitWhileOpen(int32_t limit);
   // The run's bytes so far, for the stall bound.
   int64_t RunBytesSoFar(int32_t rows) const;
+  // The manifest's SHA-256 of file i; "" for none.
+  CWString HashOf(int64_t file) const;
+  // The header line every download of the run carries: the listing's session.
+  CWString DownloadHeader() const;
+  // Each exchange of the release check.
+  static constexpr int32_t kManifestTimeoutMs = 15000;
   // Margin kept free on the save folder's disk beyond the parts' bytes.
   static constexpr int64_t kRoomMargin = 32 * 1024 * 1024;
 
+  struct WholePart {
+    CWString name;  // below the save folder
+    CWString id;    // as the record knows it (RecordedPartId)
+    int64_t listedSize;
+  };
+  std::vector<WholePart> wholeParts_;  // the parts of the latest run that returned 1
   uint64_t lastProgressMs_ = 0;
   int64_t lastRunBytes_ = 0;
   int32_t runRows_ = 0;

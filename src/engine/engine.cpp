@@ -8,6 +8,7 @@
 
 #include "build_config.h"
 #include "engine/display_texts.h"
+#include "engine/release_check.h"
 #include "engine/engine_process.h"
 #include "engine/public_address.h"
 #include "engine/rpc_requests.h"
@@ -36,6 +37,7 @@ constexpr int32_t kFirstFileErrorCode = 13;
 constexpr int32_t kLastFileErrorCode = 18;
 // Said of a part whose file another program holds.
 constexpr const wchar_t* kHeldFileText = L"文件被其他程序占用";
+constexpr int32_t kChecksumErrorCode = 32;
 
 CWString WithBackslash(const CWString& folder) {
   if (folder.IsEmpty() || folder.View().ends_with(L'\\')) return folder;
@@ -321,7 +323,8 @@ CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
 // finds there decides between skipping, continuing and starting afresh, and the poller tells
 // it when the part is whole or failed for good.
 CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
-                          const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize) {
+                          const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize,
+                          const CWString& sha256) {
   const CWString folder = WithBackslash(dir.IsEmpty() ? DesktopDirectory() : dir);
   if (ready == 0) return CWString(kEngineNotReadyText);
   CMMutexGuard guard(tableLock);
@@ -343,11 +346,11 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   }
 
   const std::shared_ptr<SaveFolder> files = SaveFolderOfLocked(folder);
-  const CWString token = CWString::RightOfLast(url, L"/");
+  const CWString token = RecordedPartId(CWString::RightOfLast(url, L"/"), sha256);
   lastAddFoundControlFile = FileExists(path + L".aria2") ? 1 : 0;
   SaveFolder::Plan plan = SaveFolder::Plan::kFresh;
   CWString heldFile;
-  const bool cleared = files->Prepare(safeName, token, listedSize, plan, &heldFile);
+  const bool cleared = files->Prepare(safeName, token, listedSize, plan, !sha256.IsEmpty(), &heldFile);
   WaitWithMessages(20);
   PartRun& part = parts_[row];
   part.url = url;
@@ -358,6 +361,7 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   part.userAgent = userAgent;
   part.token = token;
   part.listedSize = listedSize;
+  part.sha256 = sha256;
   part.files = files;
   // Another program holds a file in the way: tried again like a refusal, until it lets go.
   if (!cleared && !heldFile.IsEmpty()) {
@@ -384,7 +388,7 @@ CWString rg_n1666::AddUri(const CWString& url, const CWString& dir, const CWStri
   CWString engineName = safeName;
   engineName.ReplaceAll(L"\\", L"/", false);
   const CWString request =
-      MakeAddUriRequest(RpcSecret(), url, JsonFolder(folder), engineName, referer, header, userAgent);
+      MakeAddUriRequest(RpcSecret(), url, JsonFolder(folder), engineName, referer, header, userAgent, sha256);
   const CWString id = ReadResult(PostRpc(request, kRequestTimeoutMs), L"/result");
   if (id.IsEmpty()) {
     // Nothing will download: the file from before goes back under its name.
@@ -454,8 +458,8 @@ int32_t rg_n1666::AddDueRetries() {
       if (found == parts_.end()) continue;
       part = found->second;
     }
-    const CWString id =
-        AddUri(part.url, part.folder, part.name, part.referer, part.header, part.userAgent, row, part.listedSize);
+    const CWString id = AddUri(part.url, part.folder, part.name, part.referer, part.header, part.userAgent, row,
+                               part.listedSize, part.sha256);
     if (!id.IsEmpty() && !(id == kEngineNotReadyText)) ++added;
   }
   if (!due.empty()) SetEvent(tableChanged.Get());
@@ -535,6 +539,11 @@ void rg_n1666::ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind
   if (kind != TaskTexts::kResult) return;
   const CWString status = reply.Text(path + L"/status");
   texts.statusText = MapStatus(status);
+  if (status == L"active" || status == L"waiting") {
+    const CWString verifying =
+        VerificationStateText(reply.Text(L"/result/verifiedLength"), reply.Text(L"/result/verifyIntegrityPending"));
+    if (!verifying.IsEmpty()) texts.statusText = verifying;
+  }
   if (status == L"error") {
     const CWString code = reply.Text(path + L"/errorCode");
     texts.errorCode = static_cast<int32_t>(TextToInt64(code));
@@ -727,6 +736,15 @@ ErrorOutcome rg_n1666::SettleLocked(int32_t row, const TaskTexts& texts, const C
   if (texts.errorCode == 0 || texts.errorCode == kRemovedCode) return ErrorOutcome::kFail;
   // A file another program holds passes when that program lets go.
   if (held) return ScheduleRetryLocked(part, row) ? ErrorOutcome::kRetry : ErrorOutcome::kFail;
+  // Bytes that are not the publisher's: fetched once more from the first byte (a stream that
+  // delivered wrong bytes once), then given up (the drive's file is not the signed one).
+  if (texts.errorCode == kChecksumErrorCode) {
+    if (part.refetched) return ErrorOutcome::kFail;
+    part.refetched = true;
+    part.files->Restart(part.name);
+    retries_.push_back({awakeClock(), row});
+    return ErrorOutcome::kRestart;
+  }
   ErrorOutcome outcome = OutcomeOfEngineError(texts.errorCode, message);
   // A part the engine could not continue from its bytes starts afresh, once; the file gone,
   // the disk full or the session refused would stay so. A fresh part that fails so has
@@ -791,6 +809,10 @@ void rg_n1666::FinishTask(const OpenTask& task, TaskTexts texts) {
   if (outOfTries) {
     texts.statusText = heldFile.IsEmpty() ? kStalledText : kFailedText;
     if (!heldFile.IsEmpty()) texts.failureText = HeldFileFailure(heldFile);
+  }
+  if (outcome == ErrorOutcome::kFail && texts.errorCode == kChecksumErrorCode) {
+    texts.statusText = kNotVerifiedText;
+    texts.failureText = kNotVerifiedText;
   }
   // Stopped by the stall bound: its row says so already, and its bytes wait for the next run.
   if (stopped) {

@@ -68,6 +68,8 @@ inline constexpr const wchar_t* kFailedText = L"失败";
 // Row states of parts that wait: for their next try, stopped by the stall bound.
 inline constexpr const wchar_t* kWaitingRetryText = L"等待重试";
 inline constexpr const wchar_t* kStalledText = L"网络超时";
+// A part whose bytes failed the manifest's hash twice.
+inline constexpr const wchar_t* kNotVerifiedText = L"未通过校验";
 
 class rg_n1666 : public CKelObject {
   KEL_DECLARE_CLASS(rg_n1666, CKelObject)
@@ -157,9 +159,12 @@ class rg_n1666 : public CKelObject {
   // address is not an HTTP address, there is no folder, the existing file could not be moved
   // aside (the last three reported as a row update) or the part was finished earlier;
   // kEngineNotReadyText when no engine is ready. A part that ends with an error that may pass
-  // is added again after a pause by AddDueRetries, up to kMaxRetries times in a run.
+  // is added again after a pause by AddDueRetries, up to kMaxRetries times in a run. sha256:
+  // the hash (hex) the engine checks the whole file against ("" for none); a part that fails
+  // the check starts again from its first byte once, then fails with kNotVerifiedText.
   CWString AddUri(const CWString& url, const CWString& dir, const CWString& name, const CWString& referer,
-                  const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize = -1);
+                  const CWString& header, const CWString& userAgent, int32_t row, int64_t listedSize = -1,
+                  const CWString& sha256 = CWString());
   // The save folder's rules for dir: the same object while the run's folder stays the same.
   std::shared_ptr<SaveFolder> SaveFolderOf(const CWString& dir);
   // A part finished in an earlier run: its row reads whole at once (size, 100%, 完毕).
@@ -261,11 +266,12 @@ class rg_n1666 : public CKelObject {
   bool StartPollerLocked();
   // What the engine was asked for one row, for its retries and its files.
   struct PartRun {
-    CWString url, folder, name, referer, header, userAgent, token;
+    CWString url, folder, name, referer, header, userAgent, token, sha256;
     int64_t listedSize = -1;
     int32_t retries = 0;     // tries after the first so far
     bool continued = false;  // the latest add continued a partial of an earlier try or run
     bool restarted = false;  // started afresh once already
+    bool refetched = false;  // started afresh once already after failing the hash check
     bool stopped = false;    // stopped by StopOpenTasks: files stay as they are
     bool keepFiles = false;  // the engine went: files stay as they are
     std::shared_ptr<SaveFolder> files;

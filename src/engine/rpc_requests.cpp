@@ -23,7 +23,7 @@ const CWConstString addUriRequest(
     L"\t\t\"split\": \"下载线程\",\r\n"
     L"\t\t\"continue\": \"断点续传\",\r\n"
     L"\t\t\"file-allocation\": \"分配模式\",\r\n"
-    L"\t\t\"max-tries\": \"0\"\r\n"
+    L"校验选项\t\t\"max-tries\": \"0\"\r\n"
     L"\t}],\r\n"
     L"\t\"id\": 1\r\n"
     L"}");
@@ -208,13 +208,21 @@ CWString MakeShutdownRequest(CWTextRef secret) {
 }
 
 CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
-                           CWTextRef header, CWTextRef userAgent) {
+                           CWTextRef header, CWTextRef userAgent, CWTextRef sha256) {
   const CWString escapedSecret = JsonEscape(secret);
   const CWString escapedUrl = JsonEscape(url);
   const CWString escapedName = JsonEscape(name);
   const CWString escapedReferer = JsonEscape(referer);
   const CWString escapedHeader = JsonEscape(header);
   const CWString escapedAgent = JsonEscape(userAgent);
+  // The engine checks the whole file against the hash when it has all its bytes, and a file
+  // of the full length it finds before fetching (check-integrity); a file that fails starts
+  // again from its first byte.
+  CWString verification;
+  if (!sha256.IsEmpty()) {
+    verification = CWString(L"\t\t\"checksum\": \"sha-256=") + JsonEscape(sha256) +
+                   L"\",\r\n\t\t\"check-integrity\": \"true\",\r\n";
+  }
   return Fill(addUriRequest, {{L"令牌", escapedSecret},
                               {L"下载链接", escapedUrl},
                               {L"保存目录", jsonFolder},
@@ -224,7 +232,8 @@ CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder
                               {L"用户代理", escapedAgent},
                               {L"下载线程", L"32"},
                               {L"断点续传", L"true"},
-                              {L"分配模式", L"prealloc"}});
+                              {L"分配模式", L"prealloc"},
+                              {L"校验选项", verification}});
 }
 
 CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId) {

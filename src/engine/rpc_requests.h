@@ -29,13 +29,14 @@ CWString JsonEscape(CWTextRef value);
 CWString JsonFolder(CWTextRef folder);
 
 // Each request signed with the engine's secret ("token:" + secret). The addUri request is for
-// one download: jsonFolder comes from JsonFolder; the other values are escaped here. Each
+// one download: jsonFolder comes from JsonFolder; the other values are escaped here; with a
+// sha256 (hex), the engine checks the file against it. Each
 // placeholder is filled once, so a value that happens to contain another placeholder word is
 // not touched.
 CWString MakeGetVersionRequest(CWTextRef secret);
 CWString MakeShutdownRequest(CWTextRef secret);
 CWString MakeAddUriRequest(CWTextRef secret, CWTextRef url, CWTextRef jsonFolder, CWTextRef name, CWTextRef referer,
-                           CWTextRef header, CWTextRef userAgent);
+                           CWTextRef header, CWTextRef userAgent, CWTextRef sha256 = CWTextRef(L""));
 CWString MakeTellStatusRequest(CWTextRef secret, CWTextRef taskId);
 // One request for the status of every task of taskIds: a system.multicall of their
 // tellStatus calls. Answer i sits at StatusLookPath(i): a list of the task's status (at

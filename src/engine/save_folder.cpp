@@ -264,7 +264,7 @@ CWString SaveFolder::FreeBackupName(const CWString& name) const {
 }
 
 bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
-                         CWString* heldFile) {
+                         bool engineChecks, CWString* heldFile) {
   std::lock_guard<std::mutex> guard(lock_);
   const std::wstring key = KeyOf(name);
   const Plan chosen = PlanLocked(key, name, token, listedSize);
@@ -275,6 +275,7 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
   const CWString path = PathOf(name);
   const CWString control = path + L".aria2";
   Entry entry;
+  bool keepFile = false;  // a player's file left for the engine to check
   const auto found = parts_.find(key);
   if (chosen == Plan::kContinue) {
     entry = found->second;
@@ -299,16 +300,29 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
         // Our partial, or an engine's partial beside its control file: nobody's finished file.
         if (!RemoveFile(path)) return held(path);
       } else {
+        // A file of the part's size may already be the part: the engine hashes it before
+        // fetching anything, and a copy stays aside in case it is not.
+        LocalFile existing;
+        const bool checkable =
+            engineChecks && listedSize >= 0 && ReadLocalFile(path, existing) && existing.size == listedSize;
         const CWString backup = FreeBackupName(name);
         if (backup.IsEmpty()) return held(CWString());
-        if (!MoveHeldFile(path, PathOf(backup), false)) return held(path);
-        // A backup of the player's file recorded before stays the one recorded.
-        if (entry.backup.empty()) entry.backup = backup.GetText();
+        const CWString backupPath = PathOf(backup);
+        if (!checkable) {
+          if (!MoveHeldFile(path, backupPath, false)) return held(path);
+          // A backup of the player's file recorded before stays the one recorded.
+          if (entry.backup.empty()) entry.backup = backup.GetText();
+        } else if (entry.backup.empty()) {
+          if (!CopyFileW(path.GetText(), backupPath.GetText(), TRUE)) return held(path);
+          entry.backup = backup.GetText();
+        }
+        // Checkable with a backup recorded before: the file is ours, the player's is aside.
+        keepFile = checkable;
       }
     }
     if (!RemoveFile(control)) return held(control);
     RemoveEngineLeftovers(name);
-    if (FileExists(path)) return held(CWString());
+    if (FileExists(path) && !keepFile) return held(CWString());
   }
   entry.state = State::kDownloading;
   entry.token = token.GetText();

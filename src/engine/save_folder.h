@@ -61,10 +61,12 @@ class SaveFolder {
   int64_t BytesNeeded(const CWString& name, const CWString& token, int64_t listedSize) const;
   // Makes the folder ready for the part's add and records the part as ours and unfinished:
   // for a fresh start, our partial and control file go, and a player's file of the name
-  // moves aside under a free backup name (recorded). False when the name could not be
-  // cleared for the engine (nothing is added then); heldFile (when given) then names the
-  // file another program held, "" when something else stood in the way.
-  bool Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
+  // moves aside under a free backup name (recorded). engineChecks: the engine checks the part
+  // against its hash, so a player's file of the listed size stays in place for it to check
+  // (and keep when it passes) and a copy goes aside under the backup name instead. False when
+  // the name could not be cleared for the engine (nothing is added then); heldFile (when
+  // given) then names the file another program held, "" when something else stood in the way.
+  bool Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan, bool engineChecks = false,
                CWString* heldFile = nullptr);
   // The engine could not continue the part: partial and control file go; the backup stays.
   void Restart(const CWString& name);

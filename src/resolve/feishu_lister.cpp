@@ -40,7 +40,8 @@ struct FileLists {
   rg_WenBenShuZuLei names;
   rg_WenBenShuZuLei pageUrls;
   rg_WenBenShuZuLei downloadUrls;
-  std::vector<int64_t> sizes;  // bytes, -1 where the drive gave none to trust
+  std::vector<int64_t> sizes;   // bytes, -1 where the drive gave none to trust
+  std::vector<CWString> paths;  // below the share, "/" between the folders' names and the name
 };
 
 enum class NodeKind { kFolder, kFile, kOther };
@@ -167,6 +168,9 @@ class FolderWalk {
       out.pageUrls.Add(nodeUrl);
       if (makeDownloadUrls_) out.downloadUrls.Add(MakeFeishuDownloadUrl(nodeUrl, endpoints_));
       out.sizes.push_back(ListedSize(answer, node));
+      std::wstring path;
+      for (const std::wstring& folder : folderNames_) path += folder + L"/";
+      out.paths.push_back(CWString(path) + answer.GetText(node + L"/name"));
       return true;
     }
     // The drive lists a folder's own node among its children: by its other tokens too, a
@@ -177,8 +181,12 @@ class FolderWalk {
       if (!other.IsEmpty() && OnPath(other)) return true;
     }
     // Only the innermost folder's name goes in front of a file name.
-    const CWString childPrefix = keepFolderNames_ ? answer.GetText(node + L"/name") : CWString();
-    return List(nodeUrl, childPrefix, depth + 1, out);
+    const CWString folderName = answer.GetText(node + L"/name");
+    const CWString childPrefix = keepFolderNames_ ? folderName : CWString();
+    folderNames_.push_back(folderName.ToStdString());
+    const bool whole = List(nodeUrl, childPrefix, depth + 1, out);
+    folderNames_.pop_back();
+    return whole;
   }
 
   enum class PageRead { kRead, kUnreadable, kRefused, kUntrusted };
@@ -252,8 +260,9 @@ class FolderWalk {
     return std::find(path_.begin(), path_.end(), token.ToStdString()) != path_.end();
   }
 
-  std::set<std::wstring> visited_;  // folder tokens already listed
-  std::vector<std::wstring> path_;  // tokens of the folders from the share down to the one listed
+  std::set<std::wstring> visited_;         // folder tokens already listed
+  std::vector<std::wstring> path_;         // tokens of the folders from the share down to the one listed
+  std::vector<std::wstring> folderNames_;  // names of the folders below the share down to the one listed
   bool rootRefused_ = false;
   bool untrusted_ = false;
 };
@@ -263,7 +272,7 @@ class FolderWalk {
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints, FeishuSession* session,
-                         std::vector<int64_t>* sizes, CWString* failure) {
+                         std::vector<int64_t>* sizes, CWString* failure, std::vector<CWString>* paths) {
   const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(endpoints.listDeadlineMs);
   FileLists found;
   FeishuSession used;
@@ -295,6 +304,7 @@ int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls,
   downloadUrls = std::move(found.downloadUrls);
   if (session) *session = std::move(used);
   if (sizes) *sizes = std::move(found.sizes);
+  if (paths) *paths = std::move(found.paths);
   if (failure) *failure = whole ? CWString() : why;
   return static_cast<int32_t>(names.Count());
 }

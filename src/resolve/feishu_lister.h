@@ -44,13 +44,14 @@ struct FeishuSession {
 // on the way down to it (the drive lists a folder's own node among its children), is
 // skipped. sizes (when given) receives each file's "extra"/"size" in bytes (a decimal text or
 // a JSON integer up to 2^53), -1 where it is anything else; failure (when given) why a
-// listing failed, shortly, in Chinese ("" when it did not). The
+// listing failed, shortly, in Chinese ("" when it did not); paths (when given) each file's
+// place below the share, its folders' names and its own joined by "/". The
 // lists are replaced when the call ends.
 int32_t ListFeishuFolder(const CWString& shareAddress, int32_t makeDownloadUrls, rg_WenBenShuZuLei& names,
                          rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls, int32_t keepFolderNames,
                          const CWString& prefix, const DriveEndpoints& endpoints = DriveEndpoints::Built(),
                          FeishuSession* session = nullptr, std::vector<int64_t>* sizes = nullptr,
-                         CWString* failure = nullptr);
+                         CWString* failure = nullptr, std::vector<CWString>* paths = nullptr);
 
 // The download-stream address of a file: the stream endpoint followed by the text after the
 // last "/" of its page address.

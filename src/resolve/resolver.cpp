@@ -49,7 +49,8 @@ rg_n1565::~rg_n1565() {
 
 int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names,
                                       rg_WenBenShuZuLei& pageUrls, rg_WenBenShuZuLei& downloadUrls,
-                                      FeishuSession* session, std::vector<int64_t>* sizes) {
+                                      FeishuSession* session, std::vector<int64_t>* sizes,
+                                      std::vector<CWString>* paths) {
   CMMutexGuard guard(callMutex);
   // The mutex admits its owner again: a call from a message handled during our own wait
   // would share our lists and status.
@@ -61,6 +62,7 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
   feishuSizes.clear();
+  feishuPaths.clear();
   feishuFailure.Clear();
 
   rg_n1660 parameters;
@@ -81,12 +83,14 @@ int32_t rg_n1565::ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShu
   downloadUrls = feishuDownloadUrls;
   if (session) *session = feishuSession;
   if (sizes) *sizes = feishuSizes;
+  if (paths) *paths = feishuPaths;
   lastFeishuFailure = feishuFailure;
   feishuSession = FeishuSession();
   feishuNames.Clear();
   feishuPageUrls.Clear();
   feishuDownloadUrls.Clear();
   feishuSizes.clear();
+  feishuPaths.clear();
   resolving_ = false;
   return feishuStatus.load(std::memory_order_relaxed);
 }
@@ -103,7 +107,7 @@ int32_t rg_n1565::RunResolverTask(void* target, CKelObject* /*pool*/, int32_t /*
     if (task) {
       count = ListFeishuFolder(task->shareAddress, task->makeDownloadUrls, self.feishuNames, self.feishuPageUrls,
                                self.feishuDownloadUrls, task->keepFolderNames, CWString(), self.endpoints_,
-                               &self.feishuSession, &self.feishuSizes, &self.feishuFailure);
+                               &self.feishuSession, &self.feishuSizes, &self.feishuFailure, &self.feishuPaths);
     }
     self.feishuStatus.store(count, std::memory_order_release);
   } else {

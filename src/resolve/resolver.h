@@ -60,10 +60,11 @@ class rg_n1565 : public CKelObject {
   // lists at once when the pool is not running. A call made on this thread while another
   // one waits (through a message handled during the wait) is refused: it returns 0 and
   // leaves its lists alone. session, when given, receives the session the listing used;
-  // sizes the files' listed sizes in bytes (-1 where unknown), parallel to names.
+  // sizes the files' listed sizes in bytes (-1 where unknown), paths their places below the
+  // share ("/" between names), both parallel to names.
   int32_t ResolveFeishuFolder(const CWString& shareAddress, rg_WenBenShuZuLei& names, rg_WenBenShuZuLei& pageUrls,
                               rg_WenBenShuZuLei& downloadUrls, FeishuSession* session = nullptr,
-                              std::vector<int64_t>* sizes = nullptr);
+                              std::vector<int64_t>* sizes = nullptr, std::vector<CWString>* paths = nullptr);
 
   // The pool's object-task handler (target: the resolver, sender: the pool). Kind 1 lists a
   // Feishu folder into the feishu lists, any other kind a Lanzou folder into the lanzou
@@ -77,9 +78,10 @@ class rg_n1565 : public CKelObject {
   rg_WenBenShuZuLei feishuNames;
   rg_WenBenShuZuLei feishuPageUrls;
   rg_WenBenShuZuLei feishuDownloadUrls;
-  FeishuSession feishuSession;       // written with the feishu lists
-  std::vector<int64_t> feishuSizes;  // listed sizes, parallel to feishuNames; -1 unknown
-  CWString feishuFailure;            // why the listing failed, written with the lists
+  FeishuSession feishuSession;        // written with the feishu lists
+  std::vector<int64_t> feishuSizes;   // listed sizes, parallel to feishuNames; -1 unknown
+  std::vector<CWString> feishuPaths;  // places below the share, parallel to feishuNames
+  CWString feishuFailure;             // why the listing failed, written with the lists
   // Why the latest ResolveFeishuFolder gave nothing, shortly; "" after a listing that worked.
   CWString lastFeishuFailure;
   rg_WenBenShuZuLei lanzouNames;

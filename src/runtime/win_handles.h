@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <oleauto.h>
 #include <objbase.h>
 #include <commctrl.h>
@@ -138,6 +139,28 @@ struct CoTaskMem {
   static void Close(Type h) { CoTaskMemFree(h); }
 };
 
+// CNG objects (bcrypt).
+struct BcryptAlgorithm {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct BcryptKey {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { BCryptDestroyKey(h); }
+};
+
+struct BcryptHash {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { BCryptDestroyHash(h); }
+};
+
 }  // namespace win_handle_traits
 
 using UniqueHandle = UniqueResource<win_handle_traits::Handle>;  // null and INVALID_HANDLE_VALUE are empty
@@ -160,6 +183,9 @@ using UniqueHook = UniqueResource<win_handle_traits::Hook>;  // unhooked on the 
 template <class T>
 using UniqueCoTaskMem = UniqueResource<win_handle_traits::CoTaskMem<T>>;
 using UniqueIdList = UniqueCoTaskMem<ITEMIDLIST>;  // a PIDL, e.g. from SHBrowseForFolderW
+using UniqueBcryptAlgorithm = UniqueResource<win_handle_traits::BcryptAlgorithm>;  // links bcrypt
+using UniqueBcryptKey = UniqueResource<win_handle_traits::BcryptKey>;
+using UniqueBcryptHash = UniqueResource<win_handle_traits::BcryptHash>;
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class WindowDc {

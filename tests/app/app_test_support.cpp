@@ -140,7 +140,11 @@ int64_t SentBytes(int64_t since, const std::wstring& token) {
     rg_JSONDuiXiangLei_n sent;
     if (EmulatorExchange(route, http_method::kGet, L"", L"", answer) != 200 || !sent.Parse(answer)) return -1;
     if (sent.GetText(L"/open") == L"0") {
-      return TextToInt64(token.empty() ? sent.GetText(L"/total") : sent.GetText(L"/sent/" + token));
+      if (!token.empty()) return TextToInt64(sent.GetText(L"/sent/" + token));
+      int64_t parts = TextToInt64(sent.GetText(L"/total"));
+      for (const wchar_t* manifest : kManifestTokens)
+        parts -= TextToInt64(sent.GetText(CWString(L"/sent/") + manifest));
+      return parts;
     }
     Sleep(100);
   }

@@ -121,8 +121,11 @@ struct LoggedRequest {
 // The requests the emulator logged after sequence number since, oldest first; the latest
 // sequence number, -1 when the log could not be read.
 int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests);
+// The tokens the emulator serves the release manifest and its signature under.
+inline constexpr const wchar_t* kManifestTokens[] = {L"BrinemarchReleaseManifest", L"BrinemarchReleaseSignature"};
 // The stream bytes the emulator really wrote after sequence number since, for one file token
-// or all ("" ); waits up to 10 s for open streams to end. -1 when it could not be read.
+// or all the parts ("": the release manifest's two files left out); waits up to 10 s for open
+// streams to end. -1 when it could not be read.
 int64_t SentBytes(int64_t since, const std::wstring& token = L"");
 // The emulator's latest sequence number (-1 when the log could not be read).
 int64_t LatestEmulatorRequest();

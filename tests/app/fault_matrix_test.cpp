@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cwchar>
 #include <filesystem>
 #include <set>
@@ -69,12 +70,17 @@ bool Contains(const std::vector<std::wstring>& texts, const wchar_t* text) {
 }
 
 // The stream requests (and their ranges) logged since a sequence number, for one token.
+// The parts' streams (the release manifest's two files left out).
 std::vector<LoggedRequest> StreamRequests(int64_t since, const std::wstring& token = L"") {
   std::vector<LoggedRequest> logged;
   EXPECT_GE(EmulatorRequests(since, logged), 0);
   std::vector<LoggedRequest> streams;
   for (const LoggedRequest& request : logged) {
-    if (request.path.starts_with(kStreamPath) && request.path.ends_with(token)) streams.push_back(request);
+    const bool manifest = std::any_of(std::begin(kManifestTokens), std::end(kManifestTokens),
+                                      [&](const wchar_t* file) { return request.path.ends_with(file); });
+    if (request.path.starts_with(kStreamPath) && request.path.ends_with(token) && !manifest) {
+      streams.push_back(request);
+    }
   }
   return streams;
 }
@@ -499,11 +505,14 @@ TEST_F(FaultMatrixTest, AnExpiredDownloadSessionFailsEveryFileAndLeavesOnlyTheUs
                       L"{\"name\": \"two.rar\", \"token\": \"tokTwo\", \"size\": 90000}"),
             200);
   // The listing still works; the drive no longer accepts the session's download cookie (403).
-  ASSERT_EQ(ControlEmulator(L"{\"cookies\": {\"download\": \"Cookie: session=renewed\"}}"), 200);
+  // With a key in the build the run ends at the manifest (ReleaseTest); without one, at the
+  // streams.
+  ASSERT_EQ(ControlEmulator(L"{\"cookies\": {\"download\": \"Cookie: session=renewed\"}, \"signing\": null}"), 200);
   ASSERT_TRUE(CreateDirectories(saveFolder_));
   const std::string mine = "the user's own two.rar";
   ASSERT_TRUE(WriteFileBytes(saveFolder_ + L"\\two.rar", mine));
   CreateWindowWithTheEngine();
+  window_->downloadEngine.manifestKey = CWString();
   const int64_t before = LatestEmulatorRequest();
 
   Click(*window_, window_->startButton);
@@ -591,7 +600,10 @@ TEST_F(FaultMatrixTest, HostileAndChineseNamesStayInTheSaveFolderAndArriveIntact
                {L"说明 文档.txt", L"tokInner"}, {L"empty.bin", L"tokEmpty"}};
   const std::wstring runs = fs::path(testFolder_).parent_path().wstring();
   DeleteFileW((runs + L"\\x.exe").c_str());
+  // No signed manifest names such files: the names are what a build without a key meets.
+  ASSERT_EQ(ControlEmulator(L"{\"signing\": null}"), 200);
   CreateWindowWithTheEngine();
+  window_->downloadEngine.manifestKey = CWString();
   const std::set<std::wstring> rootBefore = Children(L"C:\\");
 
   Click(*window_, window_->startButton);

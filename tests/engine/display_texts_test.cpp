@@ -87,4 +87,19 @@ TEST(ErrorDescription, OtherCodesNameTheCodeInAtLeastThreeCharacters) {
   EXPECT_GE(Description(L"").size(), 3u);
 }
 
+TEST(VerificationStateText, OnlyWhileTheEngineChecksOrWaitsToCheck) {
+  const struct {
+    const wchar_t* verifiedLength;
+    const wchar_t* pending;
+    const wchar_t* state;
+  } cases[] = {{L"", L"", L""},
+               {L"0", L"", L"校验中"},
+               {L"1048576", L"", L"校验中"},
+               {L"", L"true", L"校验中"},
+               {L"", L"false", L""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(VerificationStateText(c.verifiedLength, c.pending), c.state) << c.verifiedLength << "," << c.pending;
+  }
+}
+
 }  // namespace

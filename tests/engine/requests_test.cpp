@@ -87,6 +87,17 @@ TEST(Requests, ValuesAreNotScannedForLaterPlaceholders) {
   EXPECT_NE(text.find(L"\"split\": \"32\""), std::wstring::npos);
 }
 
+TEST(Requests, AddUriWithAHashAsksTheEngineToCheckTheFile) {
+  const std::wstring hash(64, L'a');
+  const std::wstring text =
+      Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"a.rar", L"", L"H", L"", CWString(hash.c_str())));
+  EXPECT_NE(text.find(L"\t\t\"file-allocation\": \"prealloc\",\r\n\t\t\"checksum\": \"sha-256=" + hash +
+                      L"\",\r\n\t\t\"check-integrity\": \"true\",\r\n\t\t\"max-tries\": \"0\"\r\n"),
+            std::wstring::npos);
+  EXPECT_EQ(Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"a.rar", L"", L"H", L"", L"")),
+            Std(MakeAddUriRequest(kSecret, L"http://h/f", L"D:", L"a.rar", L"", L"H", L"")));
+}
+
 TEST(Requests, ValuesCannotBreakOutOfTheirString) {
   const std::wstring text = Std(MakeAddUriRequest(kSecret, L"http://h/\"x", L"D:", L"a\", \"dir\": \"C:\\\\Windows",
                                                   L"", L"line1\r\nline2", L""));

@@ -112,6 +112,17 @@ TEST_F(FeishuListerTest, KeepFolderNamesPutsOnlyTheInnermostFolderInFront) {
   EXPECT_EQ(Items(names), (std::vector<std::wstring>{L"a.bin", L"s\\c.bin", L"t\\d.bin", L"b.bin"}));
 }
 
+TEST_F(FeishuListerTest, PathsNameEveryFolderBelowTheShare) {
+  UseTree(kNestedTree);
+  std::vector<CWString> paths;
+  EXPECT_EQ(ListFeishuFolder(CWString(Share(L"RootTok")), 1, names, pageUrls, downloadUrls, 0, CWString(), endpoints,
+                             nullptr, nullptr, nullptr, &paths),
+            4);
+  std::vector<std::wstring> got;
+  for (const CWString& path : paths) got.push_back(path.ToStdString());
+  EXPECT_EQ(got, (std::vector<std::wstring>{L"a.bin", L"s/c.bin", L"s/t/d.bin", L"b.bin"}));
+}
+
 TEST_F(FeishuListerTest, PrefixGoesInFrontOfTheTopLevelNames) {
   UseTree(kNestedTree);
   EXPECT_EQ(List(Share(L"RootTok"), 1, 0, L"top"), 4);

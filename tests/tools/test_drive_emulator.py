@@ -927,6 +927,97 @@ class DriveEmulatorTest(unittest.TestCase):
         self.assertNotIn("end", entries[0])
 
 
+class SigningTest(unittest.TestCase):
+    """Shares signed as the publisher's scripts sign them, and what the switches change."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="drive-emulator-signing-")
+        cls.key = os.path.join(cls.dir, "publisher.pem")
+        subprocess.run([os.path.join(ROOT, "scripts", "manifest-key.sh"), cls.key], check=True,
+                       stdout=subprocess.DEVNULL)
+        cls.public = os.path.join(cls.dir, "public.pem")
+        subprocess.run(["openssl", "pkey", "-in", cls.key, "-pubout", "-out", cls.public], check=True)
+        cls.proc, cls.ports = start_emulator(["--port", "0", "--preset", "bench", "--files", "3", "--file-size-mib",
+                                              "0.5", "--sign-key", cls.key], cls.dir)
+        cls.client = Client(cls.ports)
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_emulator(cls.proc)
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def setUp(self):
+        self.assertEqual(self.client.control({"reset": True})[0], 200)
+
+    def files(self):
+        """{name: token} of the share's root, as listed."""
+        status, answer = self.client.listing(defaults.SHARE_TOKEN)
+        self.assertEqual(status, 200)
+        nodes = answer["data"]["entities"]["nodes"]
+        return {nodes[n]["name"]: n for n in answer["data"]["node_list"]}
+
+    def fetch(self, token):
+        status, _, body = self.client.request("GET", STREAM_PATH + token, header_line(DOWNLOAD_COOKIE))
+        self.assertEqual(status, 200)
+        return body
+
+    def signed(self):
+        """The served manifest (parsed), and whether the publisher's key verifies its signature."""
+        files = self.files()
+        data, signature = self.fetch(files["brinemarch-manifest.json"]), self.fetch(files["brinemarch-manifest.sig"])
+        paths = [os.path.join(self.dir, name) for name in ("m.json", "m.sig")]
+        for path, body in zip(paths, (data, signature)):
+            with open(path, "wb") as f:
+                f.write(body)
+        check = subprocess.run(["openssl", "dgst", "-sha256", "-verify", self.public, "-signature", paths[1], paths[0]],
+                               capture_output=True)
+        return json.loads(data), check.returncode == 0
+
+    def test_every_file_is_signed_with_the_bytes_it_serves(self):
+        manifest, verified = self.signed()
+        self.assertTrue(verified)
+        self.assertEqual(manifest["format"], 1)
+        files = self.files()
+        self.assertEqual(sorted(f["path"] for f in manifest["files"]),
+                         sorted(n for n in files if not n.startswith("brinemarch-manifest")))
+        for entry in manifest["files"]:
+            body = self.fetch(files[entry["path"]])
+            self.assertEqual((len(body), hashlib.sha256(body).hexdigest()), (entry["size"], entry["sha256"]))
+
+    def test_switches_sign_with_a_stranger_leave_out_or_serve_none(self):
+        self.client.control({"signing": {"key": "stranger", "leave_out": ["bench-02.bin"]}})
+        manifest, verified = self.signed()
+        self.assertFalse(verified)
+        self.assertNotIn("bench-02.bin", [f["path"] for f in manifest["files"]])
+        self.assertIn("bench-02.bin", self.files())
+        for off in ({"signing": None}, {"signing": {"missing": True}}):
+            self.client.control(off)
+            self.assertFalse([n for n in self.files() if n.startswith("brinemarch-manifest")])
+
+    def test_a_repack_is_signed_anew_and_a_change_behind_the_publisher_is_not(self):
+        before, _ = self.signed()
+        self.client.control({"repack": 2})
+        after, verified = self.signed()
+        self.assertTrue(verified)
+        self.assertEqual([f["size"] for f in after["files"]], [f["size"] for f in before["files"]])
+        self.assertTrue(all(a["sha256"] != b["sha256"] for a, b in zip(after["files"], before["files"])))
+        token = self.files()["bench-01.bin"]
+        self.client.control({"replace": {"token": token, "size": after["files"][0]["size"], "signed": False}})
+        kept, _ = self.signed()
+        self.assertEqual(kept, after)
+        self.assertNotEqual(hashlib.sha256(self.fetch(token)).hexdigest(), kept["files"][0]["sha256"])
+
+    def test_a_corrupt_stream_changes_one_byte_once(self):
+        token = self.files()["bench-03.bin"]
+        whole = self.fetch(token)
+        self.client.control({"stream": {"corrupt": 1, "token": token, "times": 1}})
+        damaged = self.fetch(token)
+        self.assertEqual(len(damaged), len(whole))
+        self.assertEqual(sum(a != b for a, b in zip(damaged, whole)), 1)
+        self.assertEqual(self.fetch(token), whole)
+
+
 class CommandLineTest(unittest.TestCase):
     def test_start_stop_and_loopback_only(self):
         directory = tempfile.mkdtemp(prefix="drive-emulator-cli-")

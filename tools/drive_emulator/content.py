@@ -130,3 +130,23 @@ class BytesContent:
 
     def sha256(self):
         return hashlib.sha256(self.data).hexdigest()
+
+
+class Corrupted:
+    """Another content's bytes with the middle one changed: a stream of the right length that
+    is not the file."""
+
+    def __init__(self, data):
+        self.data = data
+        self.size = data.size
+        self.at = data.size // 2
+
+    def chunks(self, start, end):
+        pos = start
+        for chunk in self.data.chunks(start, end):
+            if pos <= self.at < pos + len(chunk):
+                changed = bytearray(chunk)
+                changed[self.at - pos] ^= 0xFF
+                chunk = bytes(changed)
+            pos += len(chunk)
+            yield chunk

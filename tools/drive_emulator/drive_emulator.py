@@ -46,6 +46,7 @@ def parse_args(argv):
     g.add_argument("--files", type=int, help="bench share: number of files (selects --preset bench)")
     g.add_argument("--file-size-mib", type=float, default=64.0, help="bench share: size of each file")
     g.add_argument("--seed", type=int, default=1, help="seed of all generated contents and tokens")
+    g.add_argument("--sign-key", help="PEM key of the publisher: every share carries its signed release manifest")
     g.add_argument("--manifest", nargs="?", const="json", choices=("json", "sha256sum"),
                    help="print names, sizes and SHA-256 of the served files and exit")
     g = p.add_argument_group("session")
@@ -154,7 +155,7 @@ def main(argv=None):
         log = server.RequestLog(args.log)
         state = server.State(layout, args.seed, base_dir,
                              {"list": args.list_cookie, "download": args.download_cookie},
-                             args.gzip, log, args.verbose, startup_faults(args))
+                             args.gzip, log, args.verbose, startup_faults(args), args.sign_key)
     except (OSError, ValueError, KeyError) as e:
         sys.stderr.write("drive_emulator: %s\n" % e)
         return 2

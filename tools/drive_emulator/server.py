@@ -21,10 +21,11 @@ import content
 import feishu
 import lanzou
 import scripted
+import signing
 import tree as treemod
 
 LIST_FAULTS = ("500", "invalid_json", "expired", "hang", "refused", "no_label", "repeat_label", "slow")
-STREAM_FAULT_KEYS = ("status", "drop_after", "throttle", "delay_ms")
+STREAM_FAULT_KEYS = ("status", "drop_after", "throttle", "delay_ms", "corrupt")
 FAULT_NUMBERS = ("times", "page", "per_file_times", "retry_after") + STREAM_FAULT_KEYS
 _MODIFIED = 1712000000
 
@@ -134,7 +135,8 @@ class Stall:
 class State:
     """What every connection shares: the tree, accepted cookies, faults, ports."""
 
-    def __init__(self, layout, seed, base_dir, cookies, compress, log, verbose=False, startup_faults=None):
+    def __init__(self, layout, seed, base_dir, cookies, compress, log, verbose=False, startup_faults=None,
+                 sign_key=None):
         self.lock = threading.Lock()
         self.stop = threading.Event()
         self.seed = seed
@@ -151,12 +153,18 @@ class State:
         self.stall = None
         self.outage_until = None  # time.monotonic() until which the drive answers nothing
         self.outage_cut = 0
+        # The publisher's key the shares are signed with (None: shares carry no manifest).
+        self.sign_key = sign_key
+        self.signing = None
+        self.repack = None
         self._initial = (layout, dict(cookies), compress, dict(startup_faults or {}))
         self.reset()
 
     def reset(self):
         """Back to the state the server started with, command-line faults included."""
         layout, cookies, compress, faults = self._initial
+        self.signing = {"key": "publisher"} if self.sign_key else None
+        self.repack = None
         self.set_tree(layout)
         self.cookies = dict(cookies)
         self.compress = compress
@@ -233,6 +241,9 @@ class State:
             node.content = data
             node.version += 1
             self.replaced[token] = {"size": data.size, "seed": seed, "sha256": digest}
+            # The publisher signs the new upload too, unless the file changed behind its back.
+            if replace.get("signed", True):
+                signing.sign_tree(self.tree, self.signing, self.sign_key, self.tree.add_root_file)
 
     def set_tls_cert(self, name):
         """From now on TLS connections get certificate name (None: the port's own)."""
@@ -271,6 +282,13 @@ class State:
 
     def set_tree(self, layout):
         tree = treemod.Tree(layout, self.seed, self.base_dir)
+        if self.repack is not None:
+            # A new build of every file, each of its old size, as a publisher re-packs.
+            for token, node in tree.files.items():
+                node.content = content.GeneratedContent(("%s|%s|repack %s" % (self.seed, token, self.repack)).encode(),
+                                                        node.content.size)
+                node.version += 1
+        signing.sign_tree(tree, self.signing, self.sign_key, tree.add_root_file)
         site = lanzou.Site(tree)
         with self.lock:
             self.tree, self.site, self.layout = tree, site, layout
@@ -322,6 +340,14 @@ class State:
             raise ValueError("control body must be a JSON object")
         if command.get("reset"):
             self.reset()
+        if "signing" in command or "repack" in command:
+            if command.get("signing") is not None and not isinstance(command["signing"], dict):
+                raise ValueError("signing must be an object or null")
+            with self.lock:
+                self.signing = command.get("signing", self.signing)
+                self.repack = command.get("repack", self.repack)
+            if not ("preset" in command or "tree" in command):
+                self.set_tree(self.layout)
         if "preset" in command or "tree" in command:
             self.set_tree(control_tree(command))
         if command.get("documents"):
@@ -364,6 +390,7 @@ class State:
                     "outage": {"left": round(max(0.0, self.outage_until - time.monotonic()), 3),
                                "cut": self.outage_cut} if self.outage_until is not None else None,
                     "tls_cert": self.tls_cert, "tls_refuse": self.tls_refuse, "tls_refused": self.tls_refused,
+                    "signing": copy.deepcopy(self.signing), "repack": self.repack,
                     "root": self.tree.root.token if self.tree.root else None,
                     "files": len(self.tree.files), "lanzou_files": len(self.tree.lanzou_files)}
 
@@ -731,6 +758,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault.get("status"):
             retry = [("Retry-After", str(fault["retry_after"]))] if fault.get("retry_after") is not None else []
             return self._send(fault["status"], b"stream fault\n", headers=retry)
+        if fault.get("corrupt"):
+            data = content.Corrupted(data)
         size = data.size
         wanted = parse_range(self.headers.get("Range"), size)
         if wanted == "unsatisfiable":

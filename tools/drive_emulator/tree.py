@@ -221,6 +221,15 @@ class Tree:
                 folder.files.append(item)
                 self.lanzou_files[file_id] = item
 
+    def add_root_file(self, name, data, token):
+        """A file of the given bytes at the end of the root folder (a manifest, a signature)."""
+        node = FileNode(name, token, content.BytesContent(data), _extension(name), (), 0, 0)
+        node.entity = {}
+        self.files[token] = node
+        self.nodes[token] = node
+        self.root.children.append(node)
+        return node
+
     def walk_files(self):
         """(folder names, file) depth first in listing order; each folder once."""
         seen = set()

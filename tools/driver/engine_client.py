@@ -5,7 +5,9 @@ an emulator manifest to a running aria2c over JSON-RPC with the downloader's own
 cookie line), keeps at most twelve open as the downloader does, polls until all have ended
 and prints "FILES BYTES SECONDS" (seconds from the first add to the last completion).
 
-usage: engine_client.py --port N --secret S --manifest JSON --origin URL --cookie LINE --dir WINDOWS_DIR
+usage: engine_client.py --port N --secret S --manifest JSON --origin URL --cookie LINE --dir WINDOWS_DIR [--verify]
+  --verify: each file also with its SHA-256 for the engine to check (checksum, check-integrity), as
+            the downloader adds the parts of a signed release.
 """
 
 import argparse
@@ -53,6 +55,7 @@ def main():
     p.add_argument("--origin", required=True)
     p.add_argument("--cookie", required=True)
     p.add_argument("--dir", required=True)
+    p.add_argument("--verify", action="store_true")
     args = p.parse_args()
 
     files = json.load(open(args.manifest))["files"]
@@ -68,7 +71,10 @@ def main():
     while pending or open_gids:
         while pending and len(open_gids) < MAX_OPEN:
             f = pending.pop(0)
-            open_gids.add(rpc.call("addUri", [args.origin + STREAM_PREFIX + f["token"]], dict(options, out=f["name"])))
+            file_options = dict(options, out=f["name"])
+            if args.verify:
+                file_options.update({"checksum": "sha-256=" + f["sha256"], "check-integrity": "true"})
+            open_gids.add(rpc.call("addUri", [args.origin + STREAM_PREFIX + f["token"]], file_options))
         for gid in list(open_gids):
             status = rpc.call("tellStatus", gid, ["status", "completedLength", "errorCode"])
             if status["status"] == "complete":

@@ -143,8 +143,11 @@ road_emulator_start() {
   shift
   mkdir -p "$road_state_dir"
   rm -f "$road_state_dir/ports.json"
+  # A build with its own test key expects every share signed with it.
+  local sign=()
+  [ -s "$road_build/test_manifest_key/in-use" ] && sign=(--sign-key "$(cat "$road_build/test_manifest_key/in-use")")
   setsid python3 "$road_repo/tools/drive_emulator/drive_emulator.py" --port "$road_http_port" \
-    --port-file "$road_state_dir/ports.json" --log "$road_state_dir/requests.jsonl" "$@" \
+    --port-file "$road_state_dir/ports.json" --log "$road_state_dir/requests.jsonl" "${sign[@]}" "$@" \
     >"$road_state_dir/emulator.out" 2>&1 </dev/null &
   road_emulator_pid=$!
   local _
@@ -323,6 +326,30 @@ road_drive() {
   [ -n "$road_result" ] || { cat "$road_state_dir/driver.err" >&2; road_result="fail the driver ended without a result"; }
   [ -z "$blank" ] || road_result=$blank
   [ "$road_result" = ok ]
+}
+
+# road_raw_engine_start DIR SECRET OUT: the build's aria2c.exe, copied into DIR with its
+# settings, started under Wine with the program's command line (its own process id left out:
+# nothing to stop with) and its output in OUT; road_raw_engine_pid is its process.
+road_raw_engine_start() {
+  local dir=$1 secret=$2 out=$3 w
+  cp "$road_build/bin/aria2c.exe" "$road_build/bin/aria2.conf" "$dir/"
+  : >"$dir/aria2.session"
+  w="Z:${dir//\//\\}"
+  (cd "$dir" && exec wine aria2c.exe --conf-path="$w\\aria2.conf" "#--save-session=$w\\aria2.session" \
+    --input-file="$w\\aria2.session" --rpc-listen-port=7022 --listen-port=7055 --dht-listen-port=7033 \
+    --enable-rpc=true --rpc-allow-origin-all=false --disable-ipv6=false --rpc-secret="$secret" \
+    --enable-dht=true --enable-dht6=true --dht-file-path="${w//\\//}/dht.dat" \
+    --dht-file-path6="${w//\\//}/dht6.dat" --bt-external-ip=127.0.0.1) >"$out" 2>&1 </dev/null &
+  road_raw_engine_pid=$!
+}
+# Ends the engine road_raw_engine_start started, if it still runs.
+road_raw_engine_stop() {
+  if [ -n "${road_raw_engine_pid:-}" ] && kill -0 "$road_raw_engine_pid" 2>/dev/null; then
+    kill "$road_raw_engine_pid" 2>/dev/null
+    wait "$road_raw_engine_pid" 2>/dev/null
+  fi
+  road_raw_engine_pid=""
 }
 
 # road_verify SAVE_DIR [SHARE ARGS...]: every file of the share is in SAVE_DIR with the
