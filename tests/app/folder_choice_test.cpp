@@ -11,6 +11,7 @@
 
 #include "app/folder_choice.h"
 #include "app_test_support.h"
+#include "waits.h"
 #include "runtime/utils.h"
 
 namespace {
@@ -43,12 +44,14 @@ bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
 
 class FolderChoiceTest : public ::testing::Test {
  protected:
-  // The window as if the program were in programFolder; the engine start is recorded as
-  // having answered.
+  // The window as if the program were in programFolder, once its start after the first
+  // paint is over (the engine start is recorded as having answered).
   void Create(const std::wstring& programFolder) {
     window_ = std::make_unique<TestMainWindow>(1);
     window_->programFolder = programFolder;
     ASSERT_TRUE(window_->CreateTopLevel());
+    ASSERT_TRUE(PollUntil([&] { return window_->startButton.IsEnabled(); }, 30000, PollMode::kDispatchMessages))
+        << "the window did not finish its start within 30 s";
   }
 
   std::unique_ptr<TestMainWindow> window_;

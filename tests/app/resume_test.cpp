@@ -98,7 +98,6 @@ class ResumeTest : public EngineRunTest {
         << "the first engine did not end";
     CreateWindowWithTheEngine(std::move(act));
   }
-
 };
 
 // The close button at half way: the next start and press fetch only the rest (and at most one
