@@ -541,7 +541,7 @@ void rg_n1666::ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind
   texts.statusText = MapStatus(status);
   if (status == L"active" || status == L"waiting") {
     const CWString verifying =
-        VerificationStateText(reply.Text(L"/result/verifiedLength"), reply.Text(L"/result/verifyIntegrityPending"));
+        VerificationStateText(reply.Text(path + L"/verifiedLength"), reply.Text(path + L"/verifyIntegrityPending"));
     if (!verifying.IsEmpty()) texts.statusText = verifying;
   }
   if (status == L"error") {

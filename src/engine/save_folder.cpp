@@ -263,8 +263,8 @@ CWString SaveFolder::FreeBackupName(const CWString& name) const {
   return CWString();
 }
 
-bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan,
-                         bool engineChecks, CWString* heldFile) {
+bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t listedSize, Plan& plan, bool engineChecks,
+                         CWString* heldFile) {
   std::lock_guard<std::mutex> guard(lock_);
   const std::wstring key = KeyOf(name);
   const Plan chosen = PlanLocked(key, name, token, listedSize);

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 
@@ -149,6 +150,20 @@ int64_t SentBytes(int64_t since, const std::wstring& token) {
     Sleep(100);
   }
   return -1;
+}
+
+std::vector<LoggedRequest> StreamRequests(int64_t since, const std::wstring& token) {
+  std::vector<LoggedRequest> logged;
+  EXPECT_GE(EmulatorRequests(since, logged), 0);
+  std::vector<LoggedRequest> streams;
+  for (const LoggedRequest& request : logged) {
+    const bool manifest = std::any_of(std::begin(kManifestTokens), std::end(kManifestTokens),
+                                      [&](const wchar_t* file) { return request.path.ends_with(file); });
+    if (request.path.starts_with(kStreamPath) && request.path.ends_with(token) && !manifest) {
+      streams.push_back(request);
+    }
+  }
+  return streams;
 }
 
 int64_t LatestEmulatorRequest() {

@@ -123,6 +123,9 @@ struct LoggedRequest {
 int64_t EmulatorRequests(int64_t since, std::vector<LoggedRequest>& requests);
 // The tokens the emulator serves the release manifest and its signature under.
 inline constexpr const wchar_t* kManifestTokens[] = {L"BrinemarchReleaseManifest", L"BrinemarchReleaseSignature"};
+// The parts' stream requests (and their ranges) logged after sequence number since, for one
+// file token or all (""); the release manifest's two files left out.
+std::vector<LoggedRequest> StreamRequests(int64_t since, const std::wstring& token = L"");
 // The stream bytes the emulator really wrote after sequence number since, for one file token
 // or all the parts ("": the release manifest's two files left out); waits up to 10 s for open
 // streams to end. -1 when it could not be read.

@@ -69,22 +69,6 @@ bool Contains(const std::vector<std::wstring>& texts, const wchar_t* text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-// The stream requests (and their ranges) logged since a sequence number, for one token.
-// The parts' streams (the release manifest's two files left out).
-std::vector<LoggedRequest> StreamRequests(int64_t since, const std::wstring& token = L"") {
-  std::vector<LoggedRequest> logged;
-  EXPECT_GE(EmulatorRequests(since, logged), 0);
-  std::vector<LoggedRequest> streams;
-  for (const LoggedRequest& request : logged) {
-    const bool manifest = std::any_of(std::begin(kManifestTokens), std::end(kManifestTokens),
-                                      [&](const wchar_t* file) { return request.path.ends_with(file); });
-    if (request.path.starts_with(kStreamPath) && request.path.ends_with(token) && !manifest) {
-      streams.push_back(request);
-    }
-  }
-  return streams;
-}
-
 int ListingRequests(int64_t since) {
   std::vector<LoggedRequest> logged;
   EXPECT_GE(EmulatorRequests(since, logged), 0);

@@ -662,6 +662,30 @@ TEST_F(FakeEngineTest, ARunWithAFailedFileFails) {
   }
 }
 
+// While the engine hashes a part (its bytes checked against the publisher's SHA-256, or a file
+// found in place), the row says so instead of 下载 or 开始中.
+TEST_F(FakeEngineTest, APartTheEngineChecksReadsVerifyingUntilItEnds) {
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  EventRecorder events;
+  events.Listen(engine);
+  ScratchFolder folder(L"verifying");
+  Script(R"({"steps":[{"status":"active","totalLength":"3","completedLength":"3","verifiedLength":"1","times":2},)"
+         R"({"status":"waiting","verifyIntegrityPending":"true","times":2},)"
+         R"({"status":"complete","totalLength":"3","completedLength":"3"}]})");
+  ASSERT_FALSE(
+      engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"a.rar"), CWString(), CWString(), CWString(), 0)
+          .IsEmpty());
+  ASSERT_TRUE(WaitFor([&] { return engine.PendingCount() == 0; }));
+  std::vector<std::wstring> states;
+  for (const EventRecord& e : events.Events()) {
+    if (states.empty() || states.back() != e.statusText) states.push_back(e.statusText);
+  }
+  ASSERT_GE(states.size(), 2u);
+  EXPECT_EQ(states.front(), L"校验中");
+  EXPECT_EQ(states.back(), L"完成");
+}
+
 TEST_F(FakeEngineTest, ARunWithARefusedAddressFails) {
   rg_n1434 manager;
   UseFakeEngine(manager.engine);

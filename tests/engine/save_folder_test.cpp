@@ -205,7 +205,7 @@ TEST_F(SaveFolderTest, FilesAnotherProgramHoldsAreNamedAndNothingFinishedIsLost)
     const UniqueHandle backup = HoldOpen(At(L"part3.rar"));
     ASSERT_TRUE(backup);
     CWString held;
-    EXPECT_FALSE(files_.Prepare(other, CWString(L"tokPart3"), 10, plan, &held));
+    EXPECT_FALSE(files_.Prepare(other, CWString(L"tokPart3"), 10, plan, false, &held));
     EXPECT_EQ(held.ToStdString(), At(L"part3.rar"));
   }
   ASSERT_TRUE(files_.Prepare(other, CWString(L"tokPart3"), 10, plan));

@@ -27,6 +27,7 @@ Control routes (JSON bodies, JSON answers):
        "ip": "203.0.113.9"}                 what GET /ipecho shows
     A step: {"status": "active", "totalLength": "100", "completedLength": "5",
              "downloadSpeed": "10", "errorCode": "0", "followedBy": "gid" | [...],
+             "verifiedLength": "N", "verifyIntegrityPending": "true" (while the engine hashes),
              "path": "C:/x/a.rar" (default: the add's dir and out joined by "/"),
              "omit": ["files", ...], "raw": "text" (answered as it is instead),
              "times": N (answers this step gives, default 1)}.
@@ -148,8 +149,9 @@ def status_result(task, step):
               "numSeeders": "0", "dir": str(task.options.get("dir", "")),
               "files": [{"index": "1", "path": step.get("path", default_path(task.options)),
                          "length": step.get("totalLength", "0"), "selected": "true", "uris": []}]}
-    if "followedBy" in step:
-        result["followedBy"] = step["followedBy"]
+    for key in ("followedBy", "verifiedLength", "verifyIntegrityPending"):
+        if key in step:
+            result[key] = step[key]
     for key in step.get("omit", []):
         result.pop(key, None)
     return result
