@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "app/folder_choice.h"
 #include "app/framework/win_app.h"
@@ -393,6 +394,14 @@ void rg_my_main_window::StartDownload() {
   }
   // The player has usually gone elsewhere during a long run.
   if (!IsForegroundWindow()) FlashTaskbarButton();
+  // A record another program held to the end: the next start reads the copy written beside
+  // it, but only while that copy is there, so the player hears of it.
+  const std::shared_ptr<SaveFolder> files = downloadEngine.engine.SaveFolderOf(saveFolder);
+  if (!files->WriteIfBehind()) {
+    CWString text;
+    text.Format(kRecordHeldText, (files->Folder() + SaveFolder::kRecordName).GetText());
+    ShowMessageBox(text, kFailureCaption, MB_OK | MB_ICONWARNING);
+  }
   if (result == 1) {
     ShowTaskbarProgress(TBPF_NOPROGRESS, 0, 0);
     startButton.Enable();

@@ -48,6 +48,9 @@ inline constexpr wchar_t kReleaseUnreadableText[] = L"发行清单无法识别�
 inline constexpr wchar_t kReleaseNotListedText[] = L"发行清单中的文件不在网盘上：%s";
 // Instead of the failure box when the parts would not fit on the save folder's disk.
 inline constexpr wchar_t kNoRoomText[] = L"磁盘空间不足：还需 %s，可用 %s";
+// The save folder's record could not be replaced: another program held it through the run.
+inline constexpr wchar_t kRecordHeldText[] =
+    L"无法更新下载记录：%s\n文件被其他程序占用。已下载的文件都已保留，关闭占用它的程序后再点“开始下载”即可核对。";
 // Instead of the installer when a part is no longer as the run left it.
 inline constexpr wchar_t kPartChangedText[] = L"文件 %s 已不在或已被改动，请点击“开始下载”重新获取。";
 // Shown with the installer's path and the system's reason when it could not be started.

@@ -218,6 +218,11 @@ bool SaveFolder::RecordWritten() const {
   return written_;
 }
 
+bool SaveFolder::WriteIfBehind() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return written_ || Write();
+}
+
 SaveFolder::Plan SaveFolder::PlanLocked(const std::wstring& key, const CWString& name, const CWString& token,
                                         int64_t listedSize) const {
   const auto found = parts_.find(key);

@@ -85,6 +85,9 @@ class SaveFolder {
   // False while the latest change could not be written to the record (another program
   // held it and the record written beside it); the next change tries again.
   bool RecordWritten() const;
+  // Writes the record again when its latest change could not be written (the other program
+  // may have let go since). True when the record on disk is up to date.
+  bool WriteIfBehind();
   // For tests: the backup recorded for a part ("" for none), and whether the record holds it.
   CWString BackupOf(const CWString& name) const;
   bool Records(const CWString& name) const;

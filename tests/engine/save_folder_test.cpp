@@ -228,6 +228,7 @@ TEST_F(SaveFolderTest, FilesAnotherProgramHoldsAreNamedAndNothingFinishedIsLost)
     ASSERT_TRUE(record && beside);
     files_.Completed(last, 10);
     EXPECT_FALSE(files_.RecordWritten());
+    EXPECT_FALSE(files_.WriteIfBehind());
   }
   SaveFolder next = Reopened();
   ASSERT_TRUE(next.Prepare(last, CWString(L"tokPart4"), 10, plan));
