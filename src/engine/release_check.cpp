@@ -79,6 +79,8 @@ ReleaseFetch DriveFetch(const CWString& headerLine, const CWString& referer, int
   if (!referer.IsEmpty()) headers += CWString(L"\r\nreferer: ") + referer;
   return [headers, timeoutMs](const CWString& address, CKelMem& body, CWString& why) {
     rg_WangLaoFangWenLei_n http;
+    // The way the listing went: the player's proxy settings.
+    http.accessType = WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY;
     rg_WangYeFangWenXiangYingLei_n response;
     CWString scratchCookies, scratchHeaders;
     const CWString none;
