@@ -660,7 +660,8 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
           texts.failureText = kUnknownTaskText;
         }
       }
-      const int32_t row = RowOf(task->id);
+      // The row the task had when the look began: no second search of the table per task.
+      const int32_t row = task->row;
       // A complete empty file has a length too.
       const bool complete = texts.statusText == L"完成";
       if (texts.totalBytes > 0 || complete) {

@@ -299,7 +299,8 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
       // Ours at its whole length without its control file may have completed while no record
       // could be written: it goes aside like a player's file, never away.
       LocalFile local;
-      const bool maybeWhole = oursUnfinished && found->second.listedSize >= 0 && ReadLocalFile(path, local) &&
+      const bool measured = ReadLocalFile(path, local);
+      const bool maybeWhole = oursUnfinished && found->second.listedSize >= 0 && measured &&
                               local.size == found->second.listedSize && !FileExists(control);
       if ((oursUnfinished && !maybeWhole) || FileExists(control)) {
         // Our partial, or an engine's partial beside its control file: nobody's finished file.
@@ -307,9 +308,7 @@ bool SaveFolder::Prepare(const CWString& name, const CWString& token, int64_t li
       } else {
         // A file of the part's size may already be the part: the engine hashes it before
         // fetching anything, and a copy stays aside in case it is not.
-        LocalFile existing;
-        const bool checkable =
-            engineChecks && listedSize >= 0 && ReadLocalFile(path, existing) && existing.size == listedSize;
+        const bool checkable = engineChecks && listedSize >= 0 && measured && local.size == listedSize;
         const CWString backup = FreeBackupName(name);
         if (backup.IsEmpty()) return held(CWString());
         const CWString backupPath = PathOf(backup);
