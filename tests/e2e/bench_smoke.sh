@@ -66,9 +66,10 @@ case $bench in
         run_script "$work/$mode.log" bench-window.sh
       for figure in "start to window painted (median) | \*\*[0-9]" "start to ready (median) | \*\*[0-9]" \
         "start to window painted / to ready, port 7022 taken (median) | \*\*[0-9]" \
-        "row-update latency" "program CPU per GiB" \
+        "row-update latency" "last byte to 完成 (the engine.s check of the file included)" "program CPU per GiB" \
         "JSON-RPC requests to the engine per second | \*\*[0-9]" "peak memory of the program" \
-        "private memory of the program (PagefileUsage) at the end, peak | \*\*[0-9]"; do
+        "private memory of the program (PagefileUsage) at the end, peak | \*\*[0-9]" \
+        "a bare window under this Wine: .* | \*\*[0-9].*MiB\*\*, \*\*[0-9]* KiB"; do
         [ "$(count_rows "$work/$mode.log" "$figure")" = 1 ] || fail "the table has no row '$figure' ($mode acks)"
       done
     done

@@ -15,8 +15,8 @@
 //                  line ends with the bar's text ("bar=..."), which tells the player about
 //                  the place the program was started from;
 //   --watch-rows   reads every row's status cell every 2 ms during the run and, after it,
-//                  says "ROW row=R at=T status=S file=F" for the first sighting of each row
-//                  as finished;
+//                  says "ROW row=R at=T status=S verifying_at=V file=F" for the first sighting
+//                  of each row as finished (V: its first sighting as 校验中, "-" if none);
 //   --ping         sends WM_NULL to the window from a thread of its own during the run and
 //                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
 // With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
@@ -64,6 +64,7 @@ constexpr wchar_t kMessageTitle[] = L"信息:";
 constexpr wchar_t kFailureText[] = L"下载失败,请重试！";
 constexpr wchar_t kCompleteStatus[] = L"完成";
 constexpr wchar_t kFinishedStatus[] = L"完毕";
+constexpr wchar_t kVerifyingStatus[] = L"校验中";
 constexpr int kStatusColumn = 5;
 constexpr int kFileColumn = 1;
 constexpr DWORD kRowPollMs = 2;
@@ -291,6 +292,7 @@ class RowWatch {
     int row;
     std::wstring at;
     std::wstring status;
+    std::wstring verifyingAt;  // when the row first read 校验中; "-" when never seen
     std::wstring file;
   };
 
@@ -303,7 +305,8 @@ class RowWatch {
   }
   void Report() const {
     for (const Sighting& s : sightings_) {
-      Say(L"ROW row=" + std::to_wstring(s.row) + L" at=" + s.at + L" status=" + s.status + L" file=" + s.file);
+      Say(L"ROW row=" + std::to_wstring(s.row) + L" at=" + s.at + L" status=" + s.status + L" verifying_at=" +
+          s.verifyingAt + L" file=" + s.file);
     }
   }
 
@@ -312,15 +315,20 @@ class RowWatch {
     probe::RemoteListReader reader(list);
     if (!reader.Ready()) return;
     std::vector<bool> seen;
+    std::vector<std::wstring> verifyingAt;
     while (!stop_) {
-      seen.resize(static_cast<size_t>(std::max(0, probe::ListItemCount(list))), false);
+      const size_t rows = static_cast<size_t>(std::max(0, probe::ListItemCount(list)));
+      seen.resize(rows, false);
+      verifyingAt.resize(rows, L"-");
       for (size_t row = 0; row < seen.size() && !stop_; ++row) {
         if (seen[row]) continue;
         std::wstring status = reader.CellText(static_cast<int>(row), kStatusColumn);
+        if (status == kVerifyingStatus && verifyingAt[row] == L"-") verifyingAt[row] = UnixTime();
         if (status != kCompleteStatus && status != kFinishedStatus) continue;
         std::wstring at = UnixTime();
         seen[row] = true;
-        sightings_.push_back({static_cast<int>(row), at, status, reader.CellText(static_cast<int>(row), kFileColumn)});
+        sightings_.push_back(
+            {static_cast<int>(row), at, status, verifyingAt[row], reader.CellText(static_cast<int>(row), kFileColumn)});
       }
       Sleep(kRowPollMs);
     }
