@@ -160,13 +160,25 @@ sent = [float(t) for t in open(rpc)]
 rpc_in_run = [t for t in sent if pressed <= t <= ended]
 gaps = sorted((b - a) * 1000 for a, b in zip(rpc_in_run, rpc_in_run[1:]))
 gap = gaps[len(gaps) // 2] if gaps else float("nan")
-# When the last byte of each file left the emulator, by the file's token.
-last = {}
+# When the last byte of each file left the emulator, by the file's token. A stream ends where
+# the next one of the file begins (the engine cuts its first, open-ended stream once it has
+# its share), so its last useful byte left with the first piece of its trace reaching there.
+files = json.load(open(manifest))["files"]
+by_name = {f["name"]: f["token"] for f in files}
+size_of = {f["token"]: f["size"] for f in files}
+streams = {}
 for r in json.load(open(requests))["requests"]:
-    if r["path"].startswith("/space/api/box/stream/download/all/") and "end" in r:
-        token = r["path"].rsplit("/", 1)[1]
-        last[token] = max(last.get(token, 0), r["end"])
-by_name = {f["name"]: f["token"] for f in json.load(open(manifest))["files"]}
+    if r["path"].startswith("/space/api/box/stream/download/all/") and ("end" in r or "trace" in r):
+        asked = re.search(r"bytes=(\d+)-", " ".join(v for k, v in r["headers"] if k.lower() == "range"))
+        streams.setdefault(r["path"].rsplit("/", 1)[1], []).append((int(asked.group(1)) if asked else 0, r))
+last = {}
+for token, found in streams.items():
+    starts = sorted(s for s, _ in found)
+    for start, r in found:
+        upto = min([s for s in starts if s > start] + [size_of.get(token, 0)])
+        at = next((t for pos, t in r.get("trace", []) if pos >= upto), r.get("end"))
+        if at is not None:
+            last[token] = max(last.get(token, 0), at)
 # The row follows the engine once it reads 校验中 or 完成, whichever came first; 完成 itself
 # comes after the engine's check of the file.
 latencies, finished = [], []

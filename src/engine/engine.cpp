@@ -562,6 +562,7 @@ void rg_n1666::ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind
   if (totalBytes > 0) texts.percentText = FormatPercent(completedBytes, totalBytes);
   if (totalBytes > 0) texts.totalBytes = static_cast<int64_t>(totalBytes);
   texts.completedBytes = static_cast<int64_t>(completedBytes);
+  texts.bytesPerSecond = static_cast<int64_t>(bytesPerSecond);
   texts.remainingText = FormatRemaining(totalBytes, completedBytes, bytesPerSecond);
   texts.filePath = reply.Text(path + L"/files/0/path");
 }
@@ -641,6 +642,11 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
     std::vector<CWString> ids;
     for (const OpenTask& task : open) ids.push_back(task.id);
     std::vector<TaskTexts> looked = LookAtTasks(ids);
+    int64_t untilEndMs = -1;
+    for (const TaskTexts& texts : looked) {
+      const int64_t end = ExpectedEndMs(texts);
+      if (end >= 0 && (untilEndMs < 0 || end < untilEndMs)) untilEndMs = end;
+    }
     // Newest first.
     for (size_t k = open.size(); k-- > 0;) {
       if (pollerRunning == 0) return 0;
@@ -673,14 +679,32 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
       if (HasEnded(texts)) FinishTask({task->index, task->id, row, task->path}, std::move(texts));
     }
     if (pollerRunning == 0) return 0;
-    RestUntilNextLook(lookBegan);
+    RestUntilNextLook(lookBegan, untilEndMs);
   }
   return 0;
 }
 
-void rg_n1666::RestUntilNextLook(uint64_t lookBegan) {
-  const uint64_t spent = GetTickCount64() - lookBegan;
-  const uint32_t rest = spent + kLookRestMs >= kLookPaceMs ? kLookRestMs : static_cast<uint32_t>(kLookPaceMs - spent);
+uint32_t rg_n1666::NextLookRest(uint64_t spentMs, int64_t untilEndMs) {
+  uint32_t rest = spentMs + kLookRestMs >= kLookPaceMs ? kLookRestMs : static_cast<uint32_t>(kLookPaceMs - spentMs);
+  if (untilEndMs >= 0) {
+    // The end is counted from the engine's answer, which came at the end of the look.
+    const uint64_t early = std::max<uint64_t>(static_cast<uint64_t>(untilEndMs) + kLookEndMarginMs, kLookEarlyMs);
+    if (early < rest) rest = static_cast<uint32_t>(early);
+  }
+  return rest;
+}
+
+int64_t rg_n1666::ExpectedEndMs(const TaskTexts& texts) {
+  if (texts.statusText != L"下载" || texts.totalBytes <= 0 || texts.bytesPerSecond <= 0) return -1;
+  const int64_t left = texts.totalBytes - texts.completedBytes;
+  if (left <= 0) return 0;
+  // Beyond a pace it changes nothing: no overflow for any file size.
+  if (left / texts.bytesPerSecond >= 1) return 1000;
+  return left * 1000 / texts.bytesPerSecond;
+}
+
+void rg_n1666::RestUntilNextLook(uint64_t lookBegan, int64_t untilEndMs) {
+  const uint32_t rest = NextLookRest(GetTickCount64() - lookBegan, untilEndMs);
   if (lookRest) {
     lookRest(rest);
   } else if (pollerWake) {

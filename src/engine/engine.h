@@ -58,7 +58,8 @@ struct TaskTexts {
   CWString failureText;     // the error description of a failed task
   int64_t totalBytes = -1;  // -1 until the engine knows the file's length
   int64_t completedBytes = 0;
-  int32_t errorCode = 0;  // the engine's, when the task failed
+  int64_t bytesPerSecond = 0;  // the engine's current speed for the task
+  int32_t errorCode = 0;       // the engine's, when the task failed
   int32_t reply = kNoReply;
 };
 
@@ -94,6 +95,20 @@ class rg_n1666 : public CKelObject {
   // task within about this, and a look never follows the one before sooner than kLookRestMs.
   static constexpr uint32_t kLookPaceMs = 100;
   static constexpr uint32_t kLookRestMs = 10;
+  // A part due to end before the next look is looked at this long after its expected end
+  // (the engine reports an end some 10 to 35 ms after the last byte), but never sooner than
+  // kLookEarlyMs after the look before: a part that lingers near its end costs at most one
+  // look per kLookEarlyMs.
+  static constexpr uint32_t kLookEndMarginMs = 25;
+  static constexpr uint32_t kLookEarlyMs = 40;
+
+  // The rest after a look that took spentMs: until kLookPaceMs after it began (at least
+  // kLookRestMs), or shorter when an open part is expected to end within untilEndMs
+  // (-1: none is).
+  static uint32_t NextLookRest(uint64_t spentMs, int64_t untilEndMs);
+  // When the task should end at its current speed, in milliseconds from its status; -1 when
+  // it is not downloading or its speed or length is unknown.
+  static int64_t ExpectedEndMs(const TaskTexts& texts);
 
   // Starts the one-thread worker pool and binds the poller and the launch to it.
   rg_n1666();
@@ -294,8 +309,8 @@ class rg_n1666 : public CKelObject {
   // The display texts of the status at path of reply, which answered for the task as kind
   // (a TaskTexts::Reply): only a result has texts.
   void ReadTaskTexts(RpcReply& reply, const CWString& path, int32_t kind, TaskTexts& texts) const;
-  // Rests until the next look is due: kLookPaceMs after lookBegan, at least kLookRestMs.
-  void RestUntilNextLook(uint64_t lookBegan);
+  // Rests until the next look is due (NextLookRest).
+  void RestUntilNextLook(uint64_t lookBegan, int64_t untilEndMs);
   // Ends the watched process (a launch attempt that did not become ready).
   void EndWatchedEngine();
   // Ends every open task as failed with failureText and stops the poller.

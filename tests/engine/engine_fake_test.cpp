@@ -319,6 +319,54 @@ TEST_P(LookTable, OneRequestPerLookAndNoneWithNoPartOpen) {
 
 INSTANTIATE_TEST_SUITE_P(Parts, LookTable, ::testing::Values(1, 12, 120));
 
+// A look's rest: the pace from when it began, shortened to just after the soonest expected
+// end of an open part, never below the early bound.
+TEST(LookPace, TheRestFollowsTheSoonestExpectedEnd) {
+  const uint32_t pace = rg_n1666::kLookPaceMs, margin = rg_n1666::kLookEndMarginMs, early = rg_n1666::kLookEarlyMs;
+  const struct {
+    uint64_t spent;
+    int64_t untilEnd;
+    uint32_t rest;
+  } cases[] = {{0, -1, pace},        {30, -1, pace - 30},  {pace - 5, -1, rg_n1666::kLookRestMs},
+               {0, 30, 30 + margin}, {0, 0, early},        {50, 40, pace - 50},
+               {0, pace, pace},      {20, 20, 20 + margin}};
+  for (const auto& c : cases)
+    EXPECT_EQ(rg_n1666::NextLookRest(c.spent, c.untilEnd), c.rest) << c.spent << ", " << c.untilEnd;
+
+  const auto ends = [](const wchar_t* status, int64_t total, int64_t done, int64_t speed) {
+    TaskTexts texts;
+    texts.statusText = status;
+    texts.totalBytes = total;
+    texts.completedBytes = done;
+    texts.bytesPerSecond = speed;
+    return rg_n1666::ExpectedEndMs(texts);
+  };
+  EXPECT_EQ(ends(L"下载", 2000, 1000, 10000), 100);
+  EXPECT_EQ(ends(L"下载", 2000, 2000, 10000), 0);
+  EXPECT_EQ(ends(L"下载", int64_t{1} << 40, 0, 1), 1000) << "a far end is just later than a pace";
+  EXPECT_EQ(ends(L"下载", 2000, 1000, 0), -1);
+  EXPECT_EQ(ends(L"下载", -1, 1000, 10000), -1);
+  EXPECT_EQ(ends(L"校验中", 2000, 2000, 0), -1);
+  EXPECT_EQ(ends(L"完成", 2000, 2000, 10000), -1);
+}
+
+TEST_F(FakeEngineTest, APartAboutToEndIsLookedAtBeforeThePace) {
+  // 10 KB left at 1 MB/s: due in 10 ms.
+  Script(R"({"steps":[{"status":"active","totalLength":"1000000","completedLength":"990000",)"
+         R"("downloadSpeed":"1000000"}]})");
+  rg_n1666 engine;
+  UseFakeEngine(engine);
+  LookStepper stepper(engine);
+  ScratchFolder folder(L"early");
+  ASSERT_FALSE(
+      engine.AddUri(CWString(kUrl), CWString(folder.Path()), CWString(L"near"), CWString(), CWString(), CWString(), 0)
+          .IsEmpty());
+  ASSERT_TRUE(stepper.WaitLooks(1));
+  stepper.Step();
+  ASSERT_TRUE(stepper.WaitLooks(2));
+  EXPECT_EQ(stepper.LongestRest(), rg_n1666::kLookEarlyMs);
+}
+
 TEST_F(FakeEngineTest, TheNewerTaskIsFinishedFirstWhileTheOlderIsStillPolled) {
   rg_n1666 engine;
   UseFakeEngine(engine);

@@ -545,6 +545,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._entry = None
         # Body bytes of a stream handed to the kernel, those it meant to send, and when the last went.
         self.body_sent, self._planned, self._end, self._write_began = 0, None, None, None
+        # Paced streams: [file position after a piece, when its write began], piece by piece, so
+        # a benchmark knows when any byte left even of a stream the client cut once it had
+        # what it wanted (the first stream of a split download has no end of its own).
+        self._trace = []
         token = stream_token(path)
         if not path.startswith("/__"):
             entry = {"time": round(time.time(), 3), "port": self.server.kind, "client": self.client_address[0],
@@ -572,6 +576,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     fields["end"] = self._end
                 if self._planned is not None and self.body_sent < self._planned:
                     fields["cut"] = True
+                if self._trace:
+                    fields["trace"] = self._trace
                 self.state.log.finish(self._entry, **fields)
 
     def _route(self, path, query, body):
@@ -832,6 +838,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if delay > 0 and self.state.stop.wait(delay):
                     return False
                 paced += take
+            piece_began = time.time()
             if by_sendfile:
                 for f, offset, length in data.file_spans(pos, pos + take):
                     self._sendfile(f, offset, length)
@@ -841,6 +848,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.write(chunk)
                     self.body_sent += len(chunk)
             pos += take
+            if bps and pos > paced_from:
+                self._trace.append([pos, round(piece_began, 6)])
         return True
 
     def _sendfile(self, f, offset, length):
