@@ -92,9 +92,12 @@ run_raw_engine() {
   local result server_before times w
   w=$(windows_path "$dir")
   server_before=$(road_wineserver_cpu)
+  # A build with a manifest key checks every part against the signed manifest: so does the raw client.
+  local verify=()
+  [ -s "$build/test_manifest_key/in-use" ] && verify=(--verify)
   times=$( { TIMEFORMAT='%U %S'; time python3 "$repo/tools/driver/engine_client.py" --port 7022 --secret $secret \
     --manifest "$road_state_dir/manifest.json" --origin "$origin" --cookie "$cookie" --dir "$w\\Brinemarch" \
-    >"$bench/raw-client.out"; } 2>&1 ) || { cat "$bench/raw-client.out" >&2; road_raw_engine_stop; return 1; }
+    "${verify[@]}" >"$bench/raw-client.out"; } 2>&1 ) || { cat "$bench/raw-client.out" >&2; road_raw_engine_stop; return 1; }
   result=$(cat "$bench/raw-client.out")
   raw_client_cpu=$(awk '{printf "%.2f", $1 + $2}' <<<"${times##*$'\n'}")
   raw_server_cpu=$(awk -v a="$server_before" -v b="$(road_wineserver_cpu)" \
@@ -285,7 +288,9 @@ $table
   round ÷ raw engine**: the median of each round's own ratio (the clients take turns within
   a round, so a slow spell of the machine weighs on both); the headline. The program and the
   raw client use the same aria2c.exe with the same command line and the same per-download
-  options (split 32, resumption, preallocation, the cookie line, at most twelve open).
+  options (split 32, resumption, preallocation, the cookie line, at most twelve open, and
+  each file's SHA-256 from the signed manifest for the engine to check when the build has a
+  manifest key, as the default build has).
 - **CPU s**: user + system seconds of the Linux process (Wine's process for the Windows
   programs). The client of the program is BrinemarchDownloader.exe itself, its engine the
   aria2c.exe it started; the raw engine's client is the Python RPC client. **Wine server**:
