@@ -433,13 +433,16 @@ int FollowPressedRun(Downloader& app, const Options& options, RunEnd& end, HWND&
     if (!runningSeen || now - lastReport >= 1000) {
       int rows = probe::ListItemCount(app.fileList);
       int bar = probe::ProgressPosition(app.progressBar);
-      // Running once every row has had its first report: at the first progress only one row
-      // has texts, the others are still waiting for the engine to take their files.
+      // Running once every row of the list's first page has had its first report: at the first
+      // progress only one row has texts, the others are still waiting for the engine to take
+      // their files. Only the first page: each row read is a message the program answers, and
+      // a long share's last rows have no report until the run nears its end.
+      const int pageRows = probe::ListRowsPerPage(app.fileList);
+      const int firstRows = pageRows > 0 ? std::min(rows, pageRows) : rows;
       if (!runningSeen && !enabled && rows > 0 && app.Visible(app.fileList) &&
-          RowsWithStatus(app.fileList, rows) == rows) {
+          RowsWithStatus(app.fileList, firstRows) == firstRows) {
         // What is on screen for the list: a line of text per row it has room for.
-        const int pageRows = probe::ListRowsPerPage(app.fileList);
-        const int lines = LinesOnScreen(app.fileList, pageRows > 0 ? std::min(rows, pageRows) : rows);
+        const int lines = LinesOnScreen(app.fileList, firstRows);
         // A short run can end while the rows and the screen are read: the picture is then of the
         // finished window, and the next pass sees the end.
         if (!IsWindowEnabled(app.startButton) && app.Visible(app.fileList)) {
