@@ -4,6 +4,7 @@
 
 #include "engine/release_manifest.h"
 #include "net/http.h"
+#include "runtime/pauses.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ bool FetchWithRetries(const ReleaseFetch& fetch, const CWString& address, const 
   for (size_t attempt = 0;; ++attempt) {
     if (fetch(address, body, why)) return true;
     if (attempt >= pausesMs.size()) return false;
-    Sleep(static_cast<DWORD>(pausesMs[attempt]));
+    // Spread like the listing's pauses: the players an outage stopped together do not all
+    // come back in the same second.
+    Sleep(JitteredPauseMs(static_cast<uint32_t>(pausesMs[attempt]), DrawJitter()));
   }
 }
 

@@ -42,7 +42,8 @@ struct ReleaseCheck {
 // drive answered 200. why: a short reason otherwise.
 using ReleaseFetch = std::function<bool(const CWString& address, CKelMem& body, CWString& why)>;
 
-// Fetches through fetch, retrying a failed exchange after each pause; checks and matches.
+// Fetches through fetch, retrying a failed exchange after each pause (spread between half the
+// pause and the whole, as the listing's); checks and matches.
 ReleaseCheck CheckRelease(const std::vector<ListedFile>& listed, CWTextRef publicKey, const ReleaseFetch& fetch,
                           const std::vector<int32_t>& retryPausesMs);
 
