@@ -687,8 +687,11 @@ int32_t rg_n1666::PollTasks(int32_t, int64_t, int64_t) {
 uint32_t rg_n1666::NextLookRest(uint64_t spentMs, int64_t untilEndMs) {
   uint32_t rest = spentMs + kLookRestMs >= kLookPaceMs ? kLookRestMs : static_cast<uint32_t>(kLookPaceMs - spentMs);
   if (untilEndMs >= 0) {
-    // The end is counted from the engine's answer, which came at the end of the look.
-    const uint64_t early = std::max<uint64_t>(static_cast<uint64_t>(untilEndMs) + kLookEndMarginMs, kLookEarlyMs);
+    // The end is counted from the engine's answer, which came at the end of the look; the
+    // next look reaches the engine a look's time after it leaves, so it leaves that much
+    // sooner.
+    const uint64_t due = static_cast<uint64_t>(untilEndMs) + kLookEndMarginMs;
+    const uint64_t early = std::max<uint64_t>(due > spentMs ? due - spentMs : 0, kLookEarlyMs);
     if (early < rest) rest = static_cast<uint32_t>(early);
   }
   return rest;

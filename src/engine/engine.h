@@ -96,15 +96,16 @@ class rg_n1666 : public CKelObject {
   static constexpr uint32_t kLookPaceMs = 100;
   static constexpr uint32_t kLookRestMs = 10;
   // A part due to end before the next look is looked at this long after its expected end
-  // (the engine reports an end some 10 to 35 ms after the last byte), but never sooner than
-  // kLookEarlyMs after the look before: a part that lingers near its end costs at most one
-  // look per kLookEarlyMs.
-  static constexpr uint32_t kLookEndMarginMs = 25;
+  // (the engine reports an end some 10 to 35 ms after the last byte: a look sooner finds the
+  // part still running and the next one comes a rest and a request later), but never sooner
+  // than kLookEarlyMs after the look before: a part that lingers near its end costs at most
+  // one look per kLookEarlyMs.
+  static constexpr uint32_t kLookEndMarginMs = 40;
   static constexpr uint32_t kLookEarlyMs = 40;
 
   // The rest after a look that took spentMs: until kLookPaceMs after it began (at least
-  // kLookRestMs), or shorter when an open part is expected to end within untilEndMs
-  // (-1: none is).
+  // kLookRestMs), or shorter when an open part is expected to end within untilEndMs (-1:
+  // none is), so that the next look reaches the engine kLookEndMarginMs after that end.
   static uint32_t NextLookRest(uint64_t spentMs, int64_t untilEndMs);
   // When the task should end at its current speed, in milliseconds from its status; -1 when
   // it is not downloading or its speed or length is unknown.

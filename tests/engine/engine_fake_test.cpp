@@ -319,17 +319,24 @@ TEST_P(LookTable, OneRequestPerLookAndNoneWithNoPartOpen) {
 
 INSTANTIATE_TEST_SUITE_P(Parts, LookTable, ::testing::Values(1, 12, 120));
 
-// A look's rest: the pace from when it began, shortened to just after the soonest expected
-// end of an open part, never below the early bound.
+// A look's rest: the pace from when it began, shortened so that the next look reaches the
+// engine just after the soonest expected end of an open part, never below the early bound.
 TEST(LookPace, TheRestFollowsTheSoonestExpectedEnd) {
   const uint32_t pace = rg_n1666::kLookPaceMs, margin = rg_n1666::kLookEndMarginMs, early = rg_n1666::kLookEarlyMs;
   const struct {
     uint64_t spent;
     int64_t untilEnd;
     uint32_t rest;
-  } cases[] = {{0, -1, pace},        {30, -1, pace - 30},  {pace - 5, -1, rg_n1666::kLookRestMs},
-               {0, 30, 30 + margin}, {0, 0, early},        {50, 40, pace - 50},
-               {0, pace, pace},      {20, 20, 20 + margin}};
+  } cases[] = {{0, -1, pace},
+               {30, -1, pace - 30},
+               {pace - 5, -1, rg_n1666::kLookRestMs},
+               {0, 30, 30 + margin},
+               {0, 0, early},
+               {50, 40, early},
+               {0, pace, pace},
+               {20, 30, 30 + margin - 20},
+               {44, 10, early},
+               {pace - 20, 30, 20}};
   for (const auto& c : cases)
     EXPECT_EQ(rg_n1666::NextLookRest(c.spent, c.untilEnd), c.rest) << c.spent << ", " << c.untilEnd;
 
