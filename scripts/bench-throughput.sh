@@ -316,7 +316,8 @@ $table
   committed memory, the figure Windows' Task Manager shows), then PeakPagefileUsage, read by
   the driver with GetProcessMemoryInfo.
 - What the program does to keep its own share small: one request per look whatever the
-  number of parts, asking only the keys its rows and its run read; a look every 100 ms
+  number of parts, asking only the keys its rows and its run read; a look every 100 ms (sooner
+  when a part is due to end)
   rather than as fast as the engine answers (the engine answers on the thread that moves
   its downloads); each row reaches the window's thread in one message, unchanged cells are
   not set again, its windows' objects are found without asking the Wine server, and the

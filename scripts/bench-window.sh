@@ -322,7 +322,8 @@ $table
   (7022 to 7024) whose payload starts with "POST /jsonrpc", each once as it arrives; the
   count between the press of 开始下载 and 安装游戏 over that time. Besides the adds they are
   the poller's looks: one request per look (a system.multicall of the tellStatus calls of
-  every open part), a look every 100 ms while a part is open, none while none is.
+  every open part), a look every 100 ms while a part is open (sooner when one is due to
+  end), none while none is.
 - Reading the figures: a finished file waits for the poller's next look, at most 100 ms
   after the one before began, plus that look's request. With delayed loopback
   acknowledgements a request of the program takes about 44 ms under Wine
