@@ -1,9 +1,7 @@
 #include "engine/download_manager.h"
 
-#include <atomic>
 #include <chrono>
 #include <future>
-#include <thread>
 
 #include "build_config.h"
 #include "engine/rpc_requests.h"
@@ -47,12 +45,13 @@ int64_t FreeSpaceOf(const CWString& folder) {
   return -1;
 }
 
-// The player's proxy for url, asked on a thread of its own: automatic detection may take
-// seconds, and the window keeps answering meanwhile.
-CWString PlayerProxyWhileDispatching(const CWString& url) {
-  std::future<CWString> lookup = std::async(std::launch::async, [url] { return PlayerProxyFor(url); });
-  while (lookup.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) WaitWithMessages(1);
-  return lookup.get();
+// Runs work on a thread of its own and returns its result, this thread dispatching its
+// messages meanwhile: the exchanges behind it may take seconds, and the window keeps answering.
+template <typename Work>
+auto WhileDispatching(Work work) {
+  auto result = std::async(std::launch::async, std::move(work));
+  while (result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) WaitWithMessages(1);
+  return result.get();
 }
 
 }  // namespace
@@ -128,7 +127,8 @@ int32_t rg_n1434::DownloadAll(const CWString& saveFolder) {
   }
   CreateDirectories(saveFolder);
   // The engine knows nothing of the player's proxy settings: the streams go the listing's way.
-  SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0)) : PlayerProxyWhileDispatching(fileUrls.Get(0)));
+  SetEngineProxy(proxyFor ? proxyFor(fileUrls.Get(0))
+                          : WhileDispatching([url = fileUrls.Get(0)] { return PlayerProxyFor(url); }));
   const CWString header = DownloadHeader();
   const int32_t completedBefore = engine.CompletedTaskCount();
   runRows_ = static_cast<int32_t>(count);
@@ -224,16 +224,10 @@ int32_t rg_n1434::KeepSignedFiles() {
     listed.push_back(ListedFile{at < filePaths.size() ? filePaths[at] : fileNames.Get(i), fileUrls.Get(i),
                                 at < fileSizes.size() ? fileSizes[at] : -1});
   }
-  // The exchanges block; the window keeps its messages flowing meanwhile.
-  ReleaseCheck check;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    check = CheckRelease(listed, manifestKey, DriveFetch(DownloadHeader(), referer, kManifestTimeoutMs),
-                         manifestRetryPausesMs);
-    done.store(true, std::memory_order_release);
+  ReleaseCheck check = WhileDispatching([&] {
+    return CheckRelease(listed, manifestKey, DriveFetch(DownloadHeader(), referer, kManifestTimeoutMs),
+                        manifestRetryPausesMs);
   });
-  while (!done.load(std::memory_order_acquire)) WaitWithMessages(1);
-  worker.join();
   if (check.fault != ReleaseCheck::Fault::kNone) {
     lastFailure = RunFailure();
     lastFailure.kind = RunFailure::kRelease;

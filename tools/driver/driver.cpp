@@ -41,6 +41,7 @@
 
 #include "runtime/convert.h"
 #include "runtime/win_handles.h"
+#include "unix_clock.h"
 #include "window_probe.h"
 
 namespace {
@@ -112,13 +113,7 @@ void Pause(const Options& options) {
 
 // Seconds since 1970 of the system clock, to the microsecond.
 std::wstring UnixTime() {
-  FILETIME now{};
-  GetSystemTimePreciseAsFileTime(&now);
-  ULARGE_INTEGER ticks{};
-  ticks.LowPart = now.dwLowDateTime;
-  ticks.HighPart = now.dwHighDateTime;
-  constexpr ULONGLONG kEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns steps since 1601
-  const ULONGLONG micros = (ticks.QuadPart - kEpoch) / 10;
+  const ULONGLONG micros = UnixMicroseconds();
   wchar_t text[40];
   swprintf(text, 40, L"%llu.%06llu", micros / 1000000, micros % 1000000);
   return text;

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "unix_clock.h"
+
 namespace {
 
 constexpr int kThreads = 4;
@@ -23,13 +25,6 @@ constexpr int kSelects = 20000;
 constexpr int kReads = 20000;
 constexpr DWORD kFileBlocks = 4096;  // a 16 MiB file, read 4 KiB at a time
 bool painted = false;
-
-double UnixSeconds() {
-  FILETIME now;
-  GetSystemTimePreciseAsFileTime(&now);
-  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
-}
 
 SIZE_T PrivateKib() {
   PROCESS_MEMORY_COUNTERS counters{};
@@ -47,7 +42,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     EndPaint(window, &paint);
     if (!painted) {
       painted = true;
-      std::printf("painted_at=%.6f\n", UnixSeconds());
+      std::printf("painted_at=%.6f\n", static_cast<double>(UnixMicroseconds()) / 1e6);
       PostQuitMessage(0);
     }
     return 0;
