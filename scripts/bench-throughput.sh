@@ -309,7 +309,7 @@ $table
   window to the end of the run, over the bytes downloaded (the engine not counted).
 - **program requests/s**: JSON-RPC requests the program sent its engine between 开始下载 and
   安装游戏, counted on the loopback device by \`tools/driver/rpc_counter.py\` (TCP segments to
-  the engine's RPC ports that begin "POST /jsonrpc"): the adds, and the poller's looks, one
+  the engine's RPC ports that begin "GET /jsonrpc" or "POST /jsonrpc"): the adds, and the poller's looks, one
   request per look (a system.multicall of the tellStatus calls of every open part), a look
   every 100 ms while a part is open and none while none is.
 - **program private MiB**: PagefileUsage of the program's process at the run's end (its own

@@ -319,7 +319,7 @@ $table
   not counted.
 - **JSON-RPC requests per second**: \`tools/driver/rpc_counter.py\` reads the namespace's
   loopback device with a raw packet socket and counts TCP segments to the engine's RPC ports
-  (7022 to 7024) whose payload starts with "POST /jsonrpc", each once as it arrives; the
+  (7022 to 7024) whose payload starts with "GET /jsonrpc" or "POST /jsonrpc", each once as it arrives; the
   count between the press of 开始下载 and 安装游戏 over that time. Besides the adds they are
   the poller's looks: one request per look (a system.multicall of the tellStatus calls of
   every open part), a look every 100 ms while a part is open (sooner when one is due to

@@ -49,6 +49,15 @@ CWString MakeMaxConcurrentRequest(CWTextRef secret, CWTextRef count);
 // The proxy ("host:port", "" for none) the engine's every download goes through.
 CWString MakeProxyRequest(CWTextRef secret, CWTextRef proxy);
 
+// Where a request may travel as a GET: base (the endpoint with its "?tm=" query) followed by
+// "&params=" and the request's UTF-8 in base64, percent-escaped. The engine takes "params" as
+// the whole request when the query names no method, so the text arrives as it stands, in the
+// request's head alone: one send on any stack, where a POST's body may leave in a send of its
+// own and wait for the head's acknowledgement. "" when that URL would pass
+// kRpcGetUrlLimit characters; such a request is POSTed.
+inline constexpr int64_t kRpcGetUrlLimit = 8000;
+CWString RpcGetUrl(CWTextRef base, CWTextRef request);
+
 // One engine reply, parsed once and read by JSON Pointer paths below "/result".
 class RpcReply {
  public:

@@ -140,6 +140,16 @@ TEST_F(RealEngineTest, StartEndsALeftoverAppliesTheSettingsAndShutdownEndsTheEng
     EXPECT_NE(GlobalOption(manager.engine, L"all-proxy").find(L"proxy.corp:8080"), std::wstring::npos);
     EXPECT_TRUE(manager.SetEngineProxy(CWString()));
     EXPECT_EQ(GlobalOption(manager.engine, L"all-proxy"), L"");
+    // A request goes in its URL up to the limit, which the engine's bound on a request head
+    // allows, and as a POST beyond it; both are answered.
+    const CWString base(L"http://127.0.0.1:7022/jsonrpc?tm=" + std::wstring(13, L'9'));
+    for (const size_t padding : {size_t{5800}, size_t{6100}}) {
+      const CWString request(L"{\"jsonrpc\":\"2.0\",\"method\":\"aria2.getVersion\",\"params\":[\"token:" +
+                             manager.engine.RpcSecret().ToStdString() + L"\"],\"id\":1,\"pad\":\"" +
+                             std::wstring(padding, L'x') + L"\"}");
+      EXPECT_EQ(RpcGetUrl(base, request).IsEmpty(), padding > 6000) << padding;
+      EXPECT_FALSE(ReadResult(manager.engine.PostRpc(request, 5000), L"/result/version").IsEmpty()) << padding;
+    }
     engineProcess = OpenEngine(SYNCHRONIZE);
     ASSERT_TRUE(engineProcess);
   }

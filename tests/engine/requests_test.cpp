@@ -130,6 +130,30 @@ TEST(Requests, EachSecretIsNewAndThirtyTwoLowercaseHexDigits) {
   }
 }
 
+TEST(Requests, InTheUrlAsBase64WithTheDigitsAQueryWouldMisreadEscaped) {
+  const struct {
+    const wchar_t* request;
+    const wchar_t* params;
+  } cases[] = {
+      {L"{}", L"e30%3D"},                     // one byte short of a group
+      {L"ab", L"YWI%3D"},                     // two
+      {L"?>?", L"Pz4%2F"},                    // "/" would end a path segment
+      {L">>>", L"Pj4%2B"},                    // "+" would read as a space
+      {L"token:令牌", L"dG9rZW465Luk54mM"},  // the text's UTF-8
+      {L"", L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Std(RpcGetUrl(L"http://h/jsonrpc?tm=1", c.request)), std::wstring(L"http://h/jsonrpc?tm=1&params=") + c.params)
+        << c.request;
+  }
+  // Three "x" make four digits: the most groups that fit, then one group more.
+  const int64_t prefix = 29;  // the base and "&params="
+  const int64_t groups = (kRpcGetUrlLimit - prefix) / 4;
+  const std::wstring most(static_cast<size_t>(groups * 3), L'x');
+  EXPECT_EQ(RpcGetUrl(L"http://h/jsonrpc?tm=1", most).Length(), prefix + groups * 4);
+  EXPECT_TRUE(RpcGetUrl(L"http://h/jsonrpc?tm=1", most + L"xxx").IsEmpty());
+}
+
 TEST(JsonFolder, BackslashesFollowedBySlashWithoutClosingSeparator) {
   EXPECT_EQ(Std(JsonFolder(L"D:\\Games\\Fold\\")), L"D:\\/Games\\/Fold");
   const std::wstring deep = Std(JsonFolder(L"C:\\a b\\中文\\c\\"));

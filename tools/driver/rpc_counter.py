@@ -3,7 +3,8 @@
 
 Reads the loopback device with a raw packet socket (root, or CAP_NET_RAW, inside the
 benchmark's own network namespace) and writes one line per TCP segment to the engine's RPC
-ports (7022..7024) whose payload starts with "POST /jsonrpc": the Unix time it was seen.
+ports (7022..7024) whose payload starts with "GET /jsonrpc" or "POST /jsonrpc" (a request
+goes in its URL, or as a POST when too long for that): the Unix time it was seen.
 Each segment is counted once, as the loopback device receives it. Ends on SIGTERM/SIGINT.
 
 usage: rpc_counter.py OUTPUT_FILE [--ready-file FILE]
@@ -19,7 +20,7 @@ import time
 ETH_P_ALL = 0x0003
 PACKET_OUTGOING = 4
 RPC_PORTS = range(7022, 7025)
-REQUEST_START = b"POST /jsonrpc"
+REQUEST_STARTS = (b"GET /jsonrpc", b"POST /jsonrpc")
 
 
 def rpc_request(frame):
@@ -35,7 +36,7 @@ def rpc_request(frame):
     if struct.unpack("!H", tcp[2:4])[0] not in RPC_PORTS:
         return False
     payload = tcp[(tcp[12] >> 4) * 4:]
-    return payload.startswith(REQUEST_START)
+    return payload.startswith(REQUEST_STARTS)
 
 
 def main(argv=None):

@@ -5,7 +5,8 @@ Loopback only, standard library only. It answers aria2.getVersion, aria2.changeG
 aria2.addUri, aria2.tellStatus and aria2.shutdown from a script, and system.multicall of them
 (each inner call recorded and answered as if it came alone, after the multicall's own record;
 an inner answer that is not JSON stands in the result list as a string), and records every
-request.
+request. A request comes as a POST body or, as the engine also takes it, in a GET's "params"
+(the request's UTF-8 in base64).
 
 usage:
   fake_engine.py serve --port-file FILE [--port N]   run in the foreground
@@ -37,15 +38,16 @@ Control routes (JSON bodies, JSON answers):
                     answer names it); /__unlisten {"port": N} closes it again
   POST /__set       merges keys into the script, keeping tasks and recorded requests
   GET  /__requests  every recorded JSON-RPC request: {"seq", "port", "method", "gid", "out",
-                    "params", "body", "time", "answer"} (body as received, params parsed,
+                    "params", "body", "time", "answer"} (body as received or decoded, params parsed,
                     answer: the gid an add got or the status a query got)
   GET  /__log       the same as text, one request a line: seq TAB port TAB method TAB gid
                     TAB out TAB answer
-  GET  /__body?seq=N  the body of request N as received
+  GET  /__body?seq=N  the body of request N as received or decoded
   GET  /ipecho      a page holding <span data-ip="...">
 """
 
 import argparse
+import base64
 import http.server
 import json
 import os
@@ -261,8 +263,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             ip = STATE.script.get("ip", "203.0.113.9")
             return self.answer(200, '<html><body>Your address: <span data-ip="%s">%s</span></body></html>' % (ip, ip),
                                "text/html; charset=utf-8")
-        if path != "/jsonrpc" or self.command != "POST":
+        if path != "/jsonrpc":
             return self.answer(404, '{"error":"not found"}')
+        if self.command == "GET":
+            # As the engine reads a GET: "params" holds the whole request in base64 when the
+            # query names no method.
+            query = urllib.parse.parse_qs(self.path.partition("?")[2])
+            try:
+                raw = base64.b64decode(query.get("params", [""])[0], validate=True)
+            except ValueError:
+                raw = b""
         body = raw.decode("utf-8", "replace")
         try:
             request = json.loads(body)
