@@ -388,6 +388,8 @@ void rg_my_main_window::StartDownload() {
     ShowRunFigures(true);
   }
   const int32_t result = released ? downloadEngine.DownloadAll(saveFolder) : 0;
+  // The last reports of the worker are shown before the run's figures and its box.
+  ShowWaitingRows();
   if (count > 0) {
     KeepSystemAwake(false);
     ShowRunFigures(true);
@@ -468,30 +470,62 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
                                       const CWString&, const CWString& speedText, const CWString& percentText,
                                       const CWString& statusText, const CWString&, const CWString& failureText,
                                       int32_t row) {
-  // A cell or caption that already shows its text is left alone: setting it again would
-  // only repaint it, and the poller reports every open row many times a second.
-  auto setCell = [&](int column, const CWString& text) {
-    if (!(fileList.GetCellText(row, column) == text)) fileList.SetCellText(row, column, text);
-  };
-  auto apply = [&] {
-    if (!failureText.IsEmpty()) rowFailures_[row] = failureText;
-    if (fileList.HasWindow()) {
-      if (!fileList.IsOwnerData()) {
-        setCell(0, Int64ToText(row));
-        setCell(1, filePath);
-        setCell(2, SizeCellText(row, sizeText));
-        setCell(3, speedText);
-        setCell(4, percentText);
-        setCell(5, statusText);
-      }
-      fileList.EnsureRowVisible(row);
-    }
+  RowReport report{filePath, sizeText, speedText, percentText, statusText, failureText, row};
+  HWND window = GetHwnd();
+  // On the window's own thread (an add's report), or with no window to queue for, the row is
+  // shown at once, after those that wait.
+  if (!window || GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    ShowWaitingRows();
+    ShowRowReport(report);
     if (running_) ShowRunFigures(false);
-  };
-  // The whole row in one trip to the window's thread: nine separate messages from the
-  // worker each cost a thread switch and let a repaint in between, and at the poller's rate
-  // that took the processor from the downloads.
-  if (!Window()->RunOnWindowThread(apply)) apply();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(waitingRowsLock_);
+    // Every report is shown, in order: the list reads each state a row passed through.
+    waitingRows_.push_back(std::move(report));
+    if (waitingRowsQueued_) return;
+    waitingRowsQueued_ = true;
+  }
+  const bool queued = Window()->PostToWindowThread(
+      [](void* self) { static_cast<rg_my_main_window*>(self)->ShowWaitingRows(); }, this);
+  // The window went meanwhile: the reports wait for the run's end, which shows them.
+  if (!queued) {
+    std::lock_guard<std::mutex> guard(waitingRowsLock_);
+    waitingRowsQueued_ = false;
+  }
+}
+
+void rg_my_main_window::ShowWaitingRows() {
+  std::vector<RowReport> reports;
+  {
+    std::lock_guard<std::mutex> guard(waitingRowsLock_);
+    reports.swap(waitingRows_);
+    waitingRowsQueued_ = false;
+  }
+  if (reports.empty()) return;
+  for (const RowReport& report : reports) ShowRowReport(report);
+  if (running_) ShowRunFigures(false);
+}
+
+void rg_my_main_window::ShowRowReport(const RowReport& report) {
+  const int32_t row = report.row;
+  if (!report.failureText.IsEmpty()) rowFailures_[row] = report.failureText;
+  if (!fileList.HasWindow()) return;
+  if (!fileList.IsOwnerData()) {
+    // A cell that already shows its text is left alone: setting it again would only repaint
+    // it, and the poller reports every open row many times a second.
+    auto setCell = [&](int column, const CWString& text) {
+      if (!(fileList.GetCellText(row, column) == text)) fileList.SetCellText(row, column, text);
+    };
+    setCell(0, Int64ToText(row));
+    setCell(1, report.filePath);
+    setCell(2, SizeCellText(row, report.sizeText));
+    setCell(3, report.speedText);
+    setCell(4, report.percentText);
+    setCell(5, report.statusText);
+  }
+  fileList.EnsureRowVisible(row);
 }
 
 CWString rg_my_main_window::FailureReason() const {

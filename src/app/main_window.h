@@ -3,9 +3,10 @@
 // caption is the workflow's state: "开始下载" until a run succeeded, "安装游戏" afterwards.
 //
 // Threads: the window, its controls and every handler but OnRowProgress belong to the
-// user-interface thread. OnRowProgress runs on the engine's worker thread and hands each row's
-// changes to the list and the progress bar to the user-interface thread in one synchronous
-// window message, which that thread executes while it dispatches messages during a run.
+// user-interface thread. OnRowProgress runs on the engine's worker thread: it leaves the row's
+// texts waiting and queues one window message for all that wait, which the user-interface
+// thread runs while it dispatches messages during a run. The worker never waits for the
+// window, and a look at twelve rows costs one message and one repaint instead of twelve.
 // eventTarget makes the window's destruction wait for handler calls in progress.
 #pragma once
 
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "concurrency/event_binding.h"
@@ -196,6 +198,19 @@ class rg_my_main_window : public CKelWinForm {
   // The size cell of a row: the engine's figure, or the listed size while the engine does
   // not know the file's length yet.
   CWString SizeCellText(int32_t row, const CWString& engineSizeText) const;
+
+  // A row's texts as the engine reported them.
+  struct RowReport {
+    CWString filePath, sizeText, speedText, percentText, statusText, failureText;
+    int32_t row = 0;
+  };
+  void ShowRowReport(const RowReport& report);
+  // Shows every report that waits, oldest first (user-interface thread).
+  void ShowWaitingRows();
+
+  std::mutex waitingRowsLock_;
+  std::vector<RowReport> waitingRows_;  // reports from the worker not shown yet, oldest first
+  bool waitingRowsQueued_ = false;      // a message to show them is on its way
 
   bool running_ = false;                     // a download run (its listing included) is in progress
   bool startingEngine_ = false;              // OnWindowShown waits for the engine

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -230,19 +229,27 @@ TEST_F(MainWindowTest, RowProgressFillsTheRowAndLeavesTheBarToTheRun) {
   EXPECT_EQ(window_->fileList.GetCellText(1, 5), L"下载");
 }
 
+// The worker never waits for the window: its reports wait and arrive together, in order, when
+// the window's thread dispatches.
 TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
   Create();
   window_->fileList.AppendEmptyRow();
-  std::atomic<bool> done{false};
+  window_->fileList.AppendEmptyRow();
   std::thread worker([&] {
-    window_->downloadEngine.rowProgress.Fire(&window_->downloadEngine, CWString(L"gid"), CWString(L"a.rar"),
-                                             CWString(L"1.00KB"), CWString(L"1.00KB"), CWString(L"0Byte/S"),
-                                             CWString(L"100%"), CWString(L"完成"), CWString(L"0"), CWString(), 0);
-    done = true;
+    auto report = [&](int32_t row, const wchar_t* status) {
+      window_->downloadEngine.rowProgress.Fire(&window_->downloadEngine, CWString(L"gid"), CWString(L"a.rar"),
+                                               CWString(L"1.00KB"), CWString(L"1.00KB"), CWString(L"0Byte/S"),
+                                               CWString(L"100%"), CWString(status), CWString(L"0"), CWString(), row);
+    };
+    report(0, L"下载");
+    report(1, L"下载");
+    report(0, L"完成");
   });
-  EXPECT_TRUE(PollUntil([&] { return done.load(); }, 20000, PollMode::kDispatchMessages))
-      << "the row update from the engine's thread did not arrive within 20 s";
   worker.join();
+  EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"");
+  EXPECT_TRUE(PollUntil([&] { return window_->fileList.GetCellText(1, 5) == L"下载"; }, 20000,
+                        PollMode::kDispatchMessages))
+      << "the row updates from the engine's thread did not arrive within 20 s";
   EXPECT_EQ(window_->fileList.GetCellText(0, 0), L"0");
   EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");
 }

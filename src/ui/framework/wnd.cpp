@@ -189,6 +189,17 @@ bool CWnd::RunOnWindowThread(void (*work)(void*), void* context) const {
   return !waiting.Take(serial, unrun);
 }
 
+bool CWnd::PostToWindowThread(void (*work)(void*), void* context) const {
+  HWND window = hwnd_.Get();
+  if (!window) return false;
+  WaitingWork& waiting = WaitingWork::Instance();
+  const WPARAM serial = waiting.Add({work, context});
+  if (::PostMessageW(window, kKelMsgRunWork, serial, 0)) return true;
+  WaitingWork::Work unqueued;
+  waiting.Take(serial, unqueued);
+  return false;
+}
+
 LRESULT CALLBACK CWnd::StaticWindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
   CWnd* object = FromHandle(window);
   if (!object) return ::DefWindowProcW(window, msg, wp, lp);

@@ -64,6 +64,10 @@ class CWnd {
     return RunOnWindowThread([](void* w) { (*static_cast<Work*>(w))(); }, &work);
   }
   bool RunOnWindowThread(void (*work)(void*), void* context) const;
+  // Queues work for the window's thread and returns at once; it runs when that thread next
+  // dispatches messages, and never once the window is gone. False when it cannot be queued
+  // (no window). Callable from any thread; context must stay valid while the window lives.
+  bool PostToWindowThread(void (*work)(void*), void* context) const;
 
  protected:
   // Every message of the window. The default reflects child notifications and then calls
