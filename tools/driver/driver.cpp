@@ -19,7 +19,7 @@
 //                  of each row as finished (V: its first sighting as 校验中, "-" if none);
 //   --ping         sends WM_NULL to the window from a thread of its own during the run and
 //                  says "PING count=N median_ms=A p99_ms=B max_ms=C" of the round trips.
-// With --watch-rows or --ping it also says "TIMES pressed=T ended=T" of the run.
+// After a run it says "TIMES pressed=T ended=T" of it.
 // The line of a run's end ("STATE finished" or "STATE failed") also gives the program's memory
 // as Windows counts it: private_kib (PagefileUsage, its own committed memory), peak_private_kib
 // and peak_working_kib (the most it ever held in memory).
@@ -472,9 +472,9 @@ int FollowRun(Downloader& app, const Options& options, RunEnd& end, HWND& box) {
   const std::wstring endedAt = UnixTime();
   rows.Stop();
   pinger.Stop();
-  if (result == 0 && (options.watchRows || options.ping)) {
+  if (result == 0) {
     Say(L"TIMES pressed=" + pressedAt + L" ended=" + endedAt);
-    rows.Report();
+    if (options.watchRows) rows.Report();
     if (options.ping) pinger.Report();
   }
   return result;
