@@ -299,12 +299,12 @@ $table
 - **loopback acks**: every round measures every client twice, with the private loopback as
   Linux sets it (**delayed**: a side that has just answered holds its acknowledgement up to
   40 ms, hoping to send it with its next answer) and with the loopback route's quickack
-  (**immediate**). It matters for the program only: Wine's WinHTTP writes a POST's head and
-  body in two sends (even with the body handed to WinHttpSendRequest with the head), and
-  with delayed acknowledgements the body waits for the head's, so each JSON-RPC request of
-  the program takes about 44 ms (\`scripts/bench-http.sh\`: POST 44 ms, GET about 1 ms; with
-  immediate acknowledgements the POST takes under 1 ms). The raw client writes each request
-  in one piece and polls every 50 ms.
+  (**immediate**). Wine's WinHTTP writes a POST's head and body in two sends (even with the
+  body handed to WinHttpSendRequest with the head), and with delayed acknowledgements the
+  body waits for the head's: a POST takes about 44 ms, a GET about 1 ms
+  (\`scripts/bench-http.sh\`). The program sends its engine each request in a GET's URL, so
+  both modes see about 1 ms a request. The raw client writes each request in one piece and
+  polls every 50 ms.
 - **program CPU s per GiB**: user + system seconds of the program's process from its ready
   window to the end of the run, over the bytes downloaded (the engine not counted).
 - **program requests/s**: JSON-RPC requests the program sent its engine between 开始下载 and

@@ -329,15 +329,14 @@ $table
   every open part), a look every 100 ms while a part is open (sooner when one is due to
   end), none while none is.
 - Reading the figures: a finished file waits for the poller's next look, at most 100 ms
-  after the one before began, plus that look's request. With delayed loopback
-  acknowledgements a request of the program takes about 44 ms under Wine
-  (\`scripts/bench-http.sh\`: Wine's WinHTTP writes a request's head and its body in two
-  sends even when the body is handed to WinHttpSendRequest with the head, and the body waits
-  for the head's acknowledgement, which the receiving side delays by its 40 ms minimum); one
-  request per look keeps that cost to one delay per look whatever the number of parts. The
-  longest stalls of the window's thread are its own synchronous requests (the adds, and the
-  engine answers it waits for inside them) rather than painting. The figures here are
-  Wine's; Windows' own WinHTTP and loopback are not measured.
+  after the one before began (sooner when a part is due to end), plus that look's request.
+  Each request of the program goes in a GET's URL and leaves in one send, about 1 ms under
+  Wine in either mode (a POST, whose body Wine's WinHTTP sends apart from its head, took
+  about 44 ms with delayed acknowledgements: \`scripts/bench-http.sh\`). The worker's row
+  reports wait for the window's thread in a queue and reach it in one posted message per
+  batch. The longest stalls of the window's thread are its own synchronous requests (the
+  adds, and the engine answers it waits for inside them) rather than painting. The figures
+  here are Wine's; Windows' own WinHTTP and loopback are not measured.
 - **peak memory**: VmHWM of the program's process at the end of the run (Wine's own
   libraries included). **private memory**: PagefileUsage of the program's process (its own
   committed memory, the figure Windows' Task Manager shows) at the run's end, and
