@@ -129,14 +129,15 @@ road_emulator_stop
 # output in $work/LABEL.driver, the RPC times in $work/LABEL.rpc, the emulator's requests in
 # $work/LABEL.requests.json and the road's figures in its variables.
 run_measured() {
-  local label=$1 watch=$2
+  local label=$1 watch
+  read -ra watch <<<"$2"
   shift 2
   road_emulator_start "$work/drive" "$@"
   road_stage "$work/app"
   road_counter_start "$work/$label.rpc"
   road_result=""
   road_app_start
-  road_drive --close $watch --run-timeout 900 >"$work/$label.driver" ||
+  road_drive --close "${watch[@]}" --run-timeout 900 >"$work/$label.driver" ||
     { cat "$work/$label.driver" >&2; road_fail "the $label run failed: $road_result"; }
   road_app_end
   road_counter_stop

@@ -487,8 +487,8 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
     if (waitingRowsQueued_) return;
     waitingRowsQueued_ = true;
   }
-  const bool queued = Window()->PostToWindowThread(
-      [](void* self) { static_cast<rg_my_main_window*>(self)->ShowWaitingRows(); }, this);
+  const bool queued =
+      Window()->PostToWindowThread([](void* self) { static_cast<rg_my_main_window*>(self)->ShowWaitingRows(); }, this);
   // The window went meanwhile: the reports wait for the run's end, which shows them.
   if (!queued) {
     std::lock_guard<std::mutex> guard(waitingRowsLock_);

@@ -318,8 +318,8 @@ CWString rg_n1666::PostRpc(const CWString& request, int32_t timeoutMs) const {
   CWString headers;
   const CKelMem body = SharedHttpObject().SendRequest(
       inUrl ? getUrl : url, inUrl ? http_method::kGet : http_method::kPost, inUrl ? CWString() : request, CKelMem(),
-      CWString(), CWString(), 0, cookies, headers, CWString(), CWString(), CWString(), timeoutMs, 1,
-      NoAcceptEncoding(), response);
+      CWString(), CWString(), 0, cookies, headers, CWString(), CWString(), CWString(), timeoutMs, 1, NoAcceptEncoding(),
+      response);
   return Utf8ToText(body, false);
 }
 

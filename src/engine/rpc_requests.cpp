@@ -212,9 +212,12 @@ CWString RpcGetUrl(CWTextRef base, CWTextRef request) {
   url.append(kPrefix);
   auto put = [&url](unsigned digit) {
     const char c = kDigits[digit];
-    if (c == '+') url.append(L"%2B");
-    else if (c == '/') url.append(L"%2F");
-    else url.push_back(static_cast<wchar_t>(c));
+    if (c == '+')
+      url.append(L"%2B");
+    else if (c == '/')
+      url.append(L"%2F");
+    else
+      url.push_back(static_cast<wchar_t>(c));
   };
   const unsigned char* bytes = utf8.Data();
   for (size_t i = 0; i < size; i += 3) {
@@ -222,10 +225,14 @@ CWString RpcGetUrl(CWTextRef base, CWTextRef request) {
     const unsigned block = (bytes[i] << 16) | (left > 1 ? bytes[i + 1] << 8 : 0) | (left > 2 ? bytes[i + 2] : 0);
     put(block >> 18);
     put((block >> 12) & 63);
-    if (left > 1) put((block >> 6) & 63);
-    else url.append(L"%3D");
-    if (left > 2) put(block & 63);
-    else url.append(L"%3D");
+    if (left > 1)
+      put((block >> 6) & 63);
+    else
+      url.append(L"%3D");
+    if (left > 2)
+      put(block & 63);
+    else
+      url.append(L"%3D");
     if (static_cast<int64_t>(url.size()) > kRpcGetUrlLimit) return CWString();
   }
   return CWString(url);

@@ -247,8 +247,8 @@ TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
   });
   worker.join();
   EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"");
-  EXPECT_TRUE(PollUntil([&] { return window_->fileList.GetCellText(1, 5) == L"下载"; }, 20000,
-                        PollMode::kDispatchMessages))
+  EXPECT_TRUE(
+      PollUntil([&] { return window_->fileList.GetCellText(1, 5) == L"下载"; }, 20000, PollMode::kDispatchMessages))
       << "the row updates from the engine's thread did not arrive within 20 s";
   EXPECT_EQ(window_->fileList.GetCellText(0, 0), L"0");
   EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");

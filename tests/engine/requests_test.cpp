@@ -135,15 +135,16 @@ TEST(Requests, InTheUrlAsBase64WithTheDigitsAQueryWouldMisreadEscaped) {
     const wchar_t* request;
     const wchar_t* params;
   } cases[] = {
-      {L"{}", L"e30%3D"},                     // one byte short of a group
-      {L"ab", L"YWI%3D"},                     // two
-      {L"?>?", L"Pz4%2F"},                    // "/" would end a path segment
-      {L">>>", L"Pj4%2B"},                    // "+" would read as a space
+      {L"{}", L"e30%3D"},                    // one byte short of a group
+      {L"ab", L"YWI%3D"},                    // two
+      {L"?>?", L"Pz4%2F"},                   // "/" would end a path segment
+      {L">>>", L"Pj4%2B"},                   // "+" would read as a space
       {L"token:令牌", L"dG9rZW465Luk54mM"},  // the text's UTF-8
       {L"", L""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Std(RpcGetUrl(L"http://h/jsonrpc?tm=1", c.request)), std::wstring(L"http://h/jsonrpc?tm=1&params=") + c.params)
+    EXPECT_EQ(Std(RpcGetUrl(L"http://h/jsonrpc?tm=1", c.request)),
+              std::wstring(L"http://h/jsonrpc?tm=1&params=") + c.params)
         << c.request;
   }
   // Three "x" make four digits: the most groups that fit, then one group more.
