@@ -470,22 +470,22 @@ void rg_my_main_window::OnRowProgress(const CWString&, const CWString& filePath,
                                       const CWString&, const CWString& speedText, const CWString& percentText,
                                       const CWString& statusText, const CWString&, const CWString& failureText,
                                       int32_t row) {
-  RowReport report{filePath, sizeText, speedText, percentText, statusText, failureText, row};
   HWND window = GetHwnd();
   // On the window's own thread (an add's report), or with no window to queue for, the row is
   // shown at once, after those that wait.
-  if (!window || GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
-    ShowWaitingRows();
-    ShowRowReport(report);
-    if (running_) ShowRunFigures(false);
-    return;
-  }
+  const bool here = !window || GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
   {
     std::lock_guard<std::mutex> guard(waitingRowsLock_);
     // Every report is shown, in order: the list reads each state a row passed through.
-    waitingRows_.push_back(std::move(report));
-    if (waitingRowsQueued_) return;
-    waitingRowsQueued_ = true;
+    waitingRows_.push_back(RowReport{filePath, sizeText, speedText, percentText, statusText, failureText, row});
+    if (!here) {
+      if (waitingRowsQueued_) return;
+      waitingRowsQueued_ = true;
+    }
+  }
+  if (here) {
+    ShowWaitingRows();
+    return;
   }
   const bool queued =
       Window()->PostToWindowThread([](void* self) { static_cast<rg_my_main_window*>(self)->ShowWaitingRows(); }, this);

@@ -2,11 +2,12 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <initializer_list>
 #include <string>
-#include <string_view>
 
+#include "net/url.h"
 #include "runtime/convert.h"
 
 // "令牌" stands for the RPC secret the running engine was started with; every text has it.
@@ -202,40 +203,20 @@ CWString JsonFolder(CWTextRef folder) {
 }
 
 CWString RpcGetUrl(CWTextRef base, CWTextRef request) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  static constexpr std::wstring_view kPrefix = L"&params=";
   const CKelMem utf8 = TextToUtf8(CWString(request), false, false);
-  const auto size = static_cast<size_t>(utf8.Size());
-  // Every four digits may grow to twelve characters (%2B, %2F, %3D); the exact length is known
-  // only as they are written, so the bound is checked along the way.
-  std::wstring url(base.Chars(), static_cast<size_t>(base.Length()));
-  url.append(kPrefix);
-  auto put = [&url](unsigned digit) {
-    const char c = kDigits[digit];
-    if (c == '+')
-      url.append(L"%2B");
-    else if (c == '/')
-      url.append(L"%2F");
-    else
-      url.push_back(static_cast<wchar_t>(c));
-  };
-  const unsigned char* bytes = utf8.Data();
-  for (size_t i = 0; i < size; i += 3) {
-    const size_t left = size - i;
-    const unsigned block = (bytes[i] << 16) | (left > 1 ? bytes[i + 1] << 8 : 0) | (left > 2 ? bytes[i + 2] : 0);
-    put(block >> 18);
-    put((block >> 12) & 63);
-    if (left > 1)
-      put((block >> 6) & 63);
-    else
-      url.append(L"%3D");
-    if (left > 2)
-      put(block & 63);
-    else
-      url.append(L"%3D");
-    if (static_cast<int64_t>(url.size()) > kRpcGetUrlLimit) return CWString();
+  std::wstring digits;
+  if (!utf8.IsEmpty()) {
+    constexpr DWORD kFlags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    const auto size = static_cast<DWORD>(utf8.Size());
+    DWORD length = 0;
+    if (!CryptBinaryToStringW(utf8.Data(), size, kFlags, nullptr, &length)) return CWString();
+    digits.resize(length);
+    if (!CryptBinaryToStringW(utf8.Data(), size, kFlags, digits.data(), &length)) return CWString();
+    digits.resize(length);
   }
-  return CWString(url);
+  // "+", "/" and "=" escaped: a query would read "+" as a space.
+  CWString url = CWString(base) + L"&params=" + PercentEncode(CWString(digits));
+  return url.Length() > kRpcGetUrlLimit ? CWString() : url;
 }
 
 CWString MakeGetVersionRequest(CWTextRef secret) {

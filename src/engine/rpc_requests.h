@@ -54,7 +54,7 @@ CWString MakeProxyRequest(CWTextRef secret, CWTextRef proxy);
 // the whole request when the query names no method, so the text arrives as it stands, in the
 // request's head alone: one send on any stack, where a POST's body may leave in a send of its
 // own and wait for the head's acknowledgement. "" when that URL would pass
-// kRpcGetUrlLimit characters; such a request is POSTed.
+// kRpcGetUrlLimit characters (or the platform cannot encode it); such a request is POSTed.
 inline constexpr int64_t kRpcGetUrlLimit = 8000;
 CWString RpcGetUrl(CWTextRef base, CWTextRef request);
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/convert.h"
+
 namespace {
 
 // Buffer sizes WinHTTP gets when it has to write the parts itself.
@@ -199,4 +201,23 @@ CWString ResolveRedirectUrl(const CWString& base, const CWString& location) {
     result.append(NormalisePathAndQuery(merged));
   }
   return CWString(result);
+}
+
+CWString PercentEncode(const CWString& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const CKelMem utf8 = TextToUtf8(text, false, false);
+  std::wstring out;
+  out.reserve(static_cast<size_t>(utf8.Size()) * 3);
+  for (int64_t i = 0; i < utf8.Size(); ++i) {
+    const unsigned char c = utf8.Data()[i];
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~') {
+      out += static_cast<wchar_t>(c);
+    } else {
+      out += L'%';
+      out += static_cast<wchar_t>(kHex[c >> 4]);
+      out += static_cast<wchar_t>(kHex[c & 15]);
+    }
+  }
+  return CWString(out.c_str());
 }

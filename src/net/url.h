@@ -63,3 +63,7 @@ WINHTTP_PROXY_INFO ToProxyInfo(const rg_WangLaoDaiLiXinXiLei_n& proxy);
 // http or https address). "" when location is empty or names a scheme other than http and
 // https. A fragment of the location is dropped; dot segments of its path are removed.
 CWString ResolveRedirectUrl(const CWString& base, const CWString& location);
+
+// text for a query value (RFC 3986): unreserved characters stay, every other byte of its
+// UTF-8 becomes %XX.
+CWString PercentEncode(const CWString& text);

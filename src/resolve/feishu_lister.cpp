@@ -9,6 +9,7 @@
 
 #include "json/json_reader.h"
 #include "net/http.h"
+#include "net/url.h"
 #include "resolve/feishu_visitor.h"
 #include "runtime/convert.h"
 #include "runtime/pauses.h"
@@ -63,26 +64,6 @@ int64_t ListedSize(const rg_JSONDuiXiangLei_n& answer, const CWString& node) {
   const bool read =
       answer.GetInteger(path, size) || (answer.IsText(path) && ParseWholeNumber(answer.GetText(path), size));
   return read && size >= 0 && size <= kLargestListedSize ? size : -1;
-}
-
-// RFC 3986: unreserved characters stay, every other byte of the UTF-8 text becomes %XX.
-CWString PercentEncode(const CWString& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  const CKelMem utf8 = TextToUtf8(text, false, false);
-  std::wstring out;
-  out.reserve(static_cast<size_t>(utf8.Size()) * 3);
-  for (int64_t i = 0; i < utf8.Size(); ++i) {
-    const unsigned char c = utf8.Data()[i];
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<wchar_t>(c);
-    } else {
-      out += L'%';
-      out += static_cast<wchar_t>(kHex[c >> 4]);
-      out += static_cast<wchar_t>(kHex[c & 15]);
-    }
-  }
-  return CWString(out.c_str());
 }
 
 // One listing, shared by the folders it descends into. The listing is whole or it fails:
