@@ -254,6 +254,23 @@ TEST_F(MainWindowTest, RowProgressFromTheEngineThreadArrivesThroughMessages) {
   EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");
 }
 
+// A report made on the window's own thread (an add's) is shown after the worker's that wait,
+// never overtaken by them.
+TEST_F(MainWindowTest, AReportOnTheWindowsThreadComesAfterThoseThatWait) {
+  Create();
+  window_->fileList.AppendEmptyRow();
+  auto report = [&](const wchar_t* status) {
+    window_->OnRowProgress(CWString(L"gid"), CWString(L"a.rar"), CWString(L"1.00KB"), CWString(L"1.00KB"),
+                           CWString(L"0Byte/S"), CWString(L"100%"), CWString(status), CWString(L"0"), CWString(), 0);
+  };
+  std::thread worker([&] { report(L"下载"); });
+  worker.join();
+  report(L"完成");
+  EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");
+  WaitWithMessages(50);  // the worker's message arrives and finds nothing left to show
+  EXPECT_EQ(window_->fileList.GetCellText(0, 5), L"完成");
+}
+
 TEST_F(MainWindowTest, BrowseFillsTheBoxFromTheChosenFolder) {
   Create();
   window_->browseResult = L"E:\\";  // a drive root: no doubled backslash

@@ -137,3 +137,16 @@ TEST(ResolveRedirectUrl, RelativeLocationsTakeTheBaseAddress) {
 }
 
 }  // namespace
+
+TEST(PercentEncode, UnreservedCharactersStayAndEveryOtherUtf8ByteIsEscaped) {
+  const struct {
+    const wchar_t* text;
+    const wchar_t* encoded;
+  } cases[] = {
+      {L"AZaz09-._~", L"AZaz09-._~"},
+      {L"a b+c/d=&?#%", L"a%20b%2Bc%2Fd%3D%26%3F%23%25"},
+      {L"令牌", L"%E4%BB%A4%E7%89%8C"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PercentEncode(c.text).ToStdString(), std::wstring(c.encoded)) << c.text;
+}
